@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class QWidget;
+
+// Answers modal dialogs while a test drives code that calls exec(): every few milliseconds it
+// looks at the active modal widget; a message box is recorded (title, text) and answered with
+// its default button, any other dialog is handed to the next queued action.
+class ModalAnswerer : public QObject {
+    Q_OBJECT
+
+public:
+    struct Box {
+        QString title;
+        QString text;
+        int icon;
+    };
+
+    using Action = std::function<void(QWidget* dialog)>;
+
+    ModalAnswerer();
+
+    // Actions for non-message-box dialogs, used in order; without one the dialog is rejected.
+    void queue(Action action) { actions.append(std::move(action)); }
+
+    // Message boxes are answered with this button when they have it, else the default one.
+    void answerBoxesWith(int standardButton) { boxAnswer = standardButton; }
+
+    const QList<Box>& boxes() const { return seen; }
+    void clearBoxes() { seen.clear(); }
+
+private:
+    void poll();
+
+    QTimer timer;
+    QList<Action> actions;
+    QList<Box> seen;
+    int boxAnswer = 0;
+};

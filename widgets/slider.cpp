@@ -1,0 +1,206 @@
+#include "slider.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionSlider>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+QString tickText(int value)
+{
+    return QStringLiteral("%L1").arg(value);
+}
+
+// Space that the end labels of a row need beyond the groove's ends: a tick number or a long
+// caption is centred on the end position; two or three captions are pushed inside instead.
+void endWidths(const QStringList& captions, int minimum, int maximum, const QFontMetrics& fm,
+               int& left, int& right)
+{
+    const int n = captions.size();
+    if (n <= 1) {
+        left = std::max(left, fm.horizontalAdvance(tickText(minimum)));
+        right = std::max(right, fm.horizontalAdvance(tickText(maximum)));
+    } else if (n >= 4) {
+        left = std::max(left, fm.horizontalAdvance(captions.first()));
+        right = std::max(right, fm.horizontalAdvance(captions.last()));
+    }
+}
+
+} // namespace
+
+Slider::Slider(QWidget* parent)
+    : QSlider(parent)
+{
+}
+
+void Slider::setCaptionsAbove(const QStringList& captions)
+{
+    captionsAbove = captions;
+    update();
+}
+
+void Slider::setCaptionsBelow(const QStringList& captions)
+{
+    captionsBelow = captions;
+    update();
+}
+
+bool Slider::hasScale() const
+{
+    return tickPosition() != NoTicks && orientation() == Qt::Horizontal;
+}
+
+int Slider::scaleRows() const
+{
+    return ((tickPosition() & TicksAbove) ? 1 : 0) + ((tickPosition() & TicksBelow) ? 1 : 0);
+}
+
+int Slider::handleHalf() const
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    return style()->pixelMetric(QStyle::PM_SliderLength, &option, this) / 2;
+}
+
+QRect Slider::computeGrooveRect() const
+{
+    const QFontMetrics fm = fontMetrics();
+    int leftWidth = 0;
+    int rightWidth = 0;
+    if (tickPosition() & TicksAbove)
+        endWidths(captionsAbove, minimum(), maximum(), fm, leftWidth, rightWidth);
+    if (tickPosition() & TicksBelow)
+        endWidths(captionsBelow, minimum(), maximum(), fm, leftWidth, rightWidth);
+
+    // Half of an end label hangs over the groove's end; half the handle already covers part of it.
+    const int half = handleHalf();
+    const int leftMargin = std::max(0, (leftWidth + 1) / 2 - half);
+    const int rightMargin = std::max(0, (rightWidth + 1) / 2 - half);
+
+    const int h = fm.height();
+    const int top = (tickPosition() & TicksAbove) ? h : 0;
+    const int bottom = height() - 1 - ((tickPosition() & TicksBelow) ? h : 0);
+    return QRect(QPoint(leftMargin, top), QPoint(width() - 1 - rightMargin, bottom));
+}
+
+QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
+{
+    QVector<ScaleLabel> labels;
+    const QFontMetrics fm = fontMetrics();
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.rect = groove;
+    const int half = style()->pixelMetric(QStyle::PM_SliderLength, &option, this) / 2;
+    const int space = style()->pixelMetric(QStyle::PM_SliderSpaceAvailable, &option, this);
+
+    auto place = [&](const QString& text, int position) {
+        const int advance = fm.horizontalAdvance(text);
+        labels.append({text, groove.left() + position + half - advance / 2, advance});
+    };
+
+    const QStringList& captions = row == ScaleRow::Above ? captionsAbove : captionsBelow;
+    const int n = captions.size();
+    if (n < 2) {
+        if (tickInterval() <= 0)
+            return labels;
+        // 64-bit so that a range ending near INT_MAX does not wrap and loop for ever.
+        for (qint64 v = minimum(); v <= maximum(); v += tickInterval())
+            place(tickText(int(v)), QStyle::sliderPositionFromValue(minimum(), maximum(), int(v), space));
+        return labels;
+    }
+
+    for (int i = 0; i < n; ++i)
+        place(captions.at(i), QStyle::sliderPositionFromValue(0, n - 1, i, space));
+    if (n <= 3) {
+        // No margin was made for a short row, so its end captions are kept inside the widget.
+        ScaleLabel& first = labels.first();
+        first.x = std::max(first.x, 0);
+        ScaleLabel& last = labels.last();
+        last.x = std::min(last.x, width() - 1 - last.advance);
+    }
+    return labels;
+}
+
+void Slider::paintEvent(QPaintEvent* event)
+{
+    if (!hasScale()) {
+        QSlider::paintEvent(event);
+        return;
+    }
+
+    QPainter painter(this);
+    const QFontMetrics fm = painter.fontMetrics();
+    QStyle* const st = style();
+    groove = computeGrooveRect();
+
+    // The scale text needs room the style's own size hint does not reserve.
+    const int minimumTall = scaleRows() * (fm.height() + 5) + 22;
+    if (minimumTall > minimumHeight())
+        setMinimumHeight(minimumTall);
+
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    option.rect = groove;
+    option.subControls = QStyle::SC_SliderGroove;
+    st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
+    option.subControls = QStyle::SC_SliderHandle;
+    st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
+
+    const int h = fm.height();
+    if (tickPosition() & TicksAbove) {
+        for (const ScaleLabel& label : scaleLabels(ScaleRow::Above))
+            painter.drawText(label.x, h - fm.descent(), label.text);
+        option.tickPosition = TicksAbove;
+        option.subControls = QStyle::SC_SliderTickmarks;
+        st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
+    }
+    if (tickPosition() & TicksBelow) {
+        // The lower row stays black, also on a disabled (display-only) slider.
+        painter.setPen(QColor(Qt::black));
+        for (const ScaleLabel& label : scaleLabels(ScaleRow::Below))
+            painter.drawText(label.x, height() - 1 - fm.descent(), label.text);
+        option.tickPosition = TicksBelow;
+        option.subControls = QStyle::SC_SliderTickmarks;
+        st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
+    }
+}
+
+QPointF Slider::mapToFullWidget(const QPointF& pos) const
+{
+    // Before the first scaled paint, and for a plain slider, the groove is the whole widget.
+    const QRect& from = groove;
+    if (!hasScale() || from.width() <= 1 || from.height() <= 1)
+        return pos;
+    const double x = std::round(pos.x());
+    const double y = std::round(pos.y());
+    return QPointF((width() - 1) * (x - from.left()) / (from.right() - from.left()),
+                   (height() - 1) * (y - from.top()) / (from.bottom() - from.top()));
+}
+
+template <typename Handler>
+void Slider::forwardMapped(QMouseEvent* event, Handler handler)
+{
+    const QPointF own = event->localPos();
+    event->setLocalPos(mapToFullWidget(own));
+    handler(event);
+    event->setLocalPos(own);
+}
+
+void Slider::mousePressEvent(QMouseEvent* event)
+{
+    forwardMapped(event, [this](QMouseEvent* e) { QSlider::mousePressEvent(e); });
+}
+
+void Slider::mouseReleaseEvent(QMouseEvent* event)
+{
+    forwardMapped(event, [this](QMouseEvent* e) { QSlider::mouseReleaseEvent(e); });
+}
+
+void Slider::mouseMoveEvent(QMouseEvent* event)
+{
+    forwardMapped(event, [this](QMouseEvent* e) { QSlider::mouseMoveEvent(e); });
+}

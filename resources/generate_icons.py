@@ -309,7 +309,7 @@ def share_shape(points, r_node, r_line):
 
 def draw_share(c, points, r_node, r_line):
     lines, nodes = share_shape(points, r_node, r_line)
-    c.paint(grow(lines, 0.0), rgb("#2a6fb0"))
+    c.paint(lines, rgb("#2a6fb0"))
     c.fill(nodes, rgb("#4a9be8"), rgb("#2a6fb0"))
 
 

@@ -1,0 +1,7 @@
+#pragma once
+
+// Each test class of the widgets executable runs through one of these.
+int runSliderTests(int argc, char** argv);
+int runDialogFindTests(int argc, char** argv);
+int runDialogAboutTests(int argc, char** argv);
+int runMainWindowFormTests(int argc, char** argv);

@@ -1,0 +1,266 @@
+#include "sim/simulator.h"
+
+#include "hart/encoding.h"
+#include "sim/exchange.h"
+#include "sim/frame.h"
+
+namespace Sim {
+
+namespace {
+
+constexpr std::size_t requestLogLimit = 20000;
+constexpr std::uint8_t extendedCommand = 31;
+
+bool takesBroadcast(std::uint16_t command)
+{
+    return command == 11 || command == 21 || command == 73;
+}
+
+bool identifies(std::uint16_t command)
+{
+    return command == 0 || takesBroadcast(command);
+}
+
+// After a reset the device starts afresh: a new cold start, the loop back to its measured value,
+// a temporary lock gone, the service operations forgotten.
+void resetDevice(DeviceState& s)
+{
+    s.coldStart = true;
+    s.fixedCurrent = false;
+    if ((s.lockState & 0x02) == 0)
+        s.lockState = 0;
+    s.calibration.state = 0;
+    s.opticsCheck.state = 0;
+}
+
+} // namespace
+
+Simulator::Simulator(const Options& options)
+    : m_state(defaultDeviceState(options.expandedDeviceType))
+    , m_preambles(options.preambles)
+    , m_turnaroundMs(options.turnaroundMs)
+{
+    m_state.pollingAddress = options.pollingAddress & 0x3F;
+    m_state.loopCurrentMode = options.loopCurrentMode ? 1 : 0;
+    m_state.deviceId = options.deviceId & 0xFFFFFF;
+    m_link.setPaced(options.paced);
+}
+
+Simulator::~Simulator()
+{
+    stop();
+}
+
+bool Simulator::start(std::string* error)
+{
+    if (isRunning())
+        return true;
+    if (!m_link.open(error))
+        return false;
+    m_link.start([this](const std::vector<std::uint8_t>& bytes, Clock::time_point arrived) {
+        return onFrame(bytes, arrived);
+    });
+    return true;
+}
+
+void Simulator::stop()
+{
+    m_link.stop();
+}
+
+void Simulator::setPreambles(unsigned count)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_preambles = count;
+}
+
+void Simulator::setTurnaroundMs(unsigned milliseconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_turnaroundMs = milliseconds;
+}
+
+DeviceState Simulator::state() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_state;
+}
+
+void Simulator::setState(const DeviceState& state)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_state = state;
+}
+
+void Simulator::inject(const Fault& fault)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.add(fault);
+}
+
+void Simulator::clearFaults()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_faults.clear();
+}
+
+std::size_t Simulator::pendingFaults() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_faults.size();
+}
+
+std::vector<ReceivedRequest> Simulator::requests() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_requests;
+}
+
+void Simulator::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_requests.clear();
+    m_discarded = 0;
+}
+
+bool Simulator::waitForRequests(std::size_t count, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_requestLogged.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
+}
+
+std::size_t Simulator::discardedFrames() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_discarded;
+}
+
+void Simulator::setRequestObserver(std::function<void(const ReceivedRequest&)> observer)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_observer = std::move(observer);
+}
+
+std::vector<std::uint8_t> Simulator::firmwareImage() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_state.firmware.image;
+}
+
+void Simulator::logRequest(const ReceivedRequest& request)
+{
+    if (m_requests.size() >= requestLogLimit)
+        m_requests.erase(m_requests.begin(), m_requests.begin() + requestLogLimit / 2);
+    m_requests.push_back(request);
+    m_requestLogged.notify_all();
+}
+
+Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived)
+{
+    std::function<void(const ReceivedRequest&)> observer;
+    ReceivedRequest logged;
+    Delivery delivery;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        RequestFrame frame;
+        if (!parseRequest(bytes.data(), bytes.size(), frame)) {
+            ++m_discarded;
+            return {};
+        }
+        DeviceState& s = m_state;
+        ReceivedRequest& rec = logged;
+        rec.time = arrived;
+        rec.preambles = frame.preambles;
+        rec.delimiter = frame.delimiter;
+        rec.address = frame.address;
+        rec.command = frame.command;
+        rec.data = frame.data;
+        const bool extended = frame.command == extendedCommand && frame.data.size() >= 2;
+        if (extended) {
+            rec.command = Hart::loadU16(frame.data.data());
+            rec.data.erase(rec.data.begin(), rec.data.begin() + 2);
+        }
+
+        // Short frames carry only command 0; long frames name the device or, for the
+        // identification commands, the broadcast address.
+        const std::uint8_t* a = frame.address.data();
+        if (!frame.isLong()) {
+            rec.addressed = frame.command == 0 && (a[0] & 0x3F) == s.pollingAddress;
+        } else {
+            const bool broadcast = (a[0] & 0x3F) == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0 && a[4] == 0;
+            const bool own = (a[0] & 0x3F) == ((s.expandedDeviceType >> 8) & 0x3F)
+                             && a[1] == (s.expandedDeviceType & 0xFF) && Hart::loadU24(a + 2) == s.deviceId;
+            rec.addressed = own || (broadcast && takesBroadcast(rec.command));
+        }
+
+        std::vector<Fault> faults;
+        if (rec.addressed)
+            faults = m_faults.take(rec.command);
+        if (!rec.addressed || hasFault(faults, FaultKind::NoAnswer)) {
+            observer = m_observer;
+            logRequest(rec);
+        } else if (hasFault(faults, FaultKind::LineClosed)) {
+            observer = m_observer;
+            logRequest(rec);
+            delivery.closeLine = true;
+        } else {
+            Exchange ex(s, rec.command, rec.data.data(), rec.data.size(), frame.primaryMaster(), arrived);
+            if (frame.command == extendedCommand && !extended)
+                ex.fail(Rc::TooFewBytes);
+            else if (!handleUniversal(ex) && !handleDeviceSpecific(ex))
+                ex.fail(Rc::NotImplemented);
+
+            if (ex.silent) {
+                observer = m_observer;
+                logRequest(rec);
+            } else {
+                Fault f;
+                if (hasFault(faults, FaultKind::ResponseCode, &f)) {
+                    ex.responseCode = f.value;
+                    if (!f.keepData)
+                        ex.reply.clear();
+                }
+                if (identifies(rec.command) && ex.responseCode == 0 && ex.reply.size() > 12)
+                    ex.reply[12] = std::uint8_t(m_preambles);
+                if (hasFault(faults, FaultKind::CommunicationError, &f)) {
+                    ex.responseCode = std::uint8_t(0x80 | f.value);
+                    ex.reply.clear();
+                }
+                if (extended) {
+                    std::uint8_t number[2];
+                    Hart::storeU16(number, rec.command);
+                    ex.reply.insert(ex.reply.begin(), number, number + 2);
+                }
+
+                const std::uint8_t status = fieldDeviceStatus(s);
+                if (status & 0x20)
+                    s.coldStart = false; // reported once
+                std::vector<std::uint8_t> address;
+                if (frame.isLong()) {
+                    address.resize(5);
+                    address[0] = std::uint8_t((a[0] & 0x80) | ((s.expandedDeviceType >> 8) & 0x3F));
+                    address[1] = std::uint8_t(s.expandedDeviceType);
+                    Hart::storeU24(&address[2], s.deviceId);
+                } else {
+                    address.push_back(std::uint8_t(a[0] & 0xBF)); // the address asked, burst bit clear
+                }
+                if (hasFault(faults, FaultKind::OtherAddress))
+                    address.back() ^= 0x01;
+                if (rec.command == 42 && ex.responseCode == 0)
+                    resetDevice(s);
+
+                rec.answered = true;
+                rec.responseCode = ex.responseCode;
+                observer = m_observer;
+                logRequest(rec);
+                delivery = shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply),
+                                       m_preambles, m_turnaroundMs, faults);
+            }
+        }
+    }
+    if (observer)
+        observer(logged);
+    return delivery;
+}
+
+} // namespace Sim

@@ -1,0 +1,357 @@
+// The universal and common-practice commands as the detector answers them.
+
+#include "hart/encoding.h"
+#include "sim/exchange.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace Sim {
+
+namespace {
+
+constexpr std::uint8_t unitNotUsed = 250;
+constexpr std::uint32_t nanBits = 0x7FA00000;
+
+void putPacked(Exchange& ex, const std::string& text, std::uint32_t bytes)
+{
+    std::uint8_t buffer[24] = {};
+    Hart::packAscii(buffer, text.c_str(), bytes);
+    ex.putBytes(buffer, bytes);
+}
+
+std::string unpacked(const std::uint8_t* data, std::uint32_t bytes)
+{
+    char buffer[33] = {};
+    Hart::unpackAscii(buffer, data, bytes);
+    return std::string(buffer, bytes / 3 * 4);
+}
+
+void putLongTag(Exchange& ex, const std::string& longTag)
+{
+    std::uint8_t buffer[32] = {};
+    std::memcpy(buffer, longTag.data(), std::min<std::size_t>(longTag.size(), 32));
+    ex.putBytes(buffer, 32);
+}
+
+std::uint8_t lockStateFor(std::uint8_t code, bool primary)
+{
+    static const std::uint8_t states[4] = {0x00, 0x01, 0x03, 0x09};
+    std::uint8_t state = states[code];
+    if (state != 0 && primary)
+        state |= 0x04;
+    return state;
+}
+
+void putVariable(Exchange& ex, std::size_t index)
+{
+    const DeviceState& s = ex.state;
+    ex.put8(s.variables[index].unitCode);
+    ex.putFloat(variableValue(s, index, ex.now));
+}
+
+bool refuseWrite(Exchange& ex)
+{
+    if (!ex.state.writeProtected)
+        return false;
+    ex.fail(Rc::WriteProtected);
+    return true;
+}
+
+void readDeviceVariables(Exchange& ex)
+{
+    if (ex.size == 0)
+        return ex.fail(Rc::TooFewBytes);
+    const DeviceState& s = ex.state;
+    const std::size_t count = std::min<std::size_t>(ex.size, 8);
+    if (ex.data[0] >= s.variables.size())
+        return ex.fail(Rc::InvalidSelection);
+    ex.put8(s.extendedStatus);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint8_t code = ex.data[i];
+        ex.put8(code);
+        if (code < s.variables.size()) {
+            const VariableState& v = s.variables[code];
+            ex.put8(v.classification);
+            ex.put8(v.unitCode);
+            ex.putFloat(variableValue(s, code, ex.now));
+            ex.put8(v.status);
+        } else {
+            // A code the device lacks, past the first slot, is reported as "not used".
+            ex.put8(0);
+            ex.put8(unitNotUsed);
+            ex.put32(nanBits);
+            ex.put8(0x30);
+        }
+    }
+    std::array<std::uint8_t, 3> date;
+    std::uint32_t timeOfDay;
+    secondsToHart(deviceSeconds(s, ex.now), date, timeOfDay);
+    ex.put32(timeOfDay);
+}
+
+void writePollingAddress(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    if (ex.size == 0)
+        return ex.fail(Rc::TooFewBytes);
+    const std::uint8_t address = ex.data[0];
+    // An old-style one-byte request implies multidrop for every address but 0.
+    const std::uint8_t mode = ex.size >= 2 ? ex.data[1] : (address == 0 ? 1 : 0);
+    if (address > 63)
+        return ex.fail(Rc::InvalidSelection);
+    if (mode > 1)
+        return ex.fail(Rc::InvalidLoopMode);
+    if (refuseWrite(ex))
+        return;
+    if (address != s.pollingAddress || mode != s.loopCurrentMode)
+        markConfigChanged(s);
+    s.pollingAddress = address;
+    s.loopCurrentMode = mode;
+    // Any change of loop mode ends a fixed current; the master fixes it again with command 40.
+    s.fixedCurrent = false;
+    ex.put8(address);
+    ex.put8(mode);
+}
+
+void fixCurrent(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    if (ex.size < 4)
+        return ex.fail(Rc::TooFewBytes);
+    if (s.loopCurrentMode == 0)
+        return ex.fail(Rc::MultidropMode);
+    const float ma = Hart::loadFloat(ex.data);
+    if (std::isnan(ma) || ma > 21.0f)
+        return ex.fail(Rc::TooLarge);
+    if (ma != 0.0f && ma < 3.8f)
+        return ex.fail(Rc::TooSmall);
+    s.fixedCurrent = ma != 0.0f;
+    s.fixedCurrentMa = ma;
+    ex.putBytes(ex.data, 4);
+}
+
+void resetConfigChanged(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    if (ex.size >= 2 && Hart::loadU16(ex.data) != s.configChangeCounter) {
+        // The master's counter is stale: tell it the current one and leave the flag set.
+        ex.responseCode = Rc::InvalidDate;
+        ex.put16(s.configChangeCounter);
+        return;
+    }
+    s.configChanged = false;
+    ex.put16(s.configChangeCounter);
+}
+
+void readAdditionalStatus(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    const std::array<std::uint8_t, 9> current = additionalStatusBytes(s);
+    if (ex.size > 0) {
+        bool match = true;
+        if (s.ackCheck != AckCheck::AnyData) {
+            match = ex.size >= 6;
+            for (std::size_t i = 0; match && i < 6; ++i) {
+                const std::size_t at = s.ackCheck == AckCheck::MasterLayout ? 5 - i : i;
+                match = ex.data[i] == current[at];
+            }
+        }
+        if (match)
+            s.acknowledgedStatus = current;
+        else
+            ex.responseCode = Rc::StatusMismatch;
+    }
+    ex.putBytes(current.data(), current.size());
+}
+
+void writeClock(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    if (ex.size < 8)
+        return ex.fail(Rc::TooFewBytes);
+    const std::uint8_t code = ex.data[0];
+    if (code != 1)
+        return ex.fail(Rc::InvalidSelection);
+    const std::uint8_t* date = ex.data + 1;
+    const std::uint32_t timeOfDay = Hart::loadU32(ex.data + 4);
+    if (!hartDateValid(date))
+        return ex.fail(Rc::InvalidDate);
+    if (timeOfDay >= 86400u * 32000u)
+        return ex.fail(Rc::TooLarge);
+    setDeviceSeconds(s, hartToSeconds(date, timeOfDay), ex.now);
+    std::memcpy(s.lastSetDate.data(), date, 3);
+    s.lastSetTime = timeOfDay;
+    s.clockFlags &= std::uint8_t(~0x02);
+    ex.putBytes(ex.data, 8);
+}
+
+void readClock(Exchange& ex)
+{
+    const DeviceState& s = ex.state;
+    std::array<std::uint8_t, 3> date;
+    std::uint32_t timeOfDay;
+    secondsToHart(deviceSeconds(s, ex.now), date, timeOfDay);
+    ex.putBytes(date.data(), 3);
+    ex.put32(timeOfDay);
+    ex.putBytes(s.lastSetDate.data(), 3);
+    ex.put32(s.lastSetTime);
+    ex.put8(s.clockFlags);
+}
+
+} // namespace
+
+void putIdentity(Exchange& ex)
+{
+    const DeviceState& s = ex.state;
+    ex.put8(254);
+    ex.put16(s.expandedDeviceType);
+    ex.put8(s.requestPreambles);
+    ex.put8(s.universalRevision);
+    ex.put8(s.deviceRevision);
+    ex.put8(s.softwareRevision);
+    ex.put8(s.hardwareRevision);
+    ex.put8(s.deviceFlags);
+    ex.put24(s.deviceId);
+    ex.put8(0); // response preambles: the link fills in what it really sends
+    ex.put8(std::uint8_t(s.variables.size() - 1));
+    ex.put16(s.configChangeCounter);
+    ex.put8(s.extendedStatus);
+    ex.put16(s.manufacturerCode);
+    ex.put16(s.privateLabelCode);
+    ex.put8(s.deviceProfile);
+}
+
+bool handleUniversal(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    switch (ex.command) {
+    case 0:
+    case 73:
+        putIdentity(ex);
+        ex.silent = ex.command == 73 && !s.answersFind;
+        return true;
+    case 11: {
+        std::uint8_t packed[6] = {};
+        Hart::packAscii(packed, s.tag.c_str(), 6);
+        ex.silent = ex.size < 6 || std::memcmp(packed, ex.data, 6) != 0;
+        putIdentity(ex);
+        return true;
+    }
+    case 21: {
+        std::uint8_t own[32] = {};
+        std::memcpy(own, s.longTag.data(), std::min<std::size_t>(s.longTag.size(), 32));
+        ex.silent = ex.size < 32 || std::memcmp(own, ex.data, 32) != 0;
+        putIdentity(ex);
+        return true;
+    }
+    case 1:
+        putVariable(ex, 0);
+        return true;
+    case 2: {
+        const float ma = loopCurrentMa(s, ex.now);
+        ex.putFloat(ma);
+        ex.putFloat(percentOfRange(ma));
+        return true;
+    }
+    case 3:
+        ex.putFloat(loopCurrentMa(s, ex.now));
+        for (std::size_t i = 0; i < s.variables.size(); ++i)
+            putVariable(ex, i);
+        return true;
+    case 6: writePollingAddress(ex); return true;
+    case 7:
+        ex.put8(s.pollingAddress);
+        ex.put8(s.loopCurrentMode);
+        return true;
+    case 9: readDeviceVariables(ex); return true;
+    case 12: putPacked(ex, s.message, 24); return true;
+    case 13:
+        putPacked(ex, s.tag, 6);
+        putPacked(ex, s.descriptor, 12);
+        ex.putBytes(s.date.data(), 3);
+        return true;
+    case 16: ex.put24(s.finalAssemblyNumber); return true;
+    case 17:
+        if (ex.size < 24)
+            ex.fail(Rc::TooFewBytes);
+        else if (!refuseWrite(ex)) {
+            s.message = unpacked(ex.data, 24);
+            markConfigChanged(s);
+            ex.putBytes(ex.data, 24);
+        }
+        return true;
+    case 18:
+        if (ex.size < 21)
+            ex.fail(Rc::TooFewBytes);
+        else if (!hartDateValid(ex.data + 18))
+            ex.fail(Rc::InvalidDate);
+        else if (!refuseWrite(ex)) {
+            s.tag = unpacked(ex.data, 6);
+            s.descriptor = unpacked(ex.data + 6, 12);
+            std::memcpy(s.date.data(), ex.data + 18, 3);
+            markConfigChanged(s);
+            ex.putBytes(ex.data, 21);
+        }
+        return true;
+    case 20: putLongTag(ex, s.longTag); return true;
+    case 22:
+        if (ex.size < 32)
+            ex.fail(Rc::TooFewBytes);
+        else if (!refuseWrite(ex)) {
+            const auto* text = reinterpret_cast<const char*>(ex.data);
+            s.longTag.assign(text, strnlen(text, 32));
+            markConfigChanged(s);
+            ex.putBytes(ex.data, 32);
+        }
+        return true;
+    case 38: resetConfigChanged(ex); return true;
+    case 40: fixCurrent(ex); return true;
+    case 42: return true; // the simulator resets after the answer has been composed
+    case 48: readAdditionalStatus(ex); return true;
+    case 71:
+        if (ex.size < 1)
+            ex.fail(Rc::TooFewBytes);
+        else if (ex.data[0] > 3)
+            ex.fail(Rc::InvalidLockCode);
+        else {
+            s.lockState = lockStateFor(ex.data[0], ex.primaryMaster);
+            ex.put8(ex.data[0]);
+        }
+        return true;
+    case 76: ex.put8(s.lockState); return true;
+    case 89: writeClock(ex); return true;
+    case 90: readClock(ex); return true;
+    default: return false;
+    }
+}
+
+void Exchange::put16(std::uint16_t v)
+{
+    std::uint8_t b[2];
+    Hart::storeU16(b, v);
+    putBytes(b, 2);
+}
+
+void Exchange::put24(std::uint32_t v)
+{
+    std::uint8_t b[3];
+    Hart::storeU24(b, v);
+    putBytes(b, 3);
+}
+
+void Exchange::put32(std::uint32_t v)
+{
+    std::uint8_t b[4];
+    Hart::storeU32(b, v);
+    putBytes(b, 4);
+}
+
+void Exchange::putFloat(float v)
+{
+    std::uint8_t b[4];
+    Hart::storeFloat(b, v);
+    putBytes(b, 4);
+}
+
+} // namespace Sim

@@ -59,6 +59,23 @@ int Slider::scaleRows() const
     return ((tickPosition() & TicksAbove) ? 1 : 0) + ((tickPosition() & TicksBelow) ? 1 : 0);
 }
 
+int Slider::scaleHeight() const
+{
+    return hasScale() ? scaleRows() * (fontMetrics().height() + 5) + 22 : 0;
+}
+
+QSize Slider::sizeHint() const
+{
+    const QSize plain = QSlider::sizeHint();
+    return {plain.width(), std::max(plain.height(), scaleHeight())};
+}
+
+QSize Slider::minimumSizeHint() const
+{
+    const QSize plain = QSlider::minimumSizeHint();
+    return {plain.width(), std::max(plain.height(), scaleHeight())};
+}
+
 int Slider::handleHalf() const
 {
     QStyleOptionSlider option;
@@ -137,7 +154,7 @@ void Slider::paintEvent(QPaintEvent* event)
     QStyle* const st = style();
     groove = computeGrooveRect();
 
-    // The scale text needs room the style's own size hint does not reserve.
+    // A font that grew since the last layout needs a taller widget.
     const int minimumTall = scaleRows() * (fm.height() + 5) + 22;
     if (minimumTall > minimumHeight())
         setMinimumHeight(minimumTall);

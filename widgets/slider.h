@@ -38,6 +38,11 @@ public:
         int advance; // horizontal advance of the text
     };
 
+    // Taller than a plain slider by the scale rows, so that a layout leaves room for them
+    // before the first paint.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
     // Where the slider itself was last painted; null until the first scaled paint.
     QRect grooveRect() const { return groove; }
 
@@ -57,6 +62,7 @@ private:
     bool hasScale() const;
     int scaleRows() const;
     int handleHalf() const;
+    int scaleHeight() const;
     QPointF mapToFullWidget(const QPointF& pos) const;
     template <typename Handler>
     void forwardMapped(QMouseEvent* event, Handler handler);

@@ -73,6 +73,7 @@ private slots:
     void fields();
     void initialValues_data();
     void initialValues();
+    void comboItems();
     void menusInOrder();
     void toolBarInOrder();
     void calibrationHidden();
@@ -104,13 +105,7 @@ void TestMainWindowForm::actions_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("checkable");
     QTest::addColumn<QString>("icon");
-    struct Row
-    {
-        const char* name;
-        const char* text;
-        bool checkable;
-        const char* icon;
-    };
+    struct Row { const char* name; const char* text; bool checkable; const char* icon; };
     const Row rows[] = {
         {"connectButton", "Соединить", true, "HardwareNetwork/16x16/usb_connector-error.png"},
         {"connectRead", "Прочитать конфигурацию", true, "HardwareNetwork/16x16/hardware-download.png"},
@@ -164,13 +159,7 @@ void TestMainWindowForm::fields_data()
     QTest::addColumn<QString>("label");
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("fieldClass");
-    struct Row
-    {
-        const char* group;
-        const char* label;
-        const char* field;
-        const char* fieldClass;
-    };
+    struct Row { const char* group; const char* label; const char* field; const char* fieldClass; };
     const Row rows[] = {
         {"groupBox", "Информация об устройстве", "", ""},
         {"groupBox", "Серийный номер:", "serial", "QLineEdit"},
@@ -252,82 +241,50 @@ void TestMainWindowForm::initialValues_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("property");
     QTest::addColumn<QVariant>("value");
-    auto row = [](const char* name, const char* property, const QVariant& value) {
-        QTest::addRow("%s.%s", name, property) << QString(name) << QByteArray(property) << value;
+    using Values = std::initializer_list<std::pair<const char*, QVariant>>;
+    auto rows = [](const char* name, Values values) {
+        for (const auto& value : values)
+            QTest::addRow("%s.%s", name, value.first) << QString(name) << QByteArray(value.first) << value.second;
     };
-    row("MainWindow", "windowTitle", "MainWindow");
-    row("MainWindow", "size", QSize(818, 718));
-    row("mainToolBar", "windowTitle", "toolBar");
-    row("ippVersionLabel", "text", QStringLiteral("Версия модуля:"));
-    row("uvLabel", "text", QStringLiteral("Данные УФ канала:"));
-    row("analysisTypeLabel", "text", QStringLiteral("Алгоритм фиксации состояния \"Сработал\":"));
-    row("noiseSliderLabel", "text", QStringLiteral("Индикатор помехозащищенности\n(с учетом выбранных параметров)"));
-    row("updateTime", "toolTip", QStringLiteral("Установить текущее время"));
+    rows("MainWindow", {{"windowTitle", "MainWindow"}, {"size", QSize(818, 718)}});
+    rows("mainToolBar", {{"windowTitle", "toolBar"}});
+    rows("ippVersionLabel", {{"text", QStringLiteral("Версия модуля:")}});
+    rows("uvLabel", {{"text", QStringLiteral("Данные УФ канала:")}});
+    rows("analysisTypeLabel", {{"text", QStringLiteral("Алгоритм фиксации состояния \"Сработал\":")}});
+    rows("noiseSliderLabel", {{"text", QStringLiteral("Индикатор помехозащищенности\n(с учетом выбранных параметров)")}});
+    rows("updateTime", {{"toolTip", QStringLiteral("Установить текущее время")}});
     for (const char* name : {"serial", "versionProtocol", "versionDevice", "versionHardware", "versionSoft",
                              "finalAssemblyNumber", "model", "ippVersion", "curCurrent", "curState", "irValue",
                              "uvValue", "currentTime"})
-        row(name, "readOnly", true);
+        rows(name, {{"readOnly", true}});
     for (const char* name : {"tag", "longTag", "descriptor", "message"})
-        row(name, "readOnly", false);
-    row("curCurrent", "minimumWidth", 200);
-    row("curState", "minimumWidth", 200);
-    row("address", "minimum", 0);
-    row("address", "maximum", 62);
-    row("date", "minimumDate", QDate(2000, 1, 1));
-    row("date", "maximumDate", QDate(2099, 12, 31));
-    row("date", "date", QDate(2000, 1, 1));
-    row("date", "calendarPopup", true);
+        rows(name, {{"readOnly", false}});
+    rows("curCurrent", {{"minimumWidth", 200}});
+    rows("curState", {{"minimumWidth", 200}});
+    rows("address", {{"minimum", 0}, {"maximum", 62}});
+    rows("date", {{"minimumDate", QDate(2000, 1, 1)}, {"maximumDate", QDate(2099, 12, 31)},
+                  {"date", QDate(2000, 1, 1)}, {"calendarPopup", true}});
     const std::pair<const char*, double> currents[] = {
         {"currentError", 2}, {"currentOptic", 3}, {"currentIdle", 4}, {"currentTest", 8}, {"currentAlarm", 18}};
-    for (const auto& current : currents) {
-        row(current.first, "value", current.second);
-        row(current.first, "decimals", 3);
-        row(current.first, "minimum", 0.0);
-        row(current.first, "maximum", 24.0);
-        row(current.first, "singleStep", 1.0);
-        row(current.first, "suffix", QStringLiteral(" мА"));
-    }
-    row("sensitivitySlider", "minimum", 0);
-    row("sensitivitySlider", "maximum", 100);
-    row("sensitivitySlider", "value", 100);
-    row("sensitivitySlider", "tickInterval", 25);
-    row("sensitivitySlider", "tickPosition", int(QSlider::TicksBothSides));
-    row("sensitivity", "decimals", 0);
-    row("sensitivity", "maximum", 100.0);
-    row("sensitivity", "value", 100.0);
-    row("sensitivityLen", "suffix", QStringLiteral(" м"));
-    row("sensitivityLen", "minimum", 18);
-    row("sensitivityLen", "maximum", 40);
-    row("sensitivityLen", "value", 40);
-    row("analysisTimeSlider", "minimum", 5);
-    row("analysisTimeSlider", "maximum", 20);
-    row("analysisTimeSlider", "pageStep", 5);
-    row("analysisTimeSlider", "value", 10);
-    row("analysisTimeSlider", "tickInterval", 5);
-    row("analysisTimeSlider", "tickPosition", int(QSlider::TicksBothSides));
-    row("analysisTimeSlider", "minimumWidth", 170);
-    row("analysisTime", "suffix", QStringLiteral(" с"));
-    row("analysisTime", "minimum", 5);
-    row("analysisTime", "maximum", 20);
-    row("analysisTime", "singleStep", 1);
-    row("analysisTime", "value", 10);
-    row("analysisType", "count", 5);
-    row("analysisType", "currentIndex", 4);
-    row("analysisType", "currentText", QStringLiteral("ИК и УФ каналы (повышенная помехозащищенность)"));
-    row("noiseSlider", "enabled", false);
-    row("noiseSlider", "minimum", 0);
-    row("noiseSlider", "maximum", 100);
-    row("noiseSlider", "tickPosition", int(QSlider::TicksBelow));
-    row("fixTime", "count", 2);
-    row("fixTime", "currentText", QStringLiteral("Не менее 10 секунд"));
-    row("autoHeat", "checked", true);
-    row("autoHeat", "text", QString());
-    row("alarmNO", "checked", true);
-    row("alarmNC", "checked", false);
-    row("faultNO", "checked", false);
-    row("faultNC", "checked", true);
-    row("alarmNO", "text", QStringLiteral("НР"));
-    row("faultNO", "text", QStringLiteral("НР"));
+    for (const auto& current : currents)
+        rows(current.first, {{"value", current.second}, {"decimals", 3}, {"minimum", 0.0}, {"maximum", 24.0},
+                             {"singleStep", 1.0}, {"suffix", QStringLiteral(" мА")}});
+    rows("sensitivitySlider", {{"minimum", 0}, {"maximum", 100}, {"value", 100}, {"tickInterval", 25},
+                               {"tickPosition", int(QSlider::TicksBothSides)}});
+    rows("sensitivity", {{"decimals", 0}, {"maximum", 100.0}, {"value", 100.0}});
+    rows("sensitivityLen", {{"suffix", QStringLiteral(" м")}, {"minimum", 18}, {"maximum", 40}, {"value", 40}});
+    rows("analysisTimeSlider", {{"minimum", 5}, {"maximum", 20}, {"pageStep", 5}, {"value", 10}, {"tickInterval", 5},
+                                {"tickPosition", int(QSlider::TicksBothSides)}, {"minimumWidth", 170}});
+    rows("analysisTime", {{"suffix", QStringLiteral(" с")}, {"minimum", 5}, {"maximum", 20}, {"singleStep", 1}, {"value", 10}});
+    rows("analysisType", {{"count", 5}, {"currentIndex", 4},
+                          {"currentText", QStringLiteral("ИК и УФ каналы (повышенная помехозащищенность)")}});
+    rows("noiseSlider", {{"enabled", false}, {"minimum", 0}, {"maximum", 100}, {"tickPosition", int(QSlider::TicksBelow)}});
+    rows("fixTime", {{"count", 2}, {"currentText", QStringLiteral("Не менее 10 секунд")}});
+    rows("autoHeat", {{"checked", true}, {"text", QString()}});
+    rows("alarmNO", {{"checked", true}, {"text", QStringLiteral("НР")}});
+    rows("alarmNC", {{"checked", false}});
+    rows("faultNO", {{"checked", false}, {"text", QStringLiteral("НР")}});
+    rows("faultNC", {{"checked", true}});
 }
 
 void TestMainWindowForm::initialValues()
@@ -343,6 +300,22 @@ void TestMainWindowForm::initialValues()
         QCOMPARE(actual.toInt(), value.toInt());
     else
         QCOMPARE(actual, value);
+}
+
+void TestMainWindowForm::comboItems()
+{
+    auto items = [](const QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+        return texts;
+    };
+    QCOMPARE(items(ui->analysisType),
+             (QStringList{QStringLiteral("ИК и УФ каналы"), QStringLiteral("Только ИК канал"),
+                          QStringLiteral("Только УФ канал"), QStringLiteral("ИК или УФ канал"),
+                          QStringLiteral("ИК и УФ каналы (повышенная помехозащищенность)")}));
+    QCOMPARE(items(ui->fixTime),
+             (QStringList{QStringLiteral("Не менее 10 секунд"), QStringLiteral("До сброса напряжения питания")}));
 }
 
 void TestMainWindowForm::menusInOrder()

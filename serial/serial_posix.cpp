@@ -161,9 +161,6 @@ SerialPortError PosixSerialPort::open(const char* name, const SerialLineSettings
     // modem lines and refuses the call; that is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIC, &lines);
-
-    if (tcflush(fd, TCIOFLUSH) != 0)
-        return fail(errno);
     return SerialPortError::None;
 }
 

@@ -125,9 +125,6 @@ SerialPortError Win32SerialPort::open(const char* name, const SerialLineSettings
     timeouts.WriteTotalTimeoutConstant = 100;
     if (!SetCommTimeouts(handle, &timeouts))
         return fail();
-
-    if (!PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
-        return fail();
     return SerialPortError::None;
 }
 

@@ -124,8 +124,9 @@ QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
     if (n < 2) {
         if (tickInterval() <= 0)
             return labels;
-        // 64-bit so that a range ending near INT_MAX does not wrap and loop for ever.
-        for (qint64 v = minimum(); v <= maximum(); v += tickInterval())
+        // 64-bit so that a range ending near INT_MAX does not wrap; more numbers than pixels
+        // could not be read anyway, and a huge range must not stall the paint.
+        for (qint64 v = minimum(); v <= maximum() && labels.size() <= std::max(space, 0); v += tickInterval())
             place(tickText(int(v)), QStyle::sliderPositionFromValue(minimum(), maximum(), int(v), space));
         return labels;
     }

@@ -53,17 +53,6 @@ struct PortJournal {
                 blocks.push_back(event.bytes);
         return blocks;
     }
-    // Empty reads between the last non-empty read and the first write after it.
-    int emptyReadsBeforeWrite()
-    {
-        int empty = 0;
-        for (const Event& event : snapshot()) {
-            if (event.isWrite)
-                return empty;
-            empty = event.bytes.empty() ? empty + 1 : 0;
-        }
-        return -1;
-    }
 };
 
 class ScriptedPort : public SerialPort {

@@ -90,312 +90,283 @@ constexpr unsigned characterMs = 9; // 1200 baud 8O1
 class TestSerialPosix : public QObject {
     Q_OBJECT
 
-private slots:
-    void portContract_data();
-    void portContract();
-    void appliedSettings_data();
-    void appliedSettings();
-    void openFailure_data();
-    void openFailure();
-    void secondOpenRefused();
-
-    void frameDeliveredAfterSilence();
-    void requestWaitsForSilenceAsOneBlock();
-    void oversizeFrameDroppedThenNextDelivered();
-    void closeIsPrompt();
-    void hangUpNeitherSpinsNorBlocks();
-    void reopenReleasesPreviousPort();
-
-private:
     std::uint8_t buffer[256] = {};
-};
 
-// The contract every backend keeps, checked against each one that runs here.
-void TestSerialPosix::portContract_data()
-{
-    QTest::addColumn<PortFactory>("make");
-    QTest::newRow("posix") << PortFactory(createSerialPort);
-}
-
-void TestSerialPosix::portContract()
-{
-    QFETCH(PortFactory, make);
-    Pty pty;
-    std::unique_ptr<SerialPort> port = make();
-    const SerialLineSettings line;
-    std::uint8_t data[SerialPort::maxReadSize];
-    std::size_t received = 99;
-
-    QCOMPARE(port->open("/dev/no-such-serial-port", line, characterMs), SerialPortError::NotFound);
-    QVERIFY(!port->isOpen());
-    QCOMPARE(port->open(pty.name.constData(), line, characterMs), SerialPortError::None);
-    QVERIFY(port->isOpen());
-
-    // A silent line: nothing, after about one read time-out.
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
-    QCOMPARE(received, std::size_t(0));
-    QVERIFY2(clock.elapsed() >= characterMs - 2 && clock.elapsed() < 60,
-             qPrintable(QString::number(clock.elapsed())));
-
-    // Bytes from the device come back in order.
-    pty.send({0x10, 0x20, 0x30});
-    Bytes got;
-    for (int i = 0; i < 20 && got.size() < 3; ++i) {
-        port->read(data, sizeof data, received);
-        got.insert(got.end(), data, data + received);
+private slots:
+    // The contract every backend keeps, checked against each one that runs here.
+    void portContract_data()
+    {
+        QTest::addColumn<PortFactory>("make");
+        QTest::newRow("posix") << PortFactory(createSerialPort);
     }
-    QCOMPARE(got, Bytes({0x10, 0x20, 0x30}));
 
-    // A block goes out whole.
-    Bytes block(300);
-    for (std::size_t i = 0; i < block.size(); ++i)
-        block[i] = std::uint8_t(i);
-    QCOMPARE(port->write(block.data(), block.size()), SerialPortError::None);
-    QCOMPARE(pty.receiveOnce(500), block);
+    void portContract()
+    {
+        QFETCH(PortFactory, make);
+        Pty pty;
+        std::unique_ptr<SerialPort> port = make();
+        const SerialLineSettings line;
+        std::uint8_t data[SerialPort::maxReadSize];
+        std::size_t received = 99;
 
-    // Purge drops what waits in the input queue.
-    pty.send({0x01, 0x02});
-    QThread::msleep(20);
-    QCOMPARE(port->purge(), SerialPortError::None);
-    QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
-    QCOMPARE(received, std::size_t(0));
+        QCOMPARE(port->open("/dev/no-such-serial-port", line, characterMs), SerialPortError::NotFound);
+        QVERIFY(!port->isOpen());
+        QCOMPARE(port->open(pty.name.constData(), line, characterMs), SerialPortError::None);
+        QVERIFY(port->isOpen());
 
-    port->clearErrors();
-    port->raiseThreadPriority();
-    port->lowerThreadPriority();
-    port->close();
-    port->close();
-    QVERIFY(!port->isOpen());
-    QVERIFY(port->read(data, sizeof data, received) != SerialPortError::None);
-    QCOMPARE(received, std::size_t(0));
-    QCOMPARE(port->open(pty.name.constData(), line, characterMs), SerialPortError::None);
-}
+        // A silent line: nothing, after about one read time-out.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
+        QCOMPARE(received, std::size_t(0));
+        QVERIFY2(clock.elapsed() >= characterMs - 2 && clock.elapsed() < 60,
+                 qPrintable(QString::number(clock.elapsed())));
 
-void TestSerialPosix::appliedSettings_data()
-{
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<speed_t>("speed");
-    QTest::addColumn<SerialPortError>("result");
-    QTest::newRow("1200 8O1") << 1200 << 1 << 0 << speed_t(B1200) << SerialPortError::None;
-    QTest::newRow("9600 8N2") << 9600 << 0 << 2 << speed_t(B9600) << SerialPortError::None;
-    QTest::newRow("115200 8E1") << 115200 << 2 << 0 << speed_t(B115200) << SerialPortError::None;
-    QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0) << SerialPortError::BadSettings;
-    QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0) << SerialPortError::BadSettings;
-}
-
-void TestSerialPosix::appliedSettings()
-{
-    QFETCH(int, baud);
-    QFETCH(int, parity);
-    QFETCH(int, stopBits);
-    QFETCH(speed_t, speed);
-    QFETCH(SerialPortError, result);
-
-    Pty pty;
-    auto port = createSerialPort();
-    const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity),
-                                  SerialStopBits(stopBits)};
-    QCOMPARE(port->open(pty.name.constData(), line, characterMs), result);
-    QCOMPARE(port->isOpen(), result == SerialPortError::None);
-    if (result != SerialPortError::None)
-        return;
-
-    const termios tio = pty.settings();
-    QCOMPARE(cfgetospeed(&tio), speed);
-    QCOMPARE(cfgetispeed(&tio), speed);
-    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
-    QCOMPARE(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
-    QCOMPARE(tio.c_cflag & CRTSCTS, tcflag_t(0));
-    QCOMPARE((tio.c_cflag & CSTOPB) != 0, stopBits == 2);
-    // A pseudo-terminal drops PARENB but keeps PARODD.
-    QCOMPARE((tio.c_cflag & PARODD) != 0, parity == 1);
-    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
-    QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tcflag_t(0));
-    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
-    QCOMPARE(int(tio.c_cc[VMIN]), 0);
-    QCOMPARE(int(tio.c_cc[VTIME]), 0);
-}
-
-void TestSerialPosix::openFailure_data()
-{
-    QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<SerialPortError>("result");
-    QTest::newRow("missing path") << QByteArray("/dev/no-such-serial-port") << SerialPortError::NotFound;
-    QTest::newRow("missing name") << QByteArray("ttyNoSuchPort") << SerialPortError::NotFound;
-    QTest::newRow("empty name") << QByteArray("") << SerialPortError::NotFound;
-    QTest::newRow("not a terminal") << QByteArray("/dev/null") << SerialPortError::BadSettings;
-}
-
-void TestSerialPosix::openFailure()
-{
-    QFETCH(QByteArray, name);
-    QFETCH(SerialPortError, result);
-
-    auto port = createSerialPort();
-    QCOMPARE(port->open(name.constData(), SerialLineSettings(), characterMs), result);
-    QVERIFY(!port->isOpen());
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(!terminal.open(name.constData(), 1200, 1, 0));
-    QVERIFY(!terminal.isOpen());
-}
-
-void TestSerialPosix::secondOpenRefused()
-{
-    Pty pty;
-    ComHalfDuplexTerminal first(buffer, sizeof buffer, 2);
-    QVERIFY(first.open(pty.name.constData(), 1200, 1, 0));
-
-    auto second = createSerialPort();
-    QCOMPARE(second->open(pty.name.constData(), SerialLineSettings(), characterMs),
-             SerialPortError::InUse);
-    std::uint8_t otherBuffer[256];
-    ComHalfDuplexTerminal other(otherBuffer, sizeof otherBuffer, 2);
-    QVERIFY(!other.open(pty.name.constData(), 1200, 1, 0));
-
-    // The refused attempt must not have disturbed the holder.
-    pty.send({0x42});
-    QVERIFY(msUntil(first, TerminalState::Received) >= 0);
-
-    first.close();
-    QVERIFY(other.open(pty.name.constData(), 1200, 1, 0));
-}
-
-void TestSerialPosix::frameDeliveredAfterSilence()
-{
-    Pty pty;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-    QThread::msleep(30);
-
-    Bytes frame(25);
-    for (std::size_t i = 0; i < frame.size(); ++i)
-        frame[i] = std::uint8_t(0xF0 ^ i);
-    pty.send(frame);
-    const qint64 delay = msUntil(terminal, TerminalState::Received);
-    qInfo("end of frame detected %lld ms after the last byte", delay);
-    // Two empty reads of one character time each, and not much more.
-    QVERIFY2(delay >= 2 * characterMs - 2 && delay < 100, qPrintable(QString::number(delay)));
-    QCOMPARE(Bytes(buffer, buffer + terminal.receivedLength()), frame);
-}
-
-void TestSerialPosix::requestWaitsForSilenceAsOneBlock()
-{
-    Pty pty;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-
-    const Bytes request = {0xFF, 0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82};
-    QElapsedTimer clock;
-    clock.start();
-    qint64 lastByteAt = 0;
-    // The device keeps talking, a byte every 3 ms; the request is posted in the middle.
-    for (int i = 0; i < 25; ++i) {
-        pty.send({std::uint8_t(i)});
-        lastByteAt = clock.elapsed();
-        if (i == 5) {
-            std::uint8_t* out = terminal.claimForTransmit();
-            QVERIFY(out);
-            std::copy(request.begin(), request.end(), out);
-            QVERIFY(terminal.transmit(std::uint32_t(request.size())));
+        // Bytes from the device come back in order.
+        pty.send({0x10, 0x20, 0x30});
+        Bytes got;
+        for (int i = 0; i < 20 && got.size() < 3; ++i) {
+            port->read(data, sizeof data, received);
+            got.insert(got.end(), data, data + received);
         }
-        QVERIFY2(pty.receiveOnce(3).empty(), "request sent while the line was busy");
+        QCOMPARE(got, Bytes({0x10, 0x20, 0x30}));
+
+        // A block goes out whole.
+        Bytes block(300);
+        for (std::size_t i = 0; i < block.size(); ++i)
+            block[i] = std::uint8_t(i);
+        QCOMPARE(port->write(block.data(), block.size()), SerialPortError::None);
+        QCOMPARE(pty.receiveOnce(500), block);
+
+        // Purge drops what waits in the input queue.
+        pty.send({0x01, 0x02});
+        QThread::msleep(20);
+        QCOMPARE(port->purge(), SerialPortError::None);
+        QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
+        QCOMPARE(received, std::size_t(0));
+
+        port->clearErrors();
+        port->raiseThreadPriority();
+        port->lowerThreadPriority();
+        port->close();
+        port->close();
+        QVERIFY(!port->isOpen());
+        QVERIFY(port->read(data, sizeof data, received) != SerialPortError::None);
+        QCOMPARE(received, std::size_t(0));
+        QCOMPARE(port->open(pty.name.constData(), line, characterMs), SerialPortError::None);
     }
-    const Bytes sent = pty.receiveOnce(500);
-    const qint64 gap = clock.elapsed() - lastByteAt;
-    qInfo("request went out %lld ms after the line fell silent", gap);
-    QCOMPARE(sent, request);
-    QVERIFY2(gap >= 2 * characterMs - 2, qPrintable(QString::number(gap)));
-    QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
-}
 
-void TestSerialPosix::oversizeFrameDroppedThenNextDelivered()
-{
-    Pty pty;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-    pty.send(Bytes(300, 0xFF));
-    QThread::msleep(60);
-    QCOMPARE(terminal.state(), TerminalState::Idle);
-    pty.send({0x06, 0x82});
-    QVERIFY(msUntil(terminal, TerminalState::Received) >= 0);
-    QCOMPARE(Bytes(buffer, buffer + terminal.receivedLength()), Bytes({0x06, 0x82}));
-}
+    void appliedSettings_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<speed_t>("speed");
+        QTest::addColumn<SerialPortError>("result");
+        QTest::newRow("1200 8O1") << 1200 << 1 << 0 << speed_t(B1200) << SerialPortError::None;
+        QTest::newRow("9600 8N2") << 9600 << 0 << 2 << speed_t(B9600) << SerialPortError::None;
+        QTest::newRow("115200 8E1") << 115200 << 2 << 0 << speed_t(B115200) << SerialPortError::None;
+        QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0) << SerialPortError::BadSettings;
+        QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0) << SerialPortError::BadSettings;
+    }
 
-void TestSerialPosix::closeIsPrompt()
-{
-    Pty pty;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    qint64 worstUs = 0;
-    qint64 totalUs = 0;
-    for (int i = 0; i < 10; ++i) {
+    void appliedSettings()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, stopBits);
+        QFETCH(speed_t, speed);
+        QFETCH(SerialPortError, result);
+
+        Pty pty;
+        auto port = createSerialPort();
+        const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity),
+                                      SerialStopBits(stopBits)};
+        QCOMPARE(port->open(pty.name.constData(), line, characterMs), result);
+        QCOMPARE(port->isOpen(), result == SerialPortError::None);
+        if (result != SerialPortError::None)
+            return;
+
+        const termios tio = pty.settings();
+        QCOMPARE(cfgetospeed(&tio), speed);
+        QCOMPARE(cfgetispeed(&tio), speed);
+        QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+        QCOMPARE(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
+        QCOMPARE(tio.c_cflag & CRTSCTS, tcflag_t(0));
+        QCOMPARE((tio.c_cflag & CSTOPB) != 0, stopBits == 2);
+        // A pseudo-terminal drops PARENB but keeps PARODD.
+        QCOMPARE((tio.c_cflag & PARODD) != 0, parity == 1);
+        QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
+        QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tcflag_t(0));
+        QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
+        QCOMPARE(int(tio.c_cc[VMIN]), 0);
+        QCOMPARE(int(tio.c_cc[VTIME]), 0);
+    }
+
+    void openFailure_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<SerialPortError>("result");
+        QTest::newRow("missing path") << QByteArray("/dev/no-such-serial-port") << SerialPortError::NotFound;
+        QTest::newRow("missing name") << QByteArray("ttyNoSuchPort") << SerialPortError::NotFound;
+        QTest::newRow("empty name") << QByteArray("") << SerialPortError::NotFound;
+        QTest::newRow("not a terminal") << QByteArray("/dev/null") << SerialPortError::BadSettings;
+    }
+
+    void openFailure()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(SerialPortError, result);
+
+        auto port = createSerialPort();
+        QCOMPARE(port->open(name.constData(), SerialLineSettings(), characterMs), result);
+        QVERIFY(!port->isOpen());
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
+        QVERIFY(!terminal.open(name.constData(), 1200, 1, 0));
+        QVERIFY(!terminal.isOpen());
+    }
+
+    void secondOpenRefused()
+    {
+        Pty pty;
+        ComHalfDuplexTerminal first(buffer, sizeof buffer, 2);
+        QVERIFY(first.open(pty.name.constData(), 1200, 1, 0));
+
+        auto second = createSerialPort();
+        QCOMPARE(second->open(pty.name.constData(), SerialLineSettings(), characterMs),
+                 SerialPortError::InUse);
+        std::uint8_t otherBuffer[256];
+        ComHalfDuplexTerminal other(otherBuffer, sizeof otherBuffer, 2);
+        QVERIFY(!other.open(pty.name.constData(), 1200, 1, 0));
+
+        // The refused attempt must not have disturbed the holder.
+        pty.send({0x42});
+        QVERIFY(msUntil(first, TerminalState::Received) >= 0);
+
+        first.close();
+        QVERIFY(other.open(pty.name.constData(), 1200, 1, 0));
+    }
+
+    void frameDeliveredAfterSilence()
+    {
+        Pty pty;
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
         QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-        QThread::msleep(5 + i * 3);
+        QThread::msleep(30);
+
+        Bytes frame(25);
+        for (std::size_t i = 0; i < frame.size(); ++i)
+            frame[i] = std::uint8_t(0xF0 ^ i);
+        pty.send(frame);
+        const qint64 delay = msUntil(terminal, TerminalState::Received);
+        qInfo("end of frame detected %lld ms after the last byte", delay);
+        // Two empty reads of one character time each, and not much more.
+        QVERIFY2(delay >= 2 * characterMs - 2 && delay < 100, qPrintable(QString::number(delay)));
+        QCOMPARE(Bytes(buffer, buffer + terminal.receivedLength()), frame);
+    }
+
+    void requestWaitsForSilenceAsOneBlock()
+    {
+        Pty pty;
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
+        QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+
+        const Bytes request = {0xFF, 0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82};
+        QElapsedTimer clock;
+        clock.start();
+        qint64 lastByteAt = 0;
+        // The device keeps talking, a byte every 3 ms; the request is posted in the middle.
+        for (int i = 0; i < 25; ++i) {
+            pty.send({std::uint8_t(i)});
+            lastByteAt = clock.elapsed();
+            if (i == 5) {
+                std::uint8_t* out = terminal.claimForTransmit();
+                QVERIFY(out);
+                std::copy(request.begin(), request.end(), out);
+                QVERIFY(terminal.transmit(std::uint32_t(request.size())));
+            }
+            QVERIFY2(pty.receiveOnce(3).empty(), "request sent while the line was busy");
+        }
+        const Bytes sent = pty.receiveOnce(500);
+        const qint64 gap = clock.elapsed() - lastByteAt;
+        qInfo("request went out %lld ms after the line fell silent", gap);
+        QCOMPARE(sent, request);
+        QVERIFY2(gap >= 2 * characterMs - 2, qPrintable(QString::number(gap)));
+        QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
+    }
+
+    void closeIsPrompt()
+    {
+        Pty pty;
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
+        qint64 worstUs = 0;
+        qint64 totalUs = 0;
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+            QThread::msleep(5 + i * 3);
+            QElapsedTimer clock;
+            clock.start();
+            terminal.close();
+            const qint64 us = clock.nsecsElapsed() / 1000;
+            worstUs = std::max(worstUs, us);
+            totalUs += us;
+            QVERIFY(!terminal.isOpen());
+        }
+        qInfo("close took %lld us on average, %lld us at worst", totalUs / 10, worstUs);
+        QVERIFY2(worstUs < 40000, qPrintable(QString::number(worstUs)));
+
+        // Closing a closed terminal is harmless.
         QElapsedTimer clock;
         clock.start();
         terminal.close();
-        const qint64 us = clock.nsecsElapsed() / 1000;
-        worstUs = std::max(worstUs, us);
-        totalUs += us;
-        QVERIFY(!terminal.isOpen());
+        QVERIFY(clock.elapsed() < 5);
     }
-    qInfo("close took %lld us on average, %lld us at worst", totalUs / 10, worstUs);
-    QVERIFY2(worstUs < 40000, qPrintable(QString::number(worstUs)));
 
-    // Closing a closed terminal is harmless.
-    QElapsedTimer clock;
-    clock.start();
-    terminal.close();
-    QVERIFY(clock.elapsed() < 5);
-}
+    void hangUpNeitherSpinsNorBlocks()
+    {
+        Pty pty;
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
+        QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+        pty.send({0x01, 0x02});
+        pty.hangUp();
 
-void TestSerialPosix::hangUpNeitherSpinsNorBlocks()
-{
-    Pty pty;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-    pty.send({0x01, 0x02});
-    pty.hangUp();
+        const double cpuBefore = processCpuMs();
+        QThread::msleep(300);
+        const double cpuUsed = processCpuMs() - cpuBefore;
+        QVERIFY2(cpuUsed < 100, qPrintable(QString("worker used %1 ms of CPU").arg(cpuUsed)));
 
-    const double cpuBefore = processCpuMs();
-    QThread::msleep(300);
-    const double cpuUsed = processCpuMs() - cpuBefore;
-    QVERIFY2(cpuUsed < 100, qPrintable(QString("worker used %1 ms of CPU").arg(cpuUsed)));
+        // A request on a dead line still completes.
+        std::uint8_t* out = terminal.claimForTransmit();
+        QVERIFY(out);
+        out[0] = 0x55;
+        QVERIFY(terminal.transmit(1));
+        QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
 
-    // A request on a dead line still completes.
-    std::uint8_t* out = terminal.claimForTransmit();
-    QVERIFY(out);
-    out[0] = 0x55;
-    QVERIFY(terminal.transmit(1));
-    QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
+        QElapsedTimer clock;
+        clock.start();
+        terminal.close();
+        QVERIFY2(clock.elapsed() < 40, qPrintable(QString::number(clock.elapsed())));
+    }
 
-    QElapsedTimer clock;
-    clock.start();
-    terminal.close();
-    QVERIFY2(clock.elapsed() < 40, qPrintable(QString::number(clock.elapsed())));
-}
+    void reopenReleasesPreviousPort()
+    {
+        Pty a;
+        Pty b;
+        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
+        QVERIFY(terminal.open(a.name.constData(), 1200, 1, 0));
+        QVERIFY(terminal.open(b.name.constData(), 1200, 1, 0));
+        auto probe = createSerialPort();
+        QCOMPARE(probe->open(a.name.constData(), SerialLineSettings(), characterMs),
+                 SerialPortError::None);
+        probe->close();
 
-void TestSerialPosix::reopenReleasesPreviousPort()
-{
-    Pty a;
-    Pty b;
-    ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-    QVERIFY(terminal.open(a.name.constData(), 1200, 1, 0));
-    QVERIFY(terminal.open(b.name.constData(), 1200, 1, 0));
-    auto probe = createSerialPort();
-    QCOMPARE(probe->open(a.name.constData(), SerialLineSettings(), characterMs),
-             SerialPortError::None);
-    probe->close();
-
-    // A failed open leaves the terminal closed, not on the old port.
-    QVERIFY(!terminal.open("/dev/no-such-serial-port", 1200, 1, 0));
-    QVERIFY(!terminal.isOpen());
-    QCOMPARE(probe->open(b.name.constData(), SerialLineSettings(), characterMs),
-             SerialPortError::None);
-}
+        // A failed open leaves the terminal closed, not on the old port.
+        QVERIFY(!terminal.open("/dev/no-such-serial-port", 1200, 1, 0));
+        QVERIFY(!terminal.isOpen());
+        QCOMPARE(probe->open(b.name.constData(), SerialLineSettings(), characterMs),
+                 SerialPortError::None);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSerialPosix)
 #include "tst_serial_posix.moc"

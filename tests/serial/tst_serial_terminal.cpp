@@ -92,246 +92,7 @@ void driveTo(Rig& rig, TerminalState state)
 
 } // namespace
 
-class TestTerminal : public QObject {
-    Q_OBJECT
-
-private slots:
-    void handOver_data();
-    void handOver();
-    void silenceThreshold_data();
-    void silenceThreshold();
-    void frameLength_data();
-    void frameLength();
-    void secondFrameWhileReceivedIsDropped_data();
-    void secondFrameWhileReceivedIsDropped();
-    void requestLength_data();
-    void requestLength();
-    void characterTime_data();
-    void characterTime();
-
-    void requestWaitsForSilence_data();
-    void requestWaitsForSilence();
-    void longFrameGoesOutInBlocks();
-    void failedWriteCountsAsSent();
-    void stateSurvivesReopen_data();
-    void stateSurvivesReopen();
-    void claimWhileBytesArriveNeverCorruptsRequest();
-};
-
-void TestTerminal::handOver_data()
-{
-    QTest::addColumn<TerminalState>("from");
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<TerminalState>("to");
-
-    using S = TerminalState;
-    const char* operations[] = {"byte", "silence", "claim", "transmit", "release"};
-    const std::vector<std::pair<S, std::vector<S>>> table = {
-        {S::Idle, {S::Receiving, S::Idle, S::Filling, S::Idle, S::Idle}},
-        {S::Receiving, {S::Receiving, S::Received, S::Filling, S::Receiving, S::Receiving}},
-        {S::Received, {S::Received, S::Received, S::Filling, S::Received, S::Idle}},
-        {S::Filling, {S::Filling, S::Filling, S::Filling, S::TransmitRequested, S::Filling}},
-        {S::TransmitRequested,
-         {S::TransmitRequested, S::Transmitting, S::TransmitRequested, S::TransmitRequested,
-          S::TransmitRequested}},
-        {S::Transmitting,
-         {S::Transmitting, S::Idle, S::Transmitting, S::Transmitting, S::Transmitting}},
-    };
-    for (const auto& [from, results] : table)
-        for (int i = 0; i < 5; ++i)
-            QTest::addRow("%d %s", int(from), operations[i]) << from << operations[i] << results[i];
-}
-
-void TestTerminal::handOver()
-{
-    QFETCH(TerminalState, from);
-    QFETCH(QString, operation);
-    QFETCH(TerminalState, to);
-
-    Rig rig;
-    auto& t = rig.terminal;
-    driveTo(rig, from);
-    if (operation == "byte") {
-        t.receiveByte(0x99);
-    } else if (operation == "silence") {
-        if (from == TerminalState::Transmitting)
-            QCOMPARE(sendOut(t), Bytes(3, 0xA5));
-        else
-            silence(t);
-    } else if (operation == "claim") {
-        QCOMPARE(t.claimForTransmit() != nullptr, to == TerminalState::Filling);
-    } else if (operation == "transmit") {
-        QCOMPARE(t.transmit(2), from == TerminalState::Filling);
-    } else {
-        t.releaseReceived();
-    }
-    QCOMPARE(t.state(), to);
-    QCOMPARE(t.isTransmitting(), to == TerminalState::Transmitting);
-    if (to == TerminalState::Received)
-        QCOMPARE(rig.frame(), Bytes({0x11, 0x22, 0x33}));
-    if (to == TerminalState::TransmitRequested) {
-        silence(t);
-        QCOMPARE(sendOut(t), Bytes(from == TerminalState::Filling ? 2 : 3, 0xA5));
-    }
-}
-
-void TestTerminal::silenceThreshold_data()
-{
-    QTest::addColumn<int>("threshold");
-    QTest::addColumn<int>("emptyReads");
-    QTest::newRow("0 acts as 1") << 0 << 1;
-    QTest::newRow("1") << 1 << 1;
-    QTest::newRow("2") << 2 << 2;
-    QTest::newRow("7") << 7 << 7;
-}
-
-void TestTerminal::silenceThreshold()
-{
-    QFETCH(int, threshold);
-    QFETCH(int, emptyReads);
-
-    Rig rig(256, std::uint8_t(threshold));
-    auto& t = rig.terminal;
-    feed(t, {0x01, 0x02});
-    QCOMPARE(silence(t), emptyReads);
-    QCOMPARE(t.state(), TerminalState::Received);
-    QCOMPARE(t.receivedLength(), 2u);
-
-    // The end of our own transmission restarts the wait just like a received byte.
-    t.releaseReceived();
-    QVERIFY(post(t, {0x42}));
-    silence(t);
-    QCOMPARE(sendOut(t), Bytes{0x42});
-    QVERIFY(post(t, {0x43}));
-    QCOMPARE(silence(t), emptyReads);
-    QCOMPARE(t.state(), TerminalState::Transmitting);
-}
-
-void TestTerminal::frameLength_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<bool>("delivered");
-    QTest::newRow("1") << 1 << true;
-    QTest::newRow("255") << 255 << true;
-    QTest::newRow("256, the buffer") << 256 << true;
-    QTest::newRow("257") << 257 << false;
-    QTest::newRow("1000, past the read block") << 1000 << false;
-}
-
-void TestTerminal::frameLength()
-{
-    QFETCH(int, length);
-    QFETCH(bool, delivered);
-
-    Rig rig;
-    auto& t = rig.terminal;
-    Bytes frame(static_cast<std::size_t>(length));
-    for (int i = 0; i < length; ++i)
-        frame[std::size_t(i)] = std::uint8_t(i * 7 + 1);
-    feed(t, frame);
-    silence(t);
-    QVERIFY(rig.guardIntact());
-    QCOMPARE(t.state(), delivered ? TerminalState::Received : TerminalState::Idle);
-    QCOMPARE(rig.frame(), delivered ? frame : Bytes());
-
-    // Whatever happened, the next frame after the silence comes through.
-    t.releaseReceived();
-    feed(t, {0x5A, 0x5B});
-    silence(t);
-    QCOMPARE(rig.frame(), Bytes({0x5A, 0x5B}));
-}
-
-void TestTerminal::secondFrameWhileReceivedIsDropped_data()
-{
-    QTest::addColumn<int>("releaseAfter");
-    QTest::newRow("released after its first byte") << 1;
-    QTest::newRow("released in its middle") << 5;
-    QTest::newRow("released after its last byte") << 10;
-    QTest::newRow("never released") << -1;
-}
-
-void TestTerminal::secondFrameWhileReceivedIsDropped()
-{
-    QFETCH(int, releaseAfter);
-
-    Rig rig;
-    auto& t = rig.terminal;
-    feed(t, {0x01, 0x02, 0x03});
-    silence(t);
-    for (int i = 0; i < 10; ++i) {
-        t.receiveByte(std::uint8_t(0xB0 + i));
-        if (i + 1 == releaseAfter)
-            t.releaseReceived();
-    }
-    silence(t);
-    if (releaseAfter < 0) {
-        QCOMPARE(rig.frame(), Bytes({0x01, 0x02, 0x03}));
-        t.releaseReceived();
-    }
-    QCOMPARE(t.state(), TerminalState::Idle);
-    feed(t, {0x77});
-    silence(t);
-    QCOMPARE(rig.frame(), Bytes{0x77});
-}
-
-void TestTerminal::requestLength_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<bool>("accepted");
-    QTest::newRow("0") << 0 << false;
-    QTest::newRow("1") << 1 << true;
-    QTest::newRow("256, the buffer") << 256 << true;
-    QTest::newRow("257, past the buffer") << 257 << false;
-}
-
-void TestTerminal::requestLength()
-{
-    QFETCH(int, length);
-    QFETCH(bool, accepted);
-
-    Rig rig;
-    auto& t = rig.terminal;
-    std::uint8_t* buffer = t.claimForTransmit();
-    for (std::uint32_t i = 0; i < rig.size; ++i)
-        buffer[i] = std::uint8_t(i);
-    QCOMPARE(t.transmit(std::uint32_t(length)), accepted);
-    QCOMPARE(t.state(), accepted ? TerminalState::TransmitRequested : TerminalState::Idle);
-    if (!accepted)
-        return;
-    silence(t);
-    const Bytes sent = sendOut(t);
-    QCOMPARE(sent, Bytes(rig.memory.begin(), rig.memory.begin() + length));
-    QCOMPARE(t.state(), TerminalState::Idle);
-}
-
-void TestTerminal::characterTime_data()
-{
-    QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("parity");
-    QTest::addColumn<int>("stopBits");
-    QTest::addColumn<int>("ms");
-    QTest::newRow("1200 8O1") << 1200 << 1 << 0 << 9;
-    QTest::newRow("1200 8N1") << 1200 << 0 << 0 << 8;
-    QTest::newRow("1200 8E2") << 1200 << 2 << 2 << 10;
-    QTest::newRow("9600 8O1") << 9600 << 1 << 0 << 1;
-    QTest::newRow("11000 8O1, exactly one ms") << 11000 << 1 << 0 << 1;
-    QTest::newRow("115200 8O1, floor") << 115200 << 1 << 0 << 1;
-    QTest::newRow("4000000 8N1, floor") << 4000000 << 0 << 0 << 1;
-    QTest::newRow("0 baud") << 0 << 1 << 0 << 0;
-}
-
-void TestTerminal::characterTime()
-{
-    QFETCH(int, baud);
-    QFETCH(int, parity);
-    QFETCH(int, stopBits);
-    QFETCH(int, ms);
-    QCOMPARE(int(ComHalfDuplexTerminal::characterTimeMs(std::uint32_t(baud), std::uint8_t(parity),
-                                                         std::uint8_t(stopBits))),
-             ms);
-}
-
-// From here on the terminal's real worker loop runs against a scripted port.
+// The cases below run the terminal's real worker loop against a scripted port.
 
 namespace {
 
@@ -355,162 +116,345 @@ int emptyReadsBeforeLastWrite(const std::vector<PortJournal::Event>& events, int
 
 } // namespace
 
-void TestTerminal::requestWaitsForSilence_data()
-{
-    QTest::addColumn<QVector<int>>("reads"); // bytes per read; the request is posted in the last
-    QTest::addColumn<QVector<int>>("readsAfter");
-    QTest::addColumn<int>("emptyReads");
-    QTest::newRow("silent line") << QVector<int>{0, 0} << QVector<int>{} << 1;
-    QTest::newRow("posted while bytes arrive") << QVector<int>{3, 2} << QVector<int>{1, 2} << 2;
-    QTest::newRow("posted right after a byte") << QVector<int>{0, 1} << QVector<int>{} << 2;
-}
+class TestTerminal : public QObject {
+    Q_OBJECT
 
-void TestTerminal::requestWaitsForSilence()
-{
-    QFETCH(QVector<int>, reads);
-    QFETCH(QVector<int>, readsAfter);
-    QFETCH(int, emptyReads);
+private slots:
+    void handOver_data()
+    {
+        QTest::addColumn<TerminalState>("from");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<TerminalState>("to");
 
-    Rig rig;
-    auto journal = std::make_shared<PortJournal>();
-    std::atomic<int> postedAt{-1};
-    for (int i = 0; i < reads.size(); ++i) {
-        std::function<void()> during;
-        if (i == reads.size() - 1)
-            during = [&] {
-                postedAt = int(journal->snapshot().size());
-                post(rig.terminal, {0xFF, 0xFF, 0x02});
-            };
-        journal->add(Bytes(std::size_t(reads[i]), 0x31), during);
+        using S = TerminalState;
+        const char* operations[] = {"byte", "silence", "claim", "transmit", "release"};
+        const std::vector<std::pair<S, std::vector<S>>> table = {
+            {S::Idle, {S::Receiving, S::Idle, S::Filling, S::Idle, S::Idle}},
+            {S::Receiving, {S::Receiving, S::Received, S::Filling, S::Receiving, S::Receiving}},
+            {S::Received, {S::Received, S::Received, S::Filling, S::Received, S::Idle}},
+            {S::Filling, {S::Filling, S::Filling, S::Filling, S::TransmitRequested, S::Filling}},
+            {S::TransmitRequested,
+             {S::TransmitRequested, S::Transmitting, S::TransmitRequested, S::TransmitRequested,
+              S::TransmitRequested}},
+            {S::Transmitting,
+             {S::Transmitting, S::Idle, S::Transmitting, S::Transmitting, S::Transmitting}},
+        };
+        for (const auto& [from, results] : table)
+            for (int i = 0; i < 5; ++i)
+                QTest::addRow("%d %s", int(from), operations[i]) << from << operations[i] << results[i];
     }
-    for (int n : readsAfter)
-        journal->add(Bytes(std::size_t(n), 0x32));
-    QVERIFY(rig.terminal.open(scripted(journal)));
-    QTRY_COMPARE(journal->writes().size(), std::size_t(1));
-    rig.terminal.close();
 
-    QCOMPARE(journal->writes().front(), Bytes({0xFF, 0xFF, 0x02}));
-    QCOMPARE(emptyReadsBeforeLastWrite(journal->snapshot(), postedAt), emptyReads);
-    // Bytes that arrived around the request belong to no frame.
-    QCOMPARE(rig.terminal.state(), TerminalState::Idle);
-}
+    void handOver()
+    {
+        QFETCH(TerminalState, from);
+        QFETCH(QString, operation);
+        QFETCH(TerminalState, to);
 
-void TestTerminal::longFrameGoesOutInBlocks()
-{
-    Rig rig(2500);
-    auto journal = std::make_shared<PortJournal>();
-    QVERIFY(rig.terminal.open(scripted(journal)));
-    Bytes request(2500);
-    for (std::size_t i = 0; i < request.size(); ++i)
-        request[i] = std::uint8_t(i * 13);
-    QVERIFY(post(rig.terminal, request));
-    QTRY_COMPARE(journal->writes().size(), std::size_t(3));
-    rig.terminal.close();
-
-    Bytes joined;
-    std::vector<std::size_t> sizes;
-    for (const Bytes& block : journal->writes()) {
-        sizes.push_back(block.size());
-        joined.insert(joined.end(), block.begin(), block.end());
+        Rig rig;
+        auto& t = rig.terminal;
+        driveTo(rig, from);
+        if (operation == "byte") {
+            t.receiveByte(0x99);
+        } else if (operation == "silence") {
+            if (from == TerminalState::Transmitting)
+                QCOMPARE(sendOut(t), Bytes(3, 0xA5));
+            else
+                silence(t);
+        } else if (operation == "claim") {
+            QCOMPARE(t.claimForTransmit() != nullptr, to == TerminalState::Filling);
+        } else if (operation == "transmit") {
+            QCOMPARE(t.transmit(2), from == TerminalState::Filling);
+        } else {
+            t.releaseReceived();
+        }
+        QCOMPARE(t.state(), to);
+        QCOMPARE(t.isTransmitting(), to == TerminalState::Transmitting);
+        if (to == TerminalState::Received)
+            QCOMPARE(rig.frame(), Bytes({0x11, 0x22, 0x33}));
+        if (to == TerminalState::TransmitRequested) {
+            silence(t);
+            QCOMPARE(sendOut(t), Bytes(from == TerminalState::Filling ? 2 : 3, 0xA5));
+        }
     }
-    QCOMPARE(sizes, std::vector<std::size_t>({1024, 1024, 452}));
-    QCOMPARE(joined, request);
-}
 
-void TestTerminal::failedWriteCountsAsSent()
-{
-    Rig rig;
-    auto journal = std::make_shared<PortJournal>();
-    journal->writeResult = SerialPortError::Io;
-    QVERIFY(rig.terminal.open(scripted(journal)));
-    QVERIFY(post(rig.terminal, {0x01, 0x02}));
-    QTRY_COMPARE(rig.terminal.state(), TerminalState::Idle);
-    QVERIFY(!rig.terminal.isTransmitting());
-    journal->add({0x09, 0x08});
-    QTRY_COMPARE(rig.terminal.state(), TerminalState::Received);
-    QCOMPARE(rig.frame(), Bytes({0x09, 0x08}));
-}
-
-void TestTerminal::stateSurvivesReopen_data()
-{
-    QTest::addColumn<TerminalState>("before");
-    QTest::addColumn<Bytes>("delivered");
-    QTest::addColumn<Bytes>("written");
-    QTest::newRow("received frame") << TerminalState::Received << Bytes{0x11, 0x22, 0x33} << Bytes{};
-    QTest::newRow("half a frame") << TerminalState::Receiving << Bytes{0x11, 0x22, 0x33} << Bytes{};
-    QTest::newRow("pending request") << TerminalState::TransmitRequested << Bytes{} << Bytes(3, 0xA5);
-}
-
-void TestTerminal::stateSurvivesReopen()
-{
-    QFETCH(TerminalState, before);
-    QFETCH(Bytes, delivered);
-    QFETCH(Bytes, written);
-
-    Rig rig;
-    auto first = std::make_shared<PortJournal>();
-    QVERIFY(rig.terminal.open(scripted(first)));
-    rig.terminal.close();
-    QVERIFY(!rig.terminal.isOpen());
-    driveTo(rig, before);
-
-    auto second = std::make_shared<PortJournal>();
-    QVERIFY(rig.terminal.open(scripted(second)));
-    if (!delivered.empty()) {
-        QTRY_COMPARE(rig.terminal.state(), TerminalState::Received);
-        QCOMPARE(rig.frame(), delivered);
-    } else {
-        QTRY_COMPARE(second->writes().size(), std::size_t(1));
-        QCOMPARE(second->writes().front(), written);
+    void silenceThreshold_data()
+    {
+        QTest::addColumn<int>("threshold");
+        QTest::addColumn<int>("emptyReads");
+        QTest::newRow("0 acts as 1") << 0 << 1;
+        QTest::newRow("1") << 1 << 1;
+        QTest::newRow("2") << 2 << 2;
+        QTest::newRow("7") << 7 << 7;
     }
-    rig.terminal.close();
-}
 
-// The master claims the buffer in the middle of a flood of bytes, over and over. Every request
-// must go out exactly as written, and the two sides must never write the buffer at once (the
-// ThreadSanitizer build checks the latter).
-void TestTerminal::claimWhileBytesArriveNeverCorruptsRequest()
-{
-    Rig rig(1024);
-    auto& t = rig.terminal;
-    auto journal = std::make_shared<PortJournal>();
-    journal->readDelayUs = 20;
-    for (int cycle = 0; cycle < 200; ++cycle) {
-        for (int i = 0; i < 30; ++i)
-            journal->add(Bytes(32, std::uint8_t(0xC0 + i)));
-        journal->add({});
-        journal->add({});
+    void silenceThreshold()
+    {
+        QFETCH(int, threshold);
+        QFETCH(int, emptyReads);
+
+        Rig rig(256, std::uint8_t(threshold));
+        auto& t = rig.terminal;
+        feed(t, {0x01, 0x02});
+        QCOMPARE(silence(t), emptyReads);
+        QCOMPARE(t.state(), TerminalState::Received);
+        QCOMPARE(t.receivedLength(), 2u);
+
+        // The end of our own transmission restarts the wait just like a received byte.
+        t.releaseReceived();
+        QVERIFY(post(t, {0x42}));
+        silence(t);
+        QCOMPARE(sendOut(t), Bytes{0x42});
+        QVERIFY(post(t, {0x43}));
+        QCOMPARE(silence(t), emptyReads);
+        QCOMPARE(t.state(), TerminalState::Transmitting);
     }
-    QVERIFY(t.open(scripted(journal)));
 
-    const auto waitFor = [&](auto condition) {
-        while (!condition() && journal->scriptLeft() > 0)
-            std::this_thread::yield();
-        return condition();
-    };
-    int posted = 0;
-    for (std::uint8_t k = 1; journal->scriptLeft() > 0; ++k) {
-        if (!waitFor([&] { return t.state() == TerminalState::Receiving; }))
-            break;
+    void frameLength_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("1") << 1 << true;
+        QTest::newRow("255") << 255 << true;
+        QTest::newRow("256, the buffer") << 256 << true;
+        QTest::newRow("257") << 257 << false;
+        QTest::newRow("1000, past the read block") << 1000 << false;
+    }
+
+    void frameLength()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, delivered);
+
+        Rig rig;
+        auto& t = rig.terminal;
+        Bytes frame(static_cast<std::size_t>(length));
+        for (int i = 0; i < length; ++i)
+            frame[std::size_t(i)] = std::uint8_t(i * 7 + 1);
+        feed(t, frame);
+        silence(t);
+        QVERIFY(rig.guardIntact());
+        QCOMPARE(t.state(), delivered ? TerminalState::Received : TerminalState::Idle);
+        QCOMPARE(rig.frame(), delivered ? frame : Bytes());
+
+        // Whatever happened, the next frame after the silence comes through.
+        t.releaseReceived();
+        feed(t, {0x5A, 0x5B});
+        silence(t);
+        QCOMPARE(rig.frame(), Bytes({0x5A, 0x5B}));
+    }
+
+    void secondFrameWhileReceivedIsDropped_data()
+    {
+        QTest::addColumn<int>("releaseAfter");
+        QTest::newRow("released after its first byte") << 1;
+        QTest::newRow("released in its middle") << 5;
+        QTest::newRow("released after its last byte") << 10;
+        QTest::newRow("never released") << -1;
+    }
+
+    void secondFrameWhileReceivedIsDropped()
+    {
+        QFETCH(int, releaseAfter);
+
+        Rig rig;
+        auto& t = rig.terminal;
+        feed(t, {0x01, 0x02, 0x03});
+        silence(t);
+        for (int i = 0; i < 10; ++i) {
+            t.receiveByte(std::uint8_t(0xB0 + i));
+            if (i + 1 == releaseAfter)
+                t.releaseReceived();
+        }
+        silence(t);
+        if (releaseAfter < 0) {
+            QCOMPARE(rig.frame(), Bytes({0x01, 0x02, 0x03}));
+            t.releaseReceived();
+        }
+        QCOMPARE(t.state(), TerminalState::Idle);
+        feed(t, {0x77});
+        silence(t);
+        QCOMPARE(rig.frame(), Bytes{0x77});
+    }
+
+    void requestLength_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("0") << 0 << false;
+        QTest::newRow("1") << 1 << true;
+        QTest::newRow("256, the buffer") << 256 << true;
+        QTest::newRow("257, past the buffer") << 257 << false;
+    }
+
+    void requestLength()
+    {
+        QFETCH(int, length);
+        QFETCH(bool, accepted);
+
+        Rig rig;
+        auto& t = rig.terminal;
         std::uint8_t* buffer = t.claimForTransmit();
-        QVERIFY(buffer);
-        std::fill_n(buffer, 20, k);
-        QVERIFY(t.transmit(20));
-        ++posted;
-        waitFor([&] { return t.state() < TerminalState::TransmitRequested; });
+        for (std::uint32_t i = 0; i < rig.size; ++i)
+            buffer[i] = std::uint8_t(i);
+        QCOMPARE(t.transmit(std::uint32_t(length)), accepted);
+        QCOMPARE(t.state(), accepted ? TerminalState::TransmitRequested : TerminalState::Idle);
+        if (!accepted)
+            return;
+        silence(t);
+        const Bytes sent = sendOut(t);
+        QCOMPARE(sent, Bytes(rig.memory.begin(), rig.memory.begin() + length));
+        QCOMPARE(t.state(), TerminalState::Idle);
     }
-    QTRY_VERIFY(t.state() < TerminalState::TransmitRequested);
-    t.close();
 
-    const auto blocks = journal->writes();
-    QVERIFY(posted > 0);
-    QCOMPARE(int(blocks.size()), posted);
-    for (const Bytes& block : blocks) {
-        QCOMPARE(block.size(), std::size_t(20));
-        QVERIFY2(std::all_of(block.begin(), block.end(), [&](auto b) { return b == block[0]; }),
-                 "a request was overwritten by received bytes");
+    void characterTime_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("parity");
+        QTest::addColumn<int>("stopBits");
+        QTest::addColumn<int>("ms");
+        QTest::newRow("1200 8O1") << 1200 << 1 << 0 << 9;
+        QTest::newRow("1200 8N1") << 1200 << 0 << 0 << 8;
+        QTest::newRow("1200 8E2") << 1200 << 2 << 2 << 10;
+        QTest::newRow("9600 8O1") << 9600 << 1 << 0 << 1;
+        QTest::newRow("11000 8O1, exactly one ms") << 11000 << 1 << 0 << 1;
+        QTest::newRow("115200 8O1, floor") << 115200 << 1 << 0 << 1;
+        QTest::newRow("4000000 8N1, floor") << 4000000 << 0 << 0 << 1;
+        QTest::newRow("0 baud") << 0 << 1 << 0 << 0;
     }
-}
+
+    void characterTime()
+    {
+        QFETCH(int, baud);
+        QFETCH(int, parity);
+        QFETCH(int, stopBits);
+        QFETCH(int, ms);
+        QCOMPARE(int(ComHalfDuplexTerminal::characterTimeMs(std::uint32_t(baud), std::uint8_t(parity),
+                                                             std::uint8_t(stopBits))),
+                 ms);
+    }
+
+
+    void requestWaitsForSilence_data()
+    {
+        QTest::addColumn<QVector<int>>("reads"); // bytes per read; the request is posted in the last
+        QTest::addColumn<QVector<int>>("readsAfter");
+        QTest::addColumn<int>("emptyReads");
+        QTest::newRow("silent line") << QVector<int>{0, 0} << QVector<int>{} << 1;
+        QTest::newRow("posted while bytes arrive") << QVector<int>{3, 2} << QVector<int>{1, 2} << 2;
+        QTest::newRow("posted right after a byte") << QVector<int>{0, 1} << QVector<int>{} << 2;
+    }
+
+    void requestWaitsForSilence()
+    {
+        QFETCH(QVector<int>, reads);
+        QFETCH(QVector<int>, readsAfter);
+        QFETCH(int, emptyReads);
+
+        Rig rig;
+        auto journal = std::make_shared<PortJournal>();
+        std::atomic<int> postedAt{-1};
+        for (int i = 0; i < reads.size(); ++i) {
+            std::function<void()> during;
+            if (i == reads.size() - 1)
+                during = [&] {
+                    postedAt = int(journal->snapshot().size());
+                    post(rig.terminal, {0xFF, 0xFF, 0x02});
+                };
+            journal->add(Bytes(std::size_t(reads[i]), 0x31), during);
+        }
+        for (int n : readsAfter)
+            journal->add(Bytes(std::size_t(n), 0x32));
+        QVERIFY(rig.terminal.open(scripted(journal)));
+        QTRY_COMPARE(journal->writes().size(), std::size_t(1));
+        rig.terminal.close();
+
+        QCOMPARE(journal->writes().front(), Bytes({0xFF, 0xFF, 0x02}));
+        QCOMPARE(emptyReadsBeforeLastWrite(journal->snapshot(), postedAt), emptyReads);
+        // Bytes that arrived around the request belong to no frame.
+        QCOMPARE(rig.terminal.state(), TerminalState::Idle);
+    }
+
+    void stateSurvivesReopen_data()
+    {
+        QTest::addColumn<TerminalState>("before");
+        QTest::addColumn<Bytes>("delivered");
+        QTest::addColumn<Bytes>("written");
+        QTest::newRow("received frame") << TerminalState::Received << Bytes{0x11, 0x22, 0x33} << Bytes{};
+        QTest::newRow("half a frame") << TerminalState::Receiving << Bytes{0x11, 0x22, 0x33} << Bytes{};
+        QTest::newRow("pending request") << TerminalState::TransmitRequested << Bytes{} << Bytes(3, 0xA5);
+    }
+
+    void stateSurvivesReopen()
+    {
+        QFETCH(TerminalState, before);
+        QFETCH(Bytes, delivered);
+        QFETCH(Bytes, written);
+
+        Rig rig;
+        auto first = std::make_shared<PortJournal>();
+        QVERIFY(rig.terminal.open(scripted(first)));
+        rig.terminal.close();
+        QVERIFY(!rig.terminal.isOpen());
+        driveTo(rig, before);
+
+        auto second = std::make_shared<PortJournal>();
+        QVERIFY(rig.terminal.open(scripted(second)));
+        if (!delivered.empty()) {
+            QTRY_COMPARE(rig.terminal.state(), TerminalState::Received);
+            QCOMPARE(rig.frame(), delivered);
+        } else {
+            QTRY_COMPARE(second->writes().size(), std::size_t(1));
+            QCOMPARE(second->writes().front(), written);
+        }
+        rig.terminal.close();
+    }
+
+    // The master claims the buffer in the middle of a flood of bytes, over and over. Every request
+    // must go out exactly as written, and the two sides must never write the buffer at once (the
+    // ThreadSanitizer build checks the latter).
+    void claimWhileBytesArriveNeverCorruptsRequest()
+    {
+        Rig rig(1024);
+        auto& t = rig.terminal;
+        auto journal = std::make_shared<PortJournal>();
+        journal->readDelayUs = 20;
+        for (int cycle = 0; cycle < 200; ++cycle) {
+            for (int i = 0; i < 30; ++i)
+                journal->add(Bytes(32, std::uint8_t(0xC0 + i)));
+            journal->add({});
+            journal->add({});
+        }
+        QVERIFY(t.open(scripted(journal)));
+
+        const auto waitFor = [&](auto condition) {
+            while (!condition() && journal->scriptLeft() > 0)
+                std::this_thread::yield();
+            return condition();
+        };
+        int posted = 0;
+        for (std::uint8_t k = 1; journal->scriptLeft() > 0; ++k) {
+            if (!waitFor([&] { return t.state() == TerminalState::Receiving; }))
+                break;
+            std::uint8_t* buffer = t.claimForTransmit();
+            QVERIFY(buffer);
+            std::fill_n(buffer, 20, k);
+            QVERIFY(t.transmit(20));
+            ++posted;
+            waitFor([&] { return t.state() < TerminalState::TransmitRequested; });
+        }
+        QTRY_VERIFY(t.state() < TerminalState::TransmitRequested);
+        t.close();
+
+        const auto blocks = journal->writes();
+        QVERIFY(posted > 0);
+        QCOMPARE(int(blocks.size()), posted);
+        for (const Bytes& block : blocks) {
+            QCOMPARE(block.size(), std::size_t(20));
+            QVERIFY2(std::all_of(block.begin(), block.end(), [&](auto b) { return b == block[0]; }),
+                     "a request was overwritten by received bytes");
+        }
+    }
+};
 
 QTEST_GUILESS_MAIN(TestTerminal)
 #include "tst_serial_terminal.moc"

@@ -1,0 +1,425 @@
+#include <QtTest>
+
+#include <cstring>
+
+#include "hartrig.h"
+
+using namespace Hart;
+using namespace HartTest;
+
+namespace {
+
+// What the event-log callbacks saw, in order.
+struct LogTrace {
+    QStringList calls;
+    bool readCaptions = true;
+    std::uint32_t resumeAt = 0;
+    bool useResume = false;
+    bool stopInRecords = false;
+    int finished = 0;
+};
+LogTrace* trace = nullptr;
+
+bool traceInfo(ParserMasterEventLog*, std::uint16_t count, std::uint32_t a, std::uint32_t b)
+{
+    trace->calls << QString::asprintf("info %u %08x %08x", count, a, b);
+    return trace->readCaptions;
+}
+
+void traceCaption(ParserMasterEventLog*, std::uint16_t index, std::uint32_t id, const char* text)
+{
+    trace->calls << QString::asprintf("caption %u %u ", index, id) + QString::fromLatin1(text);
+}
+
+std::uint32_t traceRange(ParserMasterEventLog*, std::uint32_t first, std::uint32_t count)
+{
+    trace->calls << QString::asprintf("range %u %u", first, count);
+    return trace->useResume ? trace->resumeAt : first;
+}
+
+void traceRecords(ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count, std::uint8_t type,
+               std::uint32_t a, std::uint32_t b, const std::uint8_t* data, std::uint32_t length)
+{
+    trace->calls << QString::asprintf("records %u %u %u %u %u ", index, count, type, a, b)
+            + QByteArray(reinterpret_cast<const char*>(data), int(length)).toHex();
+    if (trace->stopInRecords) {
+        // As the window does when storing fails.
+        log->requestFlags = 0;
+        log->state = EventLogState::Info;
+        log->remaining = 0;
+    }
+}
+
+void traceFinished(ParserMasterEventLog*)
+{
+    ++trace->finished;
+}
+
+struct LogRig : Rig {
+    LogTrace seen;
+
+    LogRig()
+    {
+        trace = &seen;
+        eventLog.onInfo = traceInfo;
+        eventLog.onCaption = traceCaption;
+        eventLog.onRange = traceRange;
+        eventLog.onRecords = traceRecords;
+        eventLog.onFinished = traceFinished;
+        eventLog.requestFlags = EventLogRequest::Read;
+    }
+
+    // The request data of the next frame (after the byte count), or empty.
+    QByteArray nextRequest()
+    {
+        const QByteArray frame = build();
+        return frame.isEmpty() ? QByteArray() : frame.mid(13, frame.size() - 14);
+    }
+
+    std::uint32_t reply(const char* data) { return answer(longAnswer(252, 0, hex(data))); }
+};
+
+// Firmware callbacks: a 130-byte image; every read is logged so a read past the image shows.
+struct FirmwareTrace {
+    std::uint32_t size = 130;
+    int begins = 0;
+    QList<QPair<std::uint32_t, std::uint32_t>> reads;
+    QList<std::uint32_t> progress;
+};
+FirmwareTrace* firmwareTrace = nullptr;
+
+std::uint32_t firmwareBegin(ParserMasterFirmwareUpdate*)
+{
+    ++firmwareTrace->begins;
+    return firmwareTrace->size;
+}
+
+void firmwareRead(ParserMasterFirmwareUpdate*, std::uint32_t offset, std::uint8_t* destination, std::uint32_t length)
+{
+    firmwareTrace->reads << qMakePair(offset, length);
+    memset(destination, 0xA5, length);
+}
+
+void firmwareProgress(ParserMasterFirmwareUpdate*, std::uint32_t offset)
+{
+    firmwareTrace->progress << offset;
+}
+
+struct FirmwareRig : Rig {
+    FirmwareTrace seen;
+
+    FirmwareRig()
+    {
+        firmwareTrace = &seen;
+        firmware.begin = firmwareBegin;
+        firmware.readChunk = firmwareRead;
+        firmware.onProgress = firmwareProgress;
+        firmware.requestFlags = FirmwareRequest::Transfer;
+    }
+
+    QByteArray nextRequest()
+    {
+        const QByteArray frame = build();
+        return frame.isEmpty() ? QByteArray() : frame.mid(13, frame.size() - 14);
+    }
+
+    std::uint32_t reply(const char* data, int responseCode = 0)
+    {
+        return answer(longAnswer(253, responseCode, hex(data)));
+    }
+};
+
+} // namespace
+
+class TestHartTransfers : public QObject {
+    Q_OBJECT
+
+private slots:
+    void fullDownload();
+    void infoWithoutCaptions_data();
+    void infoWithoutCaptions();
+    void malformedCaptions_data();
+    void malformedCaptions();
+    void resumePoint_data();
+    void resumePoint();
+    void recordBlocks();
+    void shortRecordAnswers();
+    void eraseTakesPrecedence();
+    void answersAfterStopAreIgnored();
+    void callbackStopsTransfer();
+    void firmwareEmptyImage();
+    void firmwareDeviceStartsOver();
+    void firmwareOffsetBeyondImage_data();
+    void firmwareOffsetBeyondImage();
+    void firmwareLastChunkAndShortAnswers();
+    void firmwareAnswerAfterCancel();
+};
+
+void TestHartTransfers::fullDownload()
+{
+    LogRig rig;
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
+    QCOMPARE(rig.reply("00" "0200" "44332211" "88776655"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("010000"));
+    QCOMPARE(rig.reply("01" "0000" "07000000" "4e6f726d6100"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("010100"));
+    QCOMPARE(rig.reply("01" "0100" "08010000" "416c61726d00"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
+    QCOMPARE(rig.reply("02" "0a000000" "03000000"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("030a000000"));
+    QCOMPARE(rig.reply("03" "0a000000" "01" "00102000" "02" "07000000" "aabb"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("030c000000"));
+    QCOMPARE(rig.reply("03" "0c000000" "02" "01000000" "01" "08010000"), std::uint32_t(Ok));
+    QCOMPARE(rig.seen.calls, (QStringList{
+        "info 2 11223344 55667788", "caption 0 7 Norma", "caption 1 264 Alarm", "range 10 3",
+        "records 10 2 1 2101248 7 aabb", "records 12 1 2 1 264 "}));
+    QCOMPARE(rig.seen.finished, 1);
+    QCOMPARE(int(rig.eventLog.state), int(EventLogState::Finished));
+    QCOMPARE(int(rig.eventLog.requestFlags), 0);
+    QCOMPARE(int(rig.eventLog.lastSubcommand), 4);
+    QCOMPARE(rig.eventLog.infoA, 0x11223344u);
+    QCOMPARE(rig.eventLog.infoB, 0x55667788u);
+    QVERIFY(rig.nextRequest().isEmpty());
+}
+
+void TestHartTransfers::infoWithoutCaptions_data()
+{
+    QTest::addColumn<QByteArray>("info");
+    QTest::addColumn<bool>("readCaptions");
+    QTest::newRow("count 0") << QByteArray("00" "0000" "01000000" "02000000") << true;
+    QTest::newRow("captions not wanted") << QByteArray("00" "0500" "01000000" "02000000") << false;
+}
+
+void TestHartTransfers::infoWithoutCaptions()
+{
+    QFETCH(QByteArray, info);
+    QFETCH(bool, readCaptions);
+    LogRig rig;
+    rig.seen.readCaptions = readCaptions;
+    rig.nextRequest();
+    QCOMPARE(rig.reply(info.constData()), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
+    QCOMPARE(rig.seen.calls.size(), 1);
+}
+
+void TestHartTransfers::malformedCaptions_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("no terminator") << QByteArray("01" "0000" "07000000" "4e6f726d61");
+    QTest::newRow("terminator not last") << QByteArray("01" "0000" "07000000" "4e6f00726d61");
+    QTest::newRow("too short") << QByteArray("01" "0000" "070000");
+    QTest::newRow("other index") << QByteArray("01" "0100" "07000000" "4100");
+    QTest::newRow("other subcommand") << QByteArray("03" "0000" "07000000" "4100");
+    QTest::newRow("only subcommand") << QByteArray("01");
+}
+
+void TestHartTransfers::malformedCaptions()
+{
+    QFETCH(QByteArray, answer);
+    LogRig rig;
+    rig.nextRequest();
+    rig.reply("00" "0100" "01000000" "02000000");
+    const QByteArray request = rig.nextRequest();
+    QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
+    QCOMPARE(rig.seen.calls.size(), 1);
+    QCOMPARE(rig.nextRequest(), request);
+    // The smallest good caption: an empty text.
+    QCOMPARE(rig.reply("01" "0000" "07000000" "00"), std::uint32_t(Continue));
+    QCOMPARE(rig.seen.calls.last(), QString("caption 0 7 "));
+}
+
+void TestHartTransfers::resumePoint_data()
+{
+    QTest::addColumn<QByteArray>("range");
+    QTest::addColumn<quint32>("resume");
+    QTest::addColumn<QByteArray>("next"); // empty: finished at once
+    QTest::addColumn<quint32>("remaining");
+    QTest::newRow("from first") << QByteArray("02" "05000000" "04000000") << 5u << QByteArray("0305000000") << 4u;
+    QTest::newRow("after stored") << QByteArray("02" "05000000" "04000000") << 7u << QByteArray("0307000000") << 2u;
+    QTest::newRow("below first raised") << QByteArray("02" "05000000" "04000000") << 1u << QByteArray("0305000000")
+                                        << 4u;
+    QTest::newRow("at end") << QByteArray("02" "05000000" "04000000") << 9u << QByteArray() << 0u;
+    QTest::newRow("beyond end") << QByteArray("02" "05000000" "04000000") << 100u << QByteArray() << 0u;
+    QTest::newRow("empty log") << QByteArray("02" "05000000" "00000000") << 5u << QByteArray() << 0u;
+    QTest::newRow("end past 2^32") << QByteArray("02" "f0ffffff" "20000000") << 0xFFFFFFF0u
+                                   << QByteArray("03f0ffffff") << 0x20u;
+    QTest::newRow("wrong length") << QByteArray("02" "05000000" "040000") << 5u << QByteArray("02") << 0u;
+}
+
+void TestHartTransfers::resumePoint()
+{
+    QFETCH(QByteArray, range);
+    QFETCH(quint32, resume);
+    QFETCH(QByteArray, next);
+    QFETCH(quint32, remaining);
+    LogRig rig;
+    rig.seen.useResume = true;
+    rig.seen.resumeAt = resume;
+    rig.eventLog.state = EventLogState::Range;
+    rig.nextRequest();
+    rig.reply(range.constData());
+    QCOMPARE(rig.nextRequest().toHex(), next);
+    QCOMPARE(rig.eventLog.remaining, remaining);
+    QCOMPARE(rig.seen.finished, next.isEmpty() ? 1 : 0);
+}
+
+void TestHartTransfers::recordBlocks()
+{
+    LogRig rig;
+    rig.eventLog.state = EventLogState::Range;
+    rig.nextRequest();
+    rig.reply("02" "00000000" "0a000000");
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
+    // Another block than the one asked for: asked again, not stored.
+    QCOMPARE(rig.reply("03" "01000000" "01" "00000000" "01" "00000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
+    QCOMPARE(int(rig.master.attempts), 4);
+    // A block covering no position would be asked for without end.
+    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "00" "00000000"), std::uint32_t(Ignore));
+    // Too short to be a block, too long to be a short answer.
+    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "01" "000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.seen.calls.size(), 1);
+    // The data length is the rest of the frame, whatever the block says.
+    QCOMPARE(rig.reply("03" "00000000" "05" "01000000" "03" "02000000" "ffeeddccbbaa99"), std::uint32_t(Continue));
+    QCOMPARE(rig.seen.calls.last(), QString("records 0 3 5 1 2 ffeeddccbbaa99"));
+    QCOMPARE(rig.eventLog.index, 3u);
+    QCOMPARE(rig.eventLog.remaining, 7u);
+    QCOMPARE(int(rig.master.attempts), 6); // a full set of sends for the next block
+}
+
+void TestHartTransfers::shortRecordAnswers()
+{
+    LogRig rig;
+    rig.eventLog.state = EventLogState::Range;
+    rig.nextRequest();
+    rig.reply("02" "00000000" "02000000");
+    rig.nextRequest();
+    // The record was overwritten meanwhile: the range is read again.
+    QCOMPARE(rig.reply("03" "00000000" "84"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
+    rig.reply("02" "01000000" "02000000");
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0301000000"));
+    // No such record: skipped.
+    QCOMPARE(rig.reply("03" "01000000" "00"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
+    QCOMPARE(rig.reply("03" "02000000" "00"), std::uint32_t(Ok));
+    QCOMPARE(rig.seen.finished, 1);
+}
+
+void TestHartTransfers::eraseTakesPrecedence()
+{
+    LogRig rig;
+    rig.eventLog.requestFlags = EventLogRequest::Read | EventLogRequest::Erase;
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
+    QCOMPARE(rig.reply("00" "0000" "00000000" "00000000"), std::uint32_t(Ignore)); // not the erase answer
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
+    QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
+    // No read until the window starts again from the info state.
+    QVERIFY(rig.nextRequest().isEmpty());
+    QCOMPARE(rig.seen.calls.size(), 0);
+}
+
+void TestHartTransfers::answersAfterStopAreIgnored()
+{
+    LogRig rig;
+    rig.nextRequest();
+    rig.eventLog.requestFlags = 0; // the user unchecked the download
+    QCOMPARE(rig.reply("00" "0000" "01000000" "02000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.seen.calls.size(), 0);
+    BuildStatus status;
+    rig.build(&status);
+    QCOMPARE(int(status), int(BuildStatus::NothingDue));
+}
+
+void TestHartTransfers::callbackStopsTransfer()
+{
+    LogRig rig;
+    rig.seen.stopInRecords = true;
+    rig.eventLog.state = EventLogState::Range;
+    rig.nextRequest();
+    rig.reply("02" "00000000" "01000000");
+    rig.nextRequest();
+    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "01" "00000000"), std::uint32_t(Ok));
+    QCOMPARE(int(rig.eventLog.state), int(EventLogState::Info)); // as the window left it
+    QCOMPARE(rig.seen.finished, 0);
+    QVERIFY(rig.nextRequest().isEmpty());
+}
+
+void TestHartTransfers::firmwareEmptyImage()
+{
+    FirmwareRig rig;
+    rig.seen.size = 0;
+    BuildStatus status;
+    QVERIFY(rig.build(&status).isEmpty());
+    QCOMPARE(int(status), int(BuildStatus::NothingDue));
+    QCOMPARE(int(rig.firmware.requestFlags), 0);
+    QCOMPARE(rig.seen.begins, 1);
+}
+
+void TestHartTransfers::firmwareDeviceStartsOver()
+{
+    FirmwareRig rig;
+    rig.nextRequest();
+    rig.reply("00000040");
+    QCOMPARE(rig.nextRequest().left(4).toHex(), QByteArray("00000040"));
+    QCOMPARE(rig.reply(""), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000082"));
+    QCOMPARE(rig.seen.begins, 2);
+}
+
+void TestHartTransfers::firmwareOffsetBeyondImage_data()
+{
+    QTest::addColumn<QByteArray>("offset");
+    QTest::newRow("one past") << QByteArray("00000083");
+    QTest::newRow("far past") << QByteArray("7fffffff");
+    QTest::newRow("top") << QByteArray("ffffffff");
+}
+
+void TestHartTransfers::firmwareOffsetBeyondImage()
+{
+    QFETCH(QByteArray, offset);
+    FirmwareRig rig;
+    rig.nextRequest();
+    rig.reply("00000000");
+    rig.nextRequest();
+    // An offset past the image ends the transfer: no read past the size, no further request.
+    QCOMPARE(rig.reply(offset.constData()), std::uint32_t(Ok));
+    QCOMPARE(int(rig.firmware.requestFlags), 0);
+    QCOMPARE(rig.seen.progress.last(), offset.toUInt(nullptr, 16));
+    BuildStatus status;
+    QVERIFY(rig.build(&status).isEmpty());
+    QCOMPARE(int(status), int(BuildStatus::NothingDue));
+    for (const auto& read : rig.seen.reads)
+        QVERIFY(read.first + read.second <= rig.seen.size);
+}
+
+void TestHartTransfers::firmwareLastChunkAndShortAnswers()
+{
+    FirmwareRig rig;
+    rig.nextRequest();
+    rig.reply("00000000");
+    rig.nextRequest();
+    QCOMPARE(rig.reply("000001"), std::uint32_t(Ignore));
+    QCOMPARE(rig.reply("00000081"), std::uint32_t(Continue));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000081a5"));
+    QCOMPARE(rig.seen.reads.last(), qMakePair(129u, 1u));
+    // A transfer error ends the exchange and keeps the transfer for its next turn.
+    QCOMPARE(rig.reply("", 9), std::uint32_t(InvalidFirmware));
+    QCOMPARE(int(rig.firmware.requestFlags), int(FirmwareRequest::Transfer));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000081a5"));
+}
+
+void TestHartTransfers::firmwareAnswerAfterCancel()
+{
+    FirmwareRig rig;
+    rig.nextRequest();
+    rig.firmware.requestFlags = 0; // Cancel
+    QCOMPARE(rig.reply("00000000"), std::uint32_t(Ignore));
+    QVERIFY(rig.seen.progress.isEmpty());
+    QCOMPARE(rig.firmware.started, 0u);
+}
+
+QTEST_APPLESS_MAIN(TestHartTransfers)
+#include "tst_hart_transfers.moc"

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "dialogabout.h"
 #include "dialogportsettings.h"
 #include "versioninfo.h"
 
@@ -46,6 +47,7 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(productName + ' ' + internalName);
 
     buildAddressBox();
+    setMaintenanceAction(ui->calibration);
 
     // The window must not open taller than the screen on small laptops, yet stay resizable.
     setMaximumHeight(500);
@@ -59,6 +61,7 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    setMaintenanceAction(nullptr);
     delete ui;
     ui = nullptr;
     // The members go in reverse order of declaration: the terminal (stopping its worker)
@@ -124,6 +127,13 @@ void MainWindow::on_connectButton_triggered()
         terminal.close();
     }
     updateConnectButton();
+}
+
+void MainWindow::on_aboutAction_triggered()
+{
+    DialogAbout dialog({ productName, internalName, productVersion, releaseYear, companyName, companyDomain },
+                       this);
+    dialog.exec();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

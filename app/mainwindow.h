@@ -36,6 +36,7 @@ protected:
 
 private slots:
     void on_connectButton_triggered();
+    void on_aboutAction_triggered();
 
 private:
     void readVersionStrings();

@@ -9,12 +9,12 @@ QString versionString(const QString&, const char* key)
         const char* key;
         const char* value;
     } strings[] = {
-        { "ProductName", VersionStrings::productName },
-        { "InternalName", VersionStrings::internalName },
-        { "ProductVersion", VersionStrings::productVersion },
-        { "ReleaseYear", VersionStrings::releaseYear },
-        { "CompanyName", VersionStrings::companyName },
-        { "CompanyDomain", VersionStrings::companyDomain },
+        { "ProductName", CompiledVersion::productName },
+        { "InternalName", CompiledVersion::internalName },
+        { "ProductVersion", CompiledVersion::productVersion },
+        { "ReleaseYear", CompiledVersion::releaseYear },
+        { "CompanyName", CompiledVersion::companyName },
+        { "CompanyDomain", CompiledVersion::companyDomain },
     };
     for (const auto& s : strings)
         if (std::strcmp(s.key, key) == 0)

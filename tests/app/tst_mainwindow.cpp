@@ -1,0 +1,256 @@
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "resources.h"
+#include "versioninfo.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QSpinBox>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal pair standing in for the modem: the window opens the slave path, the test
+// watches the master side for anything the window sends.
+struct Modem {
+    int master = -1;
+    int slave = -1;
+    QString path;
+
+    Modem()
+    {
+        char name[128] = {};
+        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
+            path = QString::fromLocal8Bit(name);
+            termios raw {};
+            tcgetattr(slave, &raw);
+            cfmakeraw(&raw);
+            tcsetattr(slave, TCSANOW, &raw);
+            // The window opens the device itself; the test keeps only the master side.
+            ::close(slave);
+            slave = -1;
+        }
+    }
+    ~Modem()
+    {
+        if (master >= 0)
+            ::close(master);
+    }
+    // Bytes the window wrote within the given time.
+    int bytesWithin(int ms) const
+    {
+        int total = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            QCoreApplication::processEvents();
+            pollfd p { master, POLLIN, 0 };
+            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
+                char buffer[256];
+                const ssize_t n = ::read(master, buffer, sizeof buffer);
+                if (n > 0)
+                    total += int(n);
+            }
+        }
+        return total;
+    }
+};
+
+// Queues an answer for the port dialog: choose `name` (added to the list when the machine
+// has no such port) and accept, or reject.
+void answerPortDialog(ModalAnswerer& answerer, const QString& name, bool accept = true,
+                      QString* preselected = nullptr)
+{
+    answerer.queue([=](QWidget* dialog) {
+        auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+        if (preselected)
+            *preselected = port->currentText();
+        if (!name.isEmpty()) {
+            if (port->findText(name) < 0)
+                port->addItem(name);
+            port->setCurrentText(name);
+        }
+        if (accept)
+            static_cast<QDialog*>(dialog)->accept();
+        else
+            static_cast<QDialog*>(dialog)->reject();
+    });
+}
+
+QString storedPort()
+{
+    return QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"))
+        .value(QStringLiteral("PortName HART"))
+        .toString();
+}
+
+QAction* action(MainWindow& window, const char* name)
+{
+    return window.findChild<QAction*>(QString::fromLatin1(name));
+}
+
+}
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+    }
+
+    void init()
+    {
+        QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор")).clear();
+    }
+
+    void leadingInteger_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("product version") << "2.1" << 2;
+        QTest::newRow("blanks and sign") << "  +17beta" << 17;
+        QTest::newRow("negative") << "-3" << -3;
+        QTest::newRow("no digits") << "v2" << 0;
+        QTest::newRow("empty") << "" << 0;
+        QTest::newRow("too large saturates") << "99999999999" << 0x7FFFFFFF;
+    }
+    void leadingInteger()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(::leadingInteger(text), value);
+    }
+
+    void startUpOpensNothing()
+    {
+        MainWindow window;
+        window.show();
+        QCOMPARE(window.windowTitle(), QStringLiteral("Конфигуратор ИПП-93кт-Hart"));
+        QCOMPARE(window.version(), 2);
+        QVERIFY(!window.isPortOpen());
+        QAction* connect = action(window, "connectButton");
+        QCOMPARE(connect->text(), QStringLiteral("Соединить"));
+        QVERIFY(!connect->isChecked());
+        auto* address = window.findChild<QSpinBox*>(QStringLiteral("deviceAddressSpinBox"));
+        QVERIFY(address);
+        QCOMPARE(address->value(), 0);
+        QCOMPARE(address->maximum(), 62);
+    }
+
+    // Connecting stores the port, opens it exclusively and sends nothing by itself; the choice
+    // is offered again by the next window; disconnecting and closing release the port.
+    void connectPersistsAndDisconnects()
+    {
+        Modem modem;
+        QVERIFY(modem.master >= 0);
+        ModalAnswerer answerer;
+        {
+            MainWindow window;
+            window.show();
+            answerPortDialog(answerer, modem.path);
+            action(window, "connectButton")->trigger();
+            QVERIFY(window.isPortOpen());
+            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Разъединить"));
+            QVERIFY(action(window, "connectButton")->isChecked());
+            QCOMPARE(storedPort(), modem.path);
+
+            // Another program cannot take the modem while the window holds it.
+            const int other = ::open(modem.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            if (other >= 0) {
+                QVERIFY(flock(other, LOCK_EX | LOCK_NB) != 0);
+                ::close(other);
+            }
+            QCOMPARE(modem.bytesWithin(300), 0);
+
+            action(window, "connectButton")->trigger();
+            QVERIFY(!window.isPortOpen());
+            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
+            QVERIFY(!action(window, "connectButton")->isChecked());
+        }
+        MainWindow restarted;
+        QCOMPARE(restarted.storedPortName(), modem.path);
+        answerPortDialog(answerer, modem.path);
+        action(restarted, "connectButton")->trigger();
+        QVERIFY(restarted.isPortOpen());
+        QVERIFY(restarted.close());
+        QVERIFY(!restarted.isPortOpen());
+    }
+
+    void cancelChangesNothing()
+    {
+        QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"))
+            .setValue(QStringLiteral("PortName HART"), QStringLiteral("ttyUSB7"));
+        ModalAnswerer answerer;
+        MainWindow window;
+        answerPortDialog(answerer, QStringLiteral("/dev/some-other-port"), false);
+        action(window, "connectButton")->trigger();
+        QVERIFY(!window.isPortOpen());
+        QVERIFY(!action(window, "connectButton")->isChecked());
+        QCOMPARE(storedPort(), QStringLiteral("ttyUSB7"));
+        QCOMPARE(window.storedPortName(), QStringLiteral("ttyUSB7"));
+    }
+
+    // A port that is missing or busy leaves the window disconnected, quickly and silently;
+    // the name is remembered all the same.
+    void badPortStaysDisconnected_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("missing") << false;
+        QTest::newRow("busy") << true;
+    }
+    void badPortStaysDisconnected()
+    {
+        QFETCH(bool, busy);
+        Modem modem;
+        int holder = -1;
+        QString name = QStringLiteral("/dev/no-such-hart-modem");
+        if (busy) {
+            name = modem.path;
+            holder = ::open(name.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            QVERIFY(holder >= 0);
+            QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        ModalAnswerer answerer;
+        MainWindow window;
+        answerPortDialog(answerer, name);
+        QElapsedTimer clock;
+        clock.start();
+        action(window, "connectButton")->trigger();
+        QVERIFY(clock.elapsed() < 2000);
+        QVERIFY(!window.isPortOpen());
+        QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
+        QVERIFY(answerer.boxes().isEmpty());
+        QCOMPARE(storedPort(), name);
+        if (holder >= 0)
+            ::close(holder);
+    }
+
+    void aboutSequenceRevealsCalibration()
+    {
+        ModalAnswerer answerer;
+        MainWindow window;
+        QAction* calibration = action(window, "calibration");
+        QVERIFY(!calibration->isVisible());
+        answerer.queue([](QWidget* dialog) {
+            for (char key : QByteArray("KLOVENT"))
+                QTest::keyClick(dialog, Qt::Key(key));
+        });
+        action(window, "aboutAction")->trigger();
+        QVERIFY(calibration->isVisible());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

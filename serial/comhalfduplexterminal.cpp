@@ -2,7 +2,7 @@
 
 #include "serialport.h"
 
-#include <chrono>
+#include <system_error>
 
 namespace {
 
@@ -78,8 +78,7 @@ bool ComHalfDuplexTerminal::open(const char* portName, std::uint32_t baudRate,
         return false;
     }
     port = std::move(opened);
-    startWorker();
-    return true;
+    return startWorker();
 }
 
 bool ComHalfDuplexTerminal::open(std::unique_ptr<SerialPort> openedPort)
@@ -88,14 +87,21 @@ bool ComHalfDuplexTerminal::open(std::unique_ptr<SerialPort> openedPort)
     if (!openedPort || !openedPort->isOpen())
         return false;
     port = std::move(openedPort);
-    startWorker();
-    return true;
+    return startWorker();
 }
 
-void ComHalfDuplexTerminal::startWorker()
+bool ComHalfDuplexTerminal::startWorker()
 {
     stopFlag.store(false, std::memory_order_release);
-    worker = std::thread(&ComHalfDuplexTerminal::run, this);
+    try {
+        worker = std::thread(&ComHalfDuplexTerminal::run, this);
+    } catch (const std::system_error&) {
+        // Out of threads: an open port nobody serves would look connected but stay mute.
+        port->close();
+        port.reset();
+        return false;
+    }
+    return true;
 }
 
 void ComHalfDuplexTerminal::close()

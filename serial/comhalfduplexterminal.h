@@ -78,7 +78,7 @@ public:
 
 private:
     void run();
-    void startWorker();
+    bool startWorker();
 
     std::uint8_t silenceThreshold;
     std::atomic<std::uint8_t> stateValue;

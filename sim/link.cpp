@@ -124,12 +124,12 @@ void PtyLink::wake()
 
 void PtyLink::closeFds()
 {
+    m_lineOpen = false; // before the close, so that whoever sees the hang-up sees this too
     if (m_master >= 0)
         ::close(m_master);
     if (m_slave >= 0)
         ::close(m_slave);
     m_master = m_slave = -1;
-    m_lineOpen = false;
 }
 
 void PtyLink::run()

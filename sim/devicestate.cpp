@@ -58,6 +58,9 @@ DeviceState defaultDeviceState(std::uint16_t expandedDeviceType)
     DeviceState state;
     state.expandedDeviceType = expandedDeviceType;
     state.configuration = defaultConfiguration(expandedDeviceType);
+    // Only the 0xFF02 and 0xFF04 models carry a UV channel; the others report it as a still zero.
+    if (expandedDeviceType != 0xFF02 && expandedDeviceType != 0xFF04)
+        state.variables[2].base = state.variables[2].swing = 0.0f;
     state.acknowledgedStatus = additionalStatusBytes(state);
 
     // The detector's clock keeps local time, as the program sets it from the PC's local clock.

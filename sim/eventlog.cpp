@@ -128,7 +128,11 @@ EventLog EventLog::withSampleRecords(std::uint32_t now)
         case 3: log.add(1, t, 4, {std::uint8_t(i % 4)}); break;
         case 4: log.add(0, t, 6, {0x6A, 0x09}); break;                             // 24.10 V
         case 5: log.add(0, t, 7, {0x9C, 0xFF}); break;                             // -10.0 °C
-        case 6: log.add(3, t, 10, {'s', 'e', 'r', 'v', 'i', 'c', 'e', 0}); break;
+        case 6: {
+            static const char name[] = "service engineer"; // 17 bytes with its zero: two positions
+            log.add(3, t, 10, std::vector<std::uint8_t>(name, name + sizeof name));
+            break;
+        }
         default: log.add(1, t, 11, {0xFF, 0x00}); break;
         }
     }

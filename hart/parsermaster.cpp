@@ -50,13 +50,13 @@ std::uint32_t currentTick()
     return tickFunction.load()();
 }
 
-ParserMaster::ParserMaster(CommandEntry* table_, std::uint8_t tableSize_, DynamicVariablesRecord* dynamicContext_,
-                           DeviceStatusCallback onDeviceStatus_)
-    : dynamicContext(dynamicContext_)
-    , current(table_ && tableSize_ ? table_ + tableSize_ - 1 : nullptr)
-    , table(table_)
-    , tableSize(tableSize_)
-    , onDeviceStatus(onDeviceStatus_)
+ParserMaster::ParserMaster(CommandEntry* commandTable, std::uint8_t rowCount, DynamicVariablesRecord* dynamicVariables,
+                           DeviceStatusCallback statusCallback)
+    : dynamicContext(dynamicVariables)
+    , current(commandTable && rowCount ? commandTable + rowCount - 1 : nullptr)
+    , table(commandTable)
+    , tableSize(rowCount)
+    , onDeviceStatus(statusCallback)
 {
 }
 

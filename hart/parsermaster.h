@@ -51,15 +51,16 @@ using TickFunction = std::uint32_t (*)();
 void setTickFunction(TickFunction tick);
 std::uint32_t currentTick();
 
-// Common base of the master and the two transfer records; marks them as HART master parts.
+// Common base of the master and the two transfer records: all three belong to the HART master.
 class ParserMasterBase {
 };
 
 class ParserMaster : public ParserMasterBase {
 public:
     ParserMaster() = default;
-    ParserMaster(CommandEntry* table, std::uint8_t tableSize, DynamicVariablesRecord* dynamicContext,
-                 DeviceStatusCallback onDeviceStatus);
+    // current starts at the last row, so the first selection begins with the most urgent class.
+    ParserMaster(CommandEntry* commandTable, std::uint8_t rowCount, DynamicVariablesRecord* dynamicVariables,
+                 DeviceStatusCallback statusCallback);
 
     // Composes the next request into buffer (at least requestBufferSize bytes); length gets its
     // size including preambles, 0 when nothing was built.

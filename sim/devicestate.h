@@ -3,7 +3,7 @@
 // one mutex, tests copy it out, change it and put it back.
 
 #include "sim/eventlog.h"
-#include "sim/firmware.h"
+#include "sim/firmwarereceiver.h"
 
 #include <array>
 #include <chrono>

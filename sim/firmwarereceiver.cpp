@@ -1,4 +1,4 @@
-#include "sim/firmware.h"
+#include "sim/firmwarereceiver.h"
 
 #include "hart/encoding.h"
 #include "sim/exchange.h"

@@ -1,4 +1,4 @@
-#include "sim/link.h"
+#include "sim/ptylink.h"
 
 #include <cerrno>
 #include <cstring>

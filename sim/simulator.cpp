@@ -33,6 +33,49 @@ void resetDevice(DeviceState& s)
     s.opticsCheck.state = 0;
 }
 
+ReceivedRequest describe(const RequestFrame& frame, Clock::time_point arrived)
+{
+    ReceivedRequest rec;
+    rec.time = arrived;
+    rec.preambles = frame.preambles;
+    rec.delimiter = frame.delimiter;
+    rec.address = frame.address;
+    rec.command = frame.command;
+    rec.data = frame.data;
+    if (frame.command == extendedCommand && frame.data.size() >= 2) {
+        rec.command = Hart::loadU16(frame.data.data());
+        rec.data.erase(rec.data.begin(), rec.data.begin() + 2);
+    }
+    return rec;
+}
+
+// Short frames carry only command 0; long frames name the device or, for the identification
+// commands, the broadcast address.
+bool isAddressed(const RequestFrame& frame, std::uint16_t command, const DeviceState& s)
+{
+    const std::uint8_t* a = frame.address.data();
+    if (!frame.isLong())
+        return frame.command == 0 && (a[0] & 0x3F) == s.pollingAddress;
+    const bool broadcast = (a[0] & 0x3F) == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0 && a[4] == 0;
+    const bool own = (a[0] & 0x3F) == ((s.expandedDeviceType >> 8) & 0x3F) && a[1] == (s.expandedDeviceType & 0xFF)
+                     && Hart::loadU24(a + 2) == s.deviceId;
+    return own || (broadcast && takesBroadcast(command));
+}
+
+// The device answers with its own unique address (also to a broadcast), or with the polling
+// address it was asked by; the master bit is echoed, the burst bit is clear.
+std::vector<std::uint8_t> answerAddress(const RequestFrame& frame, const DeviceState& s)
+{
+    const std::uint8_t masterBit = frame.address[0] & 0x80;
+    if (!frame.isLong())
+        return {std::uint8_t(masterBit | (frame.address[0] & 0x3F))};
+    std::vector<std::uint8_t> address(5);
+    address[0] = std::uint8_t(masterBit | ((s.expandedDeviceType >> 8) & 0x3F));
+    address[1] = std::uint8_t(s.expandedDeviceType);
+    Hart::storeU24(&address[2], s.deviceId);
+    return address;
+}
+
 } // namespace
 
 Simulator::Simulator(const Options& options)
@@ -157,9 +200,9 @@ void Simulator::logRequest(const ReceivedRequest& request)
 
 Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived)
 {
-    std::function<void(const ReceivedRequest&)> observer;
     ReceivedRequest logged;
     Delivery delivery;
+    std::function<void(const ReceivedRequest&)> observer;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         RequestFrame frame;
@@ -167,100 +210,69 @@ Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_
             ++m_discarded;
             return {};
         }
-        DeviceState& s = m_state;
-        ReceivedRequest& rec = logged;
-        rec.time = arrived;
-        rec.preambles = frame.preambles;
-        rec.delimiter = frame.delimiter;
-        rec.address = frame.address;
-        rec.command = frame.command;
-        rec.data = frame.data;
-        const bool extended = frame.command == extendedCommand && frame.data.size() >= 2;
-        if (extended) {
-            rec.command = Hart::loadU16(frame.data.data());
-            rec.data.erase(rec.data.begin(), rec.data.begin() + 2);
-        }
-
-        // Short frames carry only command 0; long frames name the device or, for the
-        // identification commands, the broadcast address.
-        const std::uint8_t* a = frame.address.data();
-        if (!frame.isLong()) {
-            rec.addressed = frame.command == 0 && (a[0] & 0x3F) == s.pollingAddress;
-        } else {
-            const bool broadcast = (a[0] & 0x3F) == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0 && a[4] == 0;
-            const bool own = (a[0] & 0x3F) == ((s.expandedDeviceType >> 8) & 0x3F)
-                             && a[1] == (s.expandedDeviceType & 0xFF) && Hart::loadU24(a + 2) == s.deviceId;
-            rec.addressed = own || (broadcast && takesBroadcast(rec.command));
-        }
-
-        std::vector<Fault> faults;
-        if (rec.addressed)
-            faults = m_faults.take(rec.command);
-        if (!rec.addressed || hasFault(faults, FaultKind::NoAnswer)) {
-            observer = m_observer;
-            logRequest(rec);
-        } else if (hasFault(faults, FaultKind::LineClosed)) {
-            observer = m_observer;
-            logRequest(rec);
-            delivery.closeLine = true;
-        } else {
-            Exchange ex(s, rec.command, rec.data.data(), rec.data.size(), frame.primaryMaster(), arrived);
-            if (frame.command == extendedCommand && !extended)
-                ex.fail(Rc::TooFewBytes);
-            else if (!handleUniversal(ex) && !handleDeviceSpecific(ex))
-                ex.fail(Rc::NotImplemented);
-
-            if (ex.silent) {
-                observer = m_observer;
-                logRequest(rec);
-            } else {
-                Fault f;
-                if (hasFault(faults, FaultKind::ResponseCode, &f)) {
-                    ex.responseCode = f.value;
-                    if (!f.keepData)
-                        ex.reply.clear();
-                }
-                if (identifies(rec.command) && ex.responseCode == 0 && ex.reply.size() > 12)
-                    ex.reply[12] = std::uint8_t(m_preambles);
-                if (hasFault(faults, FaultKind::CommunicationError, &f)) {
-                    ex.responseCode = std::uint8_t(0x80 | f.value);
-                    ex.reply.clear();
-                }
-                if (extended) {
-                    std::uint8_t number[2];
-                    Hart::storeU16(number, rec.command);
-                    ex.reply.insert(ex.reply.begin(), number, number + 2);
-                }
-
-                const std::uint8_t status = fieldDeviceStatus(s);
-                if (status & 0x20)
-                    s.coldStart = false; // reported once
-                std::vector<std::uint8_t> address;
-                if (frame.isLong()) {
-                    address.resize(5);
-                    address[0] = std::uint8_t((a[0] & 0x80) | ((s.expandedDeviceType >> 8) & 0x3F));
-                    address[1] = std::uint8_t(s.expandedDeviceType);
-                    Hart::storeU24(&address[2], s.deviceId);
-                } else {
-                    address.push_back(std::uint8_t(a[0] & 0xBF)); // the address asked, burst bit clear
-                }
-                if (hasFault(faults, FaultKind::OtherAddress))
-                    address.back() ^= 0x01;
-                if (rec.command == 42 && ex.responseCode == 0)
-                    resetDevice(s);
-
-                rec.answered = true;
-                rec.responseCode = ex.responseCode;
-                observer = m_observer;
-                logRequest(rec);
-                delivery = shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply),
-                                       m_preambles, m_turnaroundMs, faults);
-            }
-        }
+        logged = describe(frame, arrived);
+        logged.addressed = isAddressed(frame, logged.command, m_state);
+        if (logged.addressed)
+            delivery = answer(frame, logged, m_faults.take(logged.command));
+        logRequest(logged);
+        observer = m_observer;
     }
     if (observer)
         observer(logged);
     return delivery;
+}
+
+Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults)
+{
+    if (hasFault(faults, FaultKind::NoAnswer))
+        return {};
+    if (hasFault(faults, FaultKind::LineClosed)) {
+        Delivery unplugged;
+        unplugged.closeLine = true;
+        return unplugged;
+    }
+
+    DeviceState& s = m_state;
+    const bool extended = frame.command == extendedCommand && frame.data.size() >= 2;
+    Exchange ex(s, rec.command, rec.data.data(), rec.data.size(), frame.primaryMaster(), rec.time);
+    if (frame.command == extendedCommand && !extended)
+        ex.fail(Rc::TooFewBytes);
+    else if (!handleUniversal(ex) && !handleDeviceSpecific(ex))
+        ex.fail(Rc::NotImplemented);
+    if (ex.silent)
+        return {};
+
+    Fault f;
+    if (hasFault(faults, FaultKind::ResponseCode, &f)) {
+        ex.responseCode = f.value;
+        if (!f.keepData)
+            ex.reply.clear();
+    }
+    if (identifies(rec.command) && ex.responseCode == 0 && ex.reply.size() > 12)
+        ex.reply[12] = std::uint8_t(m_preambles);
+    if (hasFault(faults, FaultKind::CommunicationError, &f)) {
+        ex.responseCode = std::uint8_t(0x80 | f.value);
+        ex.reply.clear();
+    }
+    if (extended) {
+        std::uint8_t number[2];
+        Hart::storeU16(number, rec.command);
+        ex.reply.insert(ex.reply.begin(), number, number + 2);
+    }
+
+    const std::uint8_t status = fieldDeviceStatus(s);
+    if (status & 0x20)
+        s.coldStart = false; // reported once
+    std::vector<std::uint8_t> address = answerAddress(frame, s);
+    if (hasFault(faults, FaultKind::OtherAddress))
+        address.back() ^= 0x01;
+    if (rec.command == 42 && ex.responseCode == 0)
+        resetDevice(s);
+
+    rec.answered = true;
+    rec.responseCode = ex.responseCode;
+    return shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply), m_preambles,
+                       m_turnaroundMs, faults);
 }
 
 } // namespace Sim

@@ -10,7 +10,8 @@
 
 #include "sim/devicestate.h"
 #include "sim/faults.h"
-#include "sim/link.h"
+#include "sim/frame.h"
+#include "sim/ptylink.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -93,6 +94,8 @@ public:
 
 private:
     Delivery onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
+    // Runs the command under the lock and shapes its answer; rec learns whether it was answered.
+    Delivery answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults);
     void logRequest(const ReceivedRequest& request);
 
     mutable std::mutex m_mutex;

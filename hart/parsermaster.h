@@ -55,6 +55,8 @@ std::uint32_t currentTick();
 class ParserMasterBase {
 };
 
+// The main window inherits it and points it at its command table (fillCommandTable gives the
+// rows); the parse timer calls parseResponse with what the terminal received, then buildRequest.
 class ParserMaster : public ParserMasterBase {
 public:
     ParserMaster() = default;

@@ -195,9 +195,11 @@ std::uint32_t decodeEventLog(void* context, ParserMaster*, const std::uint8_t* d
         return result;
     ParserMasterEventLog* log = eventLog(context);
     const std::uint32_t size = dataSize(data, end);
-    // An answer after the window has stopped the transfer belongs to nothing.
-    if (size == 0 || !(log->requestFlags & (EventLogRequest::Read | EventLogRequest::Erase))
-        || data[0] != expectedSubcommand(log->state))
+    // An answer after the window has stopped the transfer belongs to nothing, and a pending erase
+    // makes any download answer stale.
+    const bool wanted = log->state == EventLogState::Erase ? (log->requestFlags & EventLogRequest::Erase) != 0
+                                                           : log->requestFlags == EventLogRequest::Read;
+    if (size == 0 || !wanted || data[0] != expectedSubcommand(log->state))
         return Ignore;
     const std::uint8_t* p = data + 1;
     const std::uint32_t rest = size - 1;

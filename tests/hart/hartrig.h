@@ -106,16 +106,6 @@ struct Rig {
         return QByteArray(reinterpret_cast<const char*>(buffer), int(length));
     }
 
-    // The command byte of the last frame built (31 for extended numbers).
-    static int commandOf(const QByteArray& frame)
-    {
-        int start = 0;
-        while (start < frame.size() && quint8(frame.at(start)) == 0xFF)
-            ++start;
-        const bool longFrame = frame.at(start) & 0x80;
-        return quint8(frame.at(start + (longFrame ? 6 : 2)));
-    }
-
     std::uint32_t answer(const QByteArray& bytes, std::uint8_t* responseCode = nullptr)
     {
         std::uint8_t buffer[256] = {};

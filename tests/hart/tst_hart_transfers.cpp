@@ -146,6 +146,7 @@ private slots:
     void shortRecordAnswers();
     void eraseTakesPrecedence();
     void answersAfterStopAreIgnored();
+    void eraseDuringDownload();
     void callbackStopsTransfer();
     void firmwareEmptyImage();
     void firmwareDeviceStartsOver();
@@ -331,6 +332,19 @@ void TestHartTransfers::answersAfterStopAreIgnored()
     BuildStatus status;
     rig.build(&status);
     QCOMPARE(int(status), int(BuildStatus::NothingDue));
+}
+
+void TestHartTransfers::eraseDuringDownload()
+{
+    // The window resets to the info state and asks for the erase; the info answer still on its
+    // way must not start a catalogue check.
+    LogRig rig;
+    rig.nextRequest();
+    rig.eventLog.state = EventLogState::Info;
+    rig.eventLog.requestFlags = EventLogRequest::Erase;
+    QCOMPARE(rig.reply("00" "0000" "01000000" "02000000"), std::uint32_t(Ignore));
+    QVERIFY(rig.seen.calls.isEmpty());
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
 }
 
 void TestHartTransfers::callbackStopsTransfer()

@@ -168,7 +168,7 @@ void PtyLink::run()
                 receiving = true;
                 const std::size_t room = receiveLimit - request.size();
                 request.insert(request.end(), chunk, chunk + std::min<std::size_t>(std::size_t(n), room));
-            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // The slave is held open here, so this is rare; do not spin on it.
                 ::poll(nullptr, 0, 5);
             }

@@ -24,8 +24,6 @@ private slots:
     void resultMessages();
     void unitTexts_data();
     void unitTexts();
-    void deviceStatusTexts();
-    void checkByteOfFrame();
 };
 
 void TestHartEncoding::bigEndianNumbers()
@@ -207,22 +205,6 @@ void TestHartEncoding::unitTexts()
     QFETCH(int, code);
     QFETCH(QString, text);
     QCOMPARE(QString::fromUtf8(unitText(std::uint8_t(code))), text);
-}
-
-void TestHartEncoding::deviceStatusTexts()
-{
-    QCOMPARE(QString::fromUtf8(deviceStatusText(0)),
-             QString("Измеренное значение первичной переменной вне допустимых пределов"));
-    QCOMPARE(QString::fromUtf8(deviceStatusText(4)), QString("Доступен дополнительный статус"));
-    QCOMPARE(QString::fromUtf8(deviceStatusText(7)), QString("Серьезная неисправность прибора"));
-    QCOMPARE(QString::fromUtf8(deviceStatusText(8)), QString());
-}
-
-void TestHartEncoding::checkByteOfFrame()
-{
-    const std::uint8_t frame[] = {0x02, 0x05, 0x00, 0x00};
-    QCOMPARE(checkByte(frame, 4), std::uint8_t(0x07));
-    QCOMPARE(checkByte(frame, 0), std::uint8_t(0));
 }
 
 QTEST_APPLESS_MAIN(TestHartEncoding)

@@ -8,10 +8,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QIcon>
 #include <QLabel>
 #include <QSettings>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 
@@ -22,6 +22,8 @@ constexpr uint8_t oddParity = 1;
 constexpr uint8_t oneStopBit = 0;
 constexpr uint8_t silenceThreshold = 2;
 constexpr uint8_t allGroups = 0x3F;
+constexpr int parseIntervalMs = 100;
+constexpr int requestIntervalMs = 1000;
 
 const char* const portNameKey = "PortName HART";
 const char* const openDirKey = "DirOpen";
@@ -37,9 +39,15 @@ MainWindow* MainWindow::instance()
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
+    , searchWindow(this)
     , terminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
 {
+    buildCommandTable();
+
+    parseTimer = std::make_unique<QTimer>();
+    requestTimer = std::make_unique<QTimer>();
     theWindow = this;
+
     ui->setupUi(this);
 
     readVersionStrings();
@@ -47,7 +55,14 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(productName + ' ' + internalName);
 
     buildAddressBox();
+    buildStatusBar();
     setMaintenanceAction(ui->calibration);
+
+    // Polling runs from here on; nothing goes out until a request flag is raised.
+    connect(parseTimer.get(), &QTimer::timeout, this, &MainWindow::parseTimerUpdate);
+    parseTimer->start(parseIntervalMs);
+    connect(requestTimer.get(), &QTimer::timeout, this, &MainWindow::requestTimerUpdate);
+    requestTimer->start(requestIntervalMs);
 
     // The window must not open taller than the screen on small laptops, yet stay resizable.
     setMaximumHeight(500);
@@ -62,10 +77,12 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     setMaintenanceAction(nullptr);
+    parseTimer->stop();
+    requestTimer->stop();
     delete ui;
     ui = nullptr;
     // The members go in reverse order of declaration: the terminal (stopping its worker)
-    // before the buffer it works on.
+    // before the buffer it works on, then the secondary windows.
     terminal.close();
     if (theWindow == this)
         theWindow = nullptr;
@@ -101,6 +118,8 @@ void MainWindow::buildAddressBox()
     ui->mainToolBar->insertWidget(ui->connectRead, addressLabel);
     ui->mainToolBar->insertWidget(ui->connectRead, addressSpinBox);
     ui->mainToolBar->insertSeparator(ui->connectRead);
+    connect(addressSpinBox, QOverload<int>::of(&QSpinBox::valueChanged), this,
+            &MainWindow::on_deviceAddressSpinBox_valueChanged);
 }
 
 void MainWindow::updateConnectButton()
@@ -114,7 +133,7 @@ void MainWindow::on_connectButton_triggered()
 {
     if (!terminal.isOpen()) {
         DialogPortSettings dialog(this);
-        QComboBox* port = dialog.findChild<QComboBox*>(QStringLiteral("port"));
+        QComboBox* port = dialog.port();
         port->setCurrentText(portName);
         if (dialog.exec() == QDialog::Accepted && port->currentIndex() != -1) {
             portName = port->currentText();
@@ -124,6 +143,7 @@ void MainWindow::on_connectButton_triggered()
                 modifiedGroups = allGroups;
         }
     } else {
+        stopPolling();
         terminal.close();
     }
     updateConnectButton();

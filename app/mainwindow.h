@@ -1,6 +1,16 @@
 #pragma once
 
 #include "comhalfduplexterminal.h"
+#include "dialogfind.h"
+
+#include "hart/clockrecord.h"
+#include "hart/commandtable.h"
+#include "hart/detectorconfig.h"
+#include "hart/dynamicvariablesrecord.h"
+#include "hart/identityrecord.h"
+#include "hart/parsermaster.h"
+#include "hart/parsermastereventlog.h"
+#include "hart/parsermasterfirmwareupdate.h"
 
 #include <QMainWindow>
 #include <QPalette>
@@ -12,13 +22,16 @@
 class QLabel;
 class QSettings;
 class QSpinBox;
+class QTimer;
 
 namespace Ui {
 class MainWindow;
 }
 
-class MainWindow : public QMainWindow {
+class MainWindow : public QMainWindow, public Hart::ParserMaster {
     Q_OBJECT
+    // The engine's tests drive the timers by hand and raise requests on the records.
+    friend class TestEngine;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
@@ -30,6 +43,9 @@ public:
     bool isPortOpen() const { return terminal.isOpen(); }
     const QString& storedPortName() const { return portName; }
     int version() const { return versionNumber; }
+    uint32_t sentPackets() const { return sentCount; }
+    uint32_t receivedPackets() const { return receivedCount; }
+    TerminalState terminalState() const { return terminal.state(); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -37,12 +53,32 @@ protected:
 private slots:
     void on_connectButton_triggered();
     void on_aboutAction_triggered();
+    void on_connectRead_triggered(bool checked);
+    void on_find_triggered(bool checked);
+    void parseTimerUpdate();
+    void requestTimerUpdate();
 
 private:
+    // Connected by hand: the tool-bar box does not exist when the form connects slots by name.
+    void on_deviceAddressSpinBox_valueChanged(int value);
+
     void readVersionStrings();
     void readSettings();
     void buildAddressBox();
+    void buildStatusBar();
+    void buildCommandTable();
     void updateConnectButton();
+
+    void stopPolling();
+    void cancelAllRequests();
+    void reportResult(uint32_t result, uint8_t responseCode);
+    void transmitFrame(const uint8_t* frame, uint32_t length);
+
+    // Result handlers of the command table; the master is this window.
+    static void handleIdentification(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleLoopConfiguration(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    void showIdentity();
+    void raiseOneTimeReads();
 
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QSettings> settings;
@@ -63,6 +99,8 @@ private:
     QLabel* addressLabel = nullptr;
     QSpinBox* addressSpinBox = nullptr;
 
+    DialogFind searchWindow;
+
     // Text colours of the value displays: the first two red, the third the default.
     QPalette redTextPalette;
     QPalette valuePalette;
@@ -75,4 +113,24 @@ private:
     // The terminal works on this buffer, so it is declared first and destroyed last.
     uint8_t frameBuffer[256] = {};
     ComHalfDuplexTerminal terminal;
+
+    // Contexts of the command table.
+    Hart::DeviceVariable loopCurrentValue;
+    Hart::DeviceVariable deviceVariables[3];
+    Hart::IdentityRecord identity;
+    Hart::ClockRecord clock;
+    Hart::DetectorConfig detector;
+    Hart::DynamicVariablesRecord dynamicVariables;
+    // The transfer records of the event-log download and the firmware update; idle until
+    // those windows drive them.
+    Hart::ParserMasterEventLog eventLogTransfer;
+    Hart::ParserMasterFirmwareUpdate firmwareTransfer;
+    Hart::CommandEntry commandTable[Hart::commandTableSize];
+
+    std::unique_ptr<QTimer> parseTimer;
+    std::unique_ptr<QTimer> requestTimer;
+    uint32_t sentCount = 0;
+    uint32_t receivedCount = 0;
+    QLabel* sentLabel = nullptr;
+    QLabel* receivedLabel = nullptr;
 };

@@ -1,0 +1,251 @@
+// The polling engine: the command table, the two timers that carry every HART exchange, and the
+// actions that start reading and searching.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devicetext.h"
+
+#include "hart/mastercommands.h"
+#include "hart/messages.h"
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QSpinBox>
+
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t allGroups = 0x3F;
+constexpr uint32_t frameBufferSize = 256;
+
+bool isDetectorModel(uint16_t expandedDeviceType)
+{
+    return expandedDeviceType >= 0xFF03 && expandedDeviceType <= 0xFF06;
+}
+
+const QString errorTitle = QStringLiteral("Ошибка");
+const QString notConnectedText = QStringLiteral("Соединение не установлено");
+const QString noResponseText = QStringLiteral("Устройство не отвечает");
+
+}
+
+void MainWindow::buildCommandTable()
+{
+    loopCurrentValue = Hart::DeviceVariable();
+    dynamicVariables.loopCurrent = &loopCurrentValue;
+    dynamicVariables.variables = deviceVariables;
+    dynamicVariables.recordCount = 3;
+
+    Hart::fillCommandTable(commandTable,
+                           { this, &identity, &dynamicVariables, &clock, &detector, &eventLogTransfer,
+                             &firmwareTransfer });
+    const struct {
+        uint16_t command;
+        Hart::Handler handler;
+    } handlers[] = {
+        { 0, handleIdentification },
+        { 11, handleIdentification },
+        { 21, handleIdentification },
+        { 73, handleIdentification },
+        { 6, handleLoopConfiguration },
+        { 7, handleLoopConfiguration },
+    };
+    for (const auto& h : handlers)
+        commandTable[Hart::commandRow(h.command)].handler = h.handler;
+
+    table = commandTable;
+    tableSize = Hart::commandTableSize;
+    current = &commandTable[Hart::commandTableSize - 1];
+    dynamicContext = &dynamicVariables;
+}
+
+void MainWindow::buildStatusBar()
+{
+    sentLabel = new QLabel(QStringLiteral("Отправлено пакетов: 0"), this);
+    receivedLabel = new QLabel(QStringLiteral("Принято пакетов: 0"), this);
+    ui->statusBar->addWidget(sentLabel);
+    ui->statusBar->addWidget(receivedLabel);
+}
+
+void MainWindow::cancelAllRequests()
+{
+    cancelMasterRequests();
+    identity.cancelIdentityRequests();
+    dynamicVariables.cancelDynamicRequests();
+    clock.requestFlags = 0;
+    detector.requestFlags = 0;
+    firmwareTransfer.requestFlags = 0;
+    eventLogTransfer.requestFlags = 0;
+}
+
+void MainWindow::stopPolling()
+{
+    ui->connectRead->setEnabled(true);
+    addressSpinBox->setEnabled(true);
+    ui->connectRead->setChecked(false);
+    cancelAllRequests();
+    ui->find->setChecked(false);
+}
+
+void MainWindow::reportResult(uint32_t result, uint8_t responseCode)
+{
+    stopPolling();
+    const QString title = (responseCode & 0x80) ? errorTitle : errorTitle + ' ' + QString::number(responseCode);
+    QMessageBox::critical(this, title, QString::fromUtf8(Hart::resultMessage(result)), QMessageBox::Ok);
+}
+
+void MainWindow::parseTimerUpdate()
+{
+    if (terminal.state() == TerminalState::Received && terminal.receivedLength() > 0) {
+        ++receivedCount;
+        receivedLabel->setText(QStringLiteral("Принято пакетов: ") + QString::number(receivedCount));
+        const uint32_t length = std::min(terminal.receivedLength(), frameBufferSize);
+        uint8_t copy[frameBufferSize];
+        std::memcpy(copy, frameBuffer, length);
+        uint8_t responseCode = 0x80;
+        const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
+        // The frame is released before any message box: the box's own event loop keeps this
+        // timer running, and a buffer left Received would block the line meanwhile.
+        terminal.releaseReceived();
+        if (result >= 1 && result <= 53)
+            reportResult(result, responseCode);
+    }
+
+    const TerminalState state = terminal.state();
+    if (state == TerminalState::TransmitRequested || state == TerminalState::Transmitting)
+        return;
+
+    uint8_t request[Hart::requestBufferSize];
+    uint32_t length = 0;
+    const Hart::BuildStatus status = buildRequest(request, &length);
+    addressSpinBox->setValue(pollingAddress);
+
+    if (status == Hart::BuildStatus::NoResponse) {
+        stopPolling();
+        QMessageBox::critical(this, errorTitle, noResponseText, QMessageBox::Ok);
+        return;
+    }
+    if (length == 0 || !terminal.isOpen())
+        return;
+    transmitFrame(request, length);
+}
+
+void MainWindow::transmitFrame(const uint8_t* frame, uint32_t length)
+{
+    uint8_t* buffer = terminal.claimForTransmit();
+    if (!buffer || length > frameBufferSize)
+        return;
+    std::memcpy(buffer, frame, length);
+    if (!terminal.transmit(length))
+        return;
+    ++sentCount;
+    sentLabel->setText(QStringLiteral("Отправлено пакетов: ") + QString::number(sentCount));
+}
+
+void MainWindow::requestTimerUpdate()
+{
+    if (!ui->connectRead->isChecked() || !isDetectorModel(expandedDeviceType))
+        return;
+    using namespace Hart::MasterRequest;
+    if ((deviceStatus & 0x10) && !(requestFlags & AcknowledgeAdditionalStatus))
+        requestFlags = uint8_t((requestFlags & ~(ReadAdditionalStatus | AcknowledgeAdditionalStatus)) | ReadAdditionalStatus);
+    dynamicVariables.requestFlags |= Hart::DynamicRequest::ReadLoopCurrent;
+    for (uint8_t i = 0; i < 3; ++i)
+        dynamicVariables.requestDeviceVariable(i);
+    clock.requestFlags |= Hart::ClockRequest::ReadClock;
+}
+
+void MainWindow::on_connectRead_triggered(bool checked)
+{
+    if (!checked) {
+        cancelAllRequests();
+        return;
+    }
+    if (!terminal.isOpen()) {
+        ui->connectRead->setChecked(false);
+        QMessageBox::critical(this, errorTitle, notConnectedText, QMessageBox::Ok);
+        return;
+    }
+    identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
+}
+
+void MainWindow::on_find_triggered(bool checked)
+{
+    if (!checked) {
+        stopPolling();
+        return;
+    }
+    if (!terminal.isOpen()) {
+        ui->find->setChecked(false);
+        QMessageBox::critical(this, errorTitle, notConnectedText, QMessageBox::Ok);
+        return;
+    }
+    cancelAllRequests();
+    const int kind = searchWindow.exec();
+    if (kind == DialogFind::ByAddressRange) {
+        identity.startAddressScan(uint8_t(searchWindow.firstAddress()), uint8_t(searchWindow.lastAddress()));
+        addressSpinBox->setEnabled(false);
+        ui->connectRead->setEnabled(false);
+        return;
+    }
+    ui->find->setChecked(false);
+    if (kind == DialogFind::ByTag)
+        identity.requestFindByTag(toDeviceText(searchWindow.tagText()).left(8).constData());
+    else if (kind == DialogFind::ByLongTag)
+        identity.requestFindByLongTag(toDeviceText(searchWindow.longTagText()).left(32).constData());
+}
+
+void MainWindow::on_deviceAddressSpinBox_valueChanged(int value)
+{
+    pollingAddress = uint8_t(value);
+    modifiedGroups = allGroups;
+}
+
+void MainWindow::handleIdentification(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    auto* window = static_cast<MainWindow*>(master);
+    window->showIdentity();
+    if (isDetectorModel(window->expandedDeviceType)) {
+        window->raiseOneTimeReads();
+    } else {
+        window->stopPolling();
+        QMessageBox::critical(window, errorTitle, QStringLiteral("Неизвестное устройство"), QMessageBox::Ok);
+    }
+}
+
+void MainWindow::showIdentity()
+{
+    ui->address->setValue(pollingAddress);
+    ui->serial->setText(QString::number(deviceId));
+    ui->versionSoft->setText(QString::number(identity.softwareRevision));
+    ui->versionDevice->setText(QString::number(identity.deviceRevision));
+    ui->versionProtocol->setText(QString::number(identity.universalRevision));
+    ui->versionHardware->setText(QString::number(identity.hardwareRevision >> 3));
+    ui->model->setText(QStringLiteral("%1 (HEX)").arg(expandedDeviceType, 4, 16, QLatin1Char('0')).toUpper());
+    ui->connectRead->setEnabled(true);
+    addressSpinBox->setEnabled(true);
+    ui->find->setChecked(false);
+}
+
+void MainWindow::raiseOneTimeReads()
+{
+    using namespace Hart;
+    detector.requestFlags |= DetectorRequest::ReadCurrents | DetectorRequest::ReadConfiguration;
+    identity.requestFlags |= IdentityRequest::ReadMessage | IdentityRequest::ReadTagDescriptorDate
+        | IdentityRequest::ReadFinalAssemblyNumber | IdentityRequest::ReadLongTag;
+    requestFlags = uint8_t((requestFlags & 0x65) | 0x8A);
+}
+
+void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    auto* window = static_cast<MainWindow*>(master);
+    window->ui->address->setValue(window->pollingAddress);
+    window->addressSpinBox->setValue(window->pollingAddress);
+    window->modifiedGroups &= uint8_t(~0x01);
+}

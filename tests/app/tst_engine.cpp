@@ -1,0 +1,309 @@
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "resources.h"
+#include "ui_mainwindow.h"
+
+#include "hart/mastercommands.h"
+#include "hart/messages.h"
+#include "sim/simulator.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// The frame layer's clock, moved by hand. It starts just short of the wrap so that every
+// test also crosses it.
+uint32_t now = 0xFFFFF000u;
+uint32_t testTick()
+{
+    return now;
+}
+
+std::vector<uint16_t> commandsOf(const std::vector<Sim::ReceivedRequest>& requests, size_t from = 0)
+{
+    std::vector<uint16_t> commands;
+    for (size_t i = from; i < requests.size(); ++i)
+        commands.push_back(requests[i].command);
+    return commands;
+}
+
+QString commandList(const std::vector<uint16_t>& commands)
+{
+    QStringList list;
+    for (uint16_t c : commands)
+        list << QString::number(c);
+    return list.join(' ');
+}
+
+}
+
+class TestEngine : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Sim::Simulator> sim;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<ModalAnswerer> answerer;
+
+    // Connects the window to the simulator through the real port dialog and terminal, and
+    // stops the window's timers: the test ticks the engine itself.
+    void connectWindow(const Sim::Options& options = Sim::Options())
+    {
+        sim = std::make_unique<Sim::Simulator>(options);
+        std::string error;
+        QVERIFY2(sim->start(&error), error.c_str());
+        window = std::make_unique<MainWindow>();
+        window->parseTimer->stop();
+        window->requestTimer->stop();
+        const QString path = QString::fromStdString(sim->portPath());
+        answerer->queue([path](QWidget* dialog) {
+            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+            port->addItem(path);
+            port->setCurrentText(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        window->ui->connectButton->trigger();
+        QVERIFY(window->isPortOpen());
+    }
+
+    // One tick of the parse timer; if it sent a request, waits until the answer (or nothing)
+    // is back in the terminal. Returns whether a frame went out.
+    bool tick(int answerWaitMs = 1000)
+    {
+        const uint32_t sentBefore = window->sentPackets();
+        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+        if (window->sentPackets() == sentBefore)
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < answerWaitMs && window->terminalState() != TerminalState::Received)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return true;
+    }
+
+    // Ticks until nothing more goes out; returns the commands the device saw meanwhile.
+    std::vector<uint16_t> runUntilQuiet(int maxTicks = 40)
+    {
+        const size_t before = sim->requests().size();
+        for (int i = 0; i < maxTicks; ++i) {
+            const size_t seen = sim->requests().size();
+            const bool sent = tick();
+            if (!sent && window->terminalState() != TerminalState::Received)
+                break;
+            // Never two outstanding: each tick sends at most one request, answered before the next.
+            if (sent)
+                sim->waitForRequests(seen + 1, std::chrono::milliseconds(1000));
+            if (sim->requests().size() != seen + (sent ? 1 : 0)) {
+                QTest::qFail("the device saw a different number of requests than were sent", __FILE__, __LINE__);
+                return {};
+            }
+        }
+        return commandsOf(sim->requests(), before);
+    }
+
+    void identify()
+    {
+        window->ui->connectRead->trigger();
+        QVERIFY(window->ui->connectRead->isChecked());
+        runUntilQuiet();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        Hart::setTickFunction(testTick);
+    }
+
+    void init()
+    {
+        now = 0xFFFFF000u;
+        answerer = std::make_unique<ModalAnswerer>();
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        sim.reset();
+        answerer.reset();
+    }
+
+    // A fresh read identifies the device, then asks the one-time reads one by one in table
+    // order, then the cyclic reads take turns; a write raised meanwhile jumps the queue.
+    void readingOrder()
+    {
+        connectWindow();
+        window->ui->connectRead->trigger();
+        const std::vector<uint16_t> first = runUntilQuiet();
+        QCOMPARE(commandList(first), QStringLiteral("0 48 131 133 7 12 13 16 20 76"));
+        QCOMPARE(window->ui->model->text(), QStringLiteral("FF04 (HEX)"));
+        QCOMPARE(window->ui->serial->text(), QString::number(0x01E240));
+        QVERIFY(window->ui->connectRead->isChecked());
+
+        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        // A write raised among the cyclic reads goes before the next one of them.
+        tick();
+        window->requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
+        const std::vector<uint16_t> cyclic = runUntilQuiet();
+        QCOMPARE(commandList(cyclic).left(6), QStringLiteral("38 9 9"));
+        QVERIFY(commandList(cyclic).contains(QStringLiteral("90")));
+
+        // Another second of reading: the same three again, no more.
+        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        const std::vector<uint16_t> again = runUntilQuiet();
+        QCOMPARE(std::count(again.begin(), again.end(), 2), 1);
+        QCOMPARE(std::count(again.begin(), again.end(), 90), 1);
+        QCOMPARE(window->receivedPackets(), window->sentPackets());
+        QVERIFY(answerer->boxes().isEmpty());
+    }
+
+    void errorResponseStopsPolling_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("result");
+        QTest::newRow("communication error 0x82") << 0 << "Ошибка" << 47;
+        QTest::newRow("code 5 to command 17") << 1 << "Ошибка 5" << 18;
+    }
+    void errorResponseStopsPolling()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, title);
+        QFETCH(int, result);
+        connectWindow();
+        identify();
+        if (kind == 0) {
+            sim->inject(Sim::Fault::communicationError(0x02));
+            QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        } else {
+            sim->inject(Sim::Fault::responseCode(17, 5));
+            window->identity.requestWriteMessage("NEW TEXT");
+        }
+        runUntilQuiet();
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].title, title);
+        QCOMPARE(answerer->boxes()[0].text, QString::fromUtf8(Hart::resultMessage(uint32_t(result))));
+        QVERIFY(!window->ui->connectRead->isChecked());
+        QCOMPARE(window->requestFlags, uint8_t(0));
+        QCOMPARE(window->dynamicVariables.requestFlags, uint8_t(0));
+        QCOMPARE(window->identity.requestFlags, uint16_t(0));
+    }
+
+    // Five sends 2000 ms apart without an answer, then one message.
+    void unansweredRequestGivesUp()
+    {
+        connectWindow();
+        identify();
+        sim->inject(Sim::Fault::noAnswer(10));
+        sim->clearRequests();
+        window->requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
+        for (int i = 0; i < 12 && answerer->boxes().isEmpty(); ++i) {
+            tick(50);
+            now += 1000;
+        }
+        QCOMPARE(commandList(commandsOf(sim->requests())), QStringLiteral("38 38 38 38 38"));
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
+        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Устройство не отвечает"));
+        QVERIFY(!window->ui->connectRead->isChecked());
+    }
+
+    // Frames built while the port is closed are not counted; a response that arrives with
+    // nothing outstanding is counted and ignored.
+    void countersFollowTheLine()
+    {
+        connectWindow();
+        window->ui->connectButton->trigger();
+        QVERIFY(!window->isPortOpen());
+        window->identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
+        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+        QCOMPARE(window->sentPackets(), 0u);
+
+        window.reset();
+        connectWindow();
+        window->identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
+        QVERIFY(tick());
+        QCOMPARE(window->terminalState(), TerminalState::Received);
+        window->attempts = 0; // the request was given up before its answer came
+        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+        QCOMPARE(window->receivedPackets(), 1u);
+        QVERIFY(window->ui->serial->text().isEmpty());
+        QVERIFY(answerer->boxes().isEmpty());
+    }
+
+    void addressSearchWithoutDevice_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("0..2") << 0 << 2;
+        QTest::newRow("one address") << 62 << 62;
+    }
+    void addressSearchWithoutDevice()
+    {
+        QFETCH(int, first);
+        QFETCH(int, last);
+        Sim::Options options;
+        options.pollingAddress = 10;
+        connectWindow(options);
+        answerer->queue([=](QWidget* dialog) {
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrTo"))->setValue(last);
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrFrom"))->setValue(first);
+            dialog->findChild<QPushButton*>(QStringLiteral("findAddres"))->click();
+        });
+        window->ui->find->trigger();
+        QVERIFY(window->ui->find->isChecked());
+        QVERIFY(!window->ui->connectRead->isEnabled());
+
+        std::vector<uint32_t> sendTimes;
+        for (int i = 0; i < 20 && answerer->boxes().isEmpty(); ++i) {
+            if (tick(50))
+                sendTimes.push_back(now);
+            now += 500;
+        }
+        QVERIFY(sim->waitForRequests(size_t(last - first + 1), std::chrono::milliseconds(500)));
+        const auto requests = sim->requests();
+        QCOMPARE(int(requests.size()), last - first + 1);
+        for (size_t i = 0; i < requests.size(); ++i) {
+            QCOMPARE(requests[i].command, uint16_t(0));
+            QCOMPARE(int(requests[i].address.at(0) & 0x3F), first + int(i));
+            if (i > 0)
+                QCOMPARE(sendTimes[i] - sendTimes[i - 1], 2000u);
+        }
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Устройство не отвечает"));
+        QVERIFY(!window->ui->find->isChecked());
+        QVERIFY(window->ui->connectRead->isEnabled());
+        QVERIFY(window->addressSpinBox->isEnabled());
+    }
+
+    // Reading needs a port; a device of another kind is named and polling stops.
+    void refusals()
+    {
+        MainWindow closed;
+        closed.ui->connectRead->trigger();
+        QVERIFY(!closed.ui->connectRead->isChecked());
+        QCOMPARE(answerer->boxes().value(0).text, QStringLiteral("Соединение не установлено"));
+
+        answerer->clearBoxes();
+        Sim::Options options;
+        options.expandedDeviceType = 0xFF01;
+        connectWindow(options);
+        identify();
+        QCOMPARE(commandList(commandsOf(sim->requests())), QStringLiteral("0"));
+        QCOMPARE(answerer->boxes().value(0).text, QStringLiteral("Неизвестное устройство"));
+        QVERIFY(!window->ui->connectRead->isChecked());
+        QCOMPARE(window->ui->model->text(), QStringLiteral("FF01 (HEX)"));
+    }
+};
+
+QTEST_MAIN(TestEngine)
+#include "tst_engine.moc"

@@ -80,6 +80,10 @@ private:
     void showIdentity();
     void raiseOneTimeReads();
 
+    // Configuration: fields, edits, read and write (configuration.cpp).
+
+    // Status display and service operations (statusdisplay.cpp, operations.cpp).
+
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QSettings> settings;
 

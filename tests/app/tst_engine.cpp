@@ -285,6 +285,40 @@ private slots:
         QVERIFY(window->addressSpinBox->isEnabled());
     }
 
+    // With the real timers: reading identifies the device and keeps the cyclic reads going;
+    // pulling the modem out ends in one "no answer" and leaves the window usable.
+    void endToEndReadingAndUnplug()
+    {
+        connectWindow();
+        window->parseTimer->start(100);
+        window->requestTimer->start(1000);
+        window->ui->connectRead->trigger();
+        const auto clockReads = [this] {
+            const auto requests = sim->requests();
+            return std::count_if(requests.begin(), requests.end(),
+                                 [](const Sim::ReceivedRequest& r) { return r.command == 90; });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(clockReads() >= 2, 8000);
+        QCOMPARE(window->ui->model->text(), QStringLiteral("FF04 (HEX)"));
+        QVERIFY(window->ui->connectRead->isChecked());
+        QVERIFY(answerer->boxes().isEmpty());
+
+        sim->closeLine();
+        for (int i = 0; i < 100 && answerer->boxes().isEmpty(); ++i) {
+            QTest::qWait(100);
+            now += 500;
+        }
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Устройство не отвечает"));
+        QVERIFY(!window->ui->connectRead->isChecked());
+        QTest::qWait(300);
+        QCOMPARE(answerer->boxes().size(), 1);
+
+        window->ui->connectButton->trigger();
+        QVERIFY(!window->isPortOpen());
+        QCOMPARE(window->ui->connectButton->text(), QStringLiteral("Соединить"));
+    }
+
     // Reading needs a port; a device of another kind is named and polling stops.
     void refusals()
     {

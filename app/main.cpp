@@ -2,6 +2,7 @@
 #include "resources.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QLibraryInfo>
 #include <QTranslator>
 
@@ -13,10 +14,20 @@ int main(int argc, char* argv[])
     QTranslator qtTranslator;
     if (qtTranslator.load(QStringLiteral("qtbase_ru"), QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         application.installTranslator(&qtTranslator);
+    // --port PATH offers one more port in the port dialog, e.g. the simulator's pseudo-terminal,
+    // which the system's port list does not show.
+    QCommandLineParser options;
+    options.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Дополнительный порт в списке"),
+                                        QStringLiteral("PATH"));
+    options.addOption(portOption);
+    options.process(application);
+
     int result = 0;
     {
         // The window goes before the application object.
         MainWindow window;
+        window.setExtraPorts(options.values(portOption));
         window.show();
         result = application.exec();
     }

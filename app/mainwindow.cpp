@@ -132,7 +132,7 @@ void MainWindow::updateConnectButton()
 void MainWindow::on_connectButton_triggered()
 {
     if (!terminal.isOpen()) {
-        DialogPortSettings dialog(this);
+        DialogPortSettings dialog(DialogPortSettings::availablePortNames() + extraPorts, this);
         QComboBox* port = dialog.port();
         port->setCurrentText(portName);
         if (dialog.exec() == QDialog::Accepted && port->currentIndex() != -1) {

@@ -15,6 +15,7 @@
 #include <QMainWindow>
 #include <QPalette>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -39,6 +40,9 @@ public:
 
     // The one main window of the process, for the about dialog's maintenance mode.
     static MainWindow* instance();
+
+    // Ports offered in the port dialog after the ones the system lists.
+    void setExtraPorts(const QStringList& ports) { extraPorts = ports; }
 
     bool isPortOpen() const { return terminal.isOpen(); }
     const QString& storedPortName() const { return portName; }
@@ -97,6 +101,7 @@ private:
     int versionNumber = 0;
 
     QString portName;
+    QStringList extraPorts;
     QString lastOpenDir;
     QString lastSaveDir;
 

@@ -188,6 +188,25 @@ private slots:
         QVERIFY(!restarted.isPortOpen());
     }
 
+    // The demo's --port: the extra port is listed after the system's and can be chosen.
+    void extraPortIsOffered()
+    {
+        Modem modem;
+        ModalAnswerer answerer;
+        MainWindow window;
+        window.setExtraPorts({ modem.path });
+        int listed = -1;
+        answerer.queue([&](QWidget* dialog) {
+            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+            listed = port->findText(modem.path);
+            port->setCurrentIndex(listed);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        action(window, "connectButton")->trigger();
+        QVERIFY(listed >= 0);
+        QVERIFY(window.isPortOpen());
+    }
+
     void cancelChangesNothing()
     {
         QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"))

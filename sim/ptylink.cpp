@@ -159,6 +159,7 @@ void PtyLink::run()
         if (ready > 0 && m_master >= 0 && fds[1].revents) {
             const ssize_t n = ::read(m_master, chunk, sizeof chunk);
             if (n > 0) {
+                m_bytesReceived += std::uint64_t(n);
                 const auto now = Clock::now();
                 // On a paced line the bytes take their wire time to arrive, one after another.
                 if (m_paced)
@@ -204,6 +205,7 @@ bool PtyLink::writeAll(const std::uint8_t* data, std::size_t length)
     while (length > 0 && m_master >= 0) {
         const ssize_t n = ::write(m_master, data, length);
         if (n > 0) {
+            m_bytesSent += std::uint64_t(n);
             data += n;
             length -= std::size_t(n);
         } else if (n < 0 && errno == EAGAIN) {

@@ -41,6 +41,9 @@ public:
     bool isRunning() const { return m_thread.joinable(); }
     void setPaced(bool paced) { m_paced.store(paced); }
     bool isPaced() const { return m_paced.load(); }
+    // Bytes that crossed the line each way since the start, for link measurements.
+    std::uint64_t bytesReceived() const { return m_bytesReceived.load(); }
+    std::uint64_t bytesSent() const { return m_bytesSent.load(); }
 
 private:
     void run();
@@ -61,6 +64,8 @@ private:
     std::atomic<bool> m_closeRequested{false};
     std::atomic<bool> m_lineOpen{false};
     std::atomic<bool> m_paced{false};
+    std::atomic<std::uint64_t> m_bytesReceived{0};
+    std::atomic<std::uint64_t> m_bytesSent{0};
 };
 
 } // namespace Sim

@@ -92,6 +92,10 @@ public:
 
     std::vector<std::uint8_t> firmwareImage() const;
 
+    std::uint64_t lineBytesReceived() const { return m_link.bytesReceived(); }
+    std::uint64_t lineBytesSent() const { return m_link.bytesSent(); }
+    unsigned turnaroundMs() const { return m_turnaroundMs; }
+
 private:
     Delivery onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
     // Runs the command under the lock and shapes its answer; rec learns whether it was answered.

@@ -1,0 +1,178 @@
+// How much of a 1200-baud line the program keeps busy while reading: the simulated detector runs
+// paced at the wire rate in a child process, the program reads from it with its real timers for
+// the given number of seconds, and the figures are printed.
+//
+//   build/bench/app/bench_link [seconds]     (60 by default)
+
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "resources.h"
+
+#include "sim/simulator.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct LineFigures {
+    uint64_t bytesIn = 0;
+    uint64_t bytesOut = 0;
+    uint64_t requests = 0;
+    uint64_t answered = 0;
+    unsigned turnaroundMs = 0;
+};
+
+constexpr double characterSeconds = 11.0 / 1200.0;
+
+bool readAll(int fd, void* data, size_t size)
+{
+    auto* p = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, p, size);
+        if (n <= 0)
+            return false;
+        p += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The detector's side: serves until the parent closes its pipe, then reports the line's figures.
+[[noreturn]] void runDetector(int commandFd, int reportFd)
+{
+    Sim::Options options;
+    options.paced = true;
+    Sim::Simulator sim(options);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+        std::_Exit(1);
+    }
+    const std::string path = sim.portPath();
+    const uint32_t length = uint32_t(path.size());
+    (void)!::write(reportFd, &length, sizeof length);
+    (void)!::write(reportFd, path.data(), length);
+    char byte;
+    while (::read(commandFd, &byte, 1) > 0) {
+    }
+    LineFigures figures;
+    figures.bytesIn = sim.lineBytesReceived();
+    figures.bytesOut = sim.lineBytesSent();
+    for (const auto& request : sim.requests()) {
+        ++figures.requests;
+        figures.answered += request.answered ? 1 : 0;
+    }
+    figures.turnaroundMs = sim.turnaroundMs();
+    (void)!::write(reportFd, &figures, sizeof figures);
+    std::_Exit(0);
+}
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+    int toDetector[2];
+    int fromDetector[2];
+    if (::pipe(toDetector) != 0 || ::pipe(fromDetector) != 0)
+        return 1;
+    const pid_t detector = ::fork();
+    if (detector == 0) {
+        ::close(toDetector[1]);
+        ::close(fromDetector[0]);
+        runDetector(toDetector[0], fromDetector[1]);
+    }
+    ::close(toDetector[0]);
+    ::close(fromDetector[1]);
+    uint32_t length = 0;
+    if (!readAll(fromDetector[0], &length, sizeof length) || length > 4096)
+        return 1;
+    std::string path(length, '\0');
+    if (!readAll(fromDetector[0], &path[0], length))
+        return 1;
+
+    QApplication application(argc, argv);
+    initResources();
+    ModalAnswerer answerer;
+    MainWindow window;
+    const QString port = QString::fromStdString(path);
+    window.setExtraPorts({ port });
+    answerer.queue([port](QWidget* dialog) {
+        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+        box->setCurrentIndex(box->findText(port));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    window.findChild<QAction*>(QStringLiteral("connectButton"))->trigger();
+    if (!window.isPortOpen()) {
+        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        return 1;
+    }
+
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    window.findChild<QAction*>(QStringLiteral("connectRead"))->trigger();
+    QTimer::singleShot(seconds * 1000, &application, &QApplication::quit);
+    application.exec();
+    const double wallSeconds = wall.elapsed() / 1000.0;
+    const double cpu = cpuSeconds() - cpuBefore;
+
+    ::close(toDetector[1]);
+    LineFigures line;
+    const bool reported = readAll(fromDetector[0], &line, sizeof line);
+    ::waitpid(detector, nullptr, 0);
+    if (!reported)
+        return 1;
+
+    // What the line needs: every byte at 11 bits, plus the detector's own wait for the end of the
+    // request (two character times) and its turnaround before answering.
+    const double busy = double(line.bytesIn + line.bytesOut) * characterSeconds
+        + double(line.answered) * (2 * characterSeconds + line.turnaroundMs / 1000.0);
+    std::printf("reading for %.1f s against the paced detector\n", wallSeconds);
+    std::printf("  requests %llu, answered %llu, frames sent %u, received %u, message boxes %d\n",
+                (unsigned long long)line.requests, (unsigned long long)line.answered, window.sentPackets(),
+                window.receivedPackets(), answerer.boxes().size());
+    std::printf("  exchanges per second  %.2f\n", line.answered / wallSeconds);
+    std::printf("  line bytes            %llu to the detector, %llu back\n", (unsigned long long)line.bytesIn,
+                (unsigned long long)line.bytesOut);
+    std::printf("  link efficiency       %.3f (line busy %.1f s of %.1f s)\n", busy / wallSeconds, busy,
+                wallSeconds);
+    std::printf("  program CPU           %.2f s, %.2f %% of a core (%.2f s per minute)\n", cpu,
+                100.0 * cpu / wallSeconds, cpu * 60.0 / wallSeconds);
+    std::printf("  resident memory       %ld KiB\n", residentKiB());
+    return 0;
+}

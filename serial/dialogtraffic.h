@@ -3,7 +3,6 @@
 #include <QDialog>
 
 class QShowEvent;
-class QString;
 
 namespace Ui {
 class DialogTraffic;

@@ -5,6 +5,8 @@
 #include "ui_mainwindow.h"
 
 #include "devicetext.h"
+#include "dialogtraffic.h"
+#include "framerenderer.h"
 
 #include "hart/mastercommands.h"
 #include "hart/messages.h"
@@ -106,6 +108,7 @@ void MainWindow::parseTimerUpdate()
         std::memcpy(copy, frameBuffer, length);
         uint8_t responseCode = 0x80;
         const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
+        trafficWindow->appendHtml(renderFrame(copy, length, result, false));
         // The frame is released before any message box: the box's own event loop keeps this
         // timer running, and a buffer left Received would block the line meanwhile.
         terminal.releaseReceived();
@@ -121,6 +124,8 @@ void MainWindow::parseTimerUpdate()
     uint32_t length = 0;
     const Hart::BuildStatus status = buildRequest(request, &length);
     addressSpinBox->setValue(pollingAddress);
+    if (length != 0)
+        trafficWindow->appendHtml(renderFrame(request, length, Hart::Ok, true));
 
     if (status == Hart::BuildStatus::NoResponse) {
         stopPolling();

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "dialogabout.h"
+#include "dialogtraffic.h"
 #include "dialogportsettings.h"
 #include "versioninfo.h"
 
@@ -67,6 +68,9 @@ MainWindow::MainWindow(QWidget* parent)
     // The window must not open taller than the screen on small laptops, yet stay resizable.
     setMaximumHeight(500);
     setMaximumHeight(QWIDGETSIZE_MAX);
+
+    trafficWindow = new DialogTraffic(this);
+    connect(trafficWindow, &QDialog::finished, this, &MainWindow::on_dialogTrafficFinished);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
     valuePalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
@@ -154,6 +158,16 @@ void MainWindow::on_aboutAction_triggered()
     DialogAbout dialog({ productName, internalName, productVersion, releaseYear, companyName, companyDomain },
                        this);
     dialog.exec();
+}
+
+void MainWindow::on_traffic_triggered(bool checked)
+{
+    trafficWindow->setVisible(checked);
+}
+
+void MainWindow::on_dialogTrafficFinished(int)
+{
+    ui->traffic->setChecked(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

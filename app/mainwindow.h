@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 
+class DialogTraffic;
 class QLabel;
 class QSettings;
 class QSpinBox;
@@ -59,6 +60,8 @@ private slots:
     void on_aboutAction_triggered();
     void on_connectRead_triggered(bool checked);
     void on_find_triggered(bool checked);
+    void on_traffic_triggered(bool checked);
+    void on_dialogTrafficFinished(int result);
     void parseTimerUpdate();
     void requestTimerUpdate();
 
@@ -109,6 +112,7 @@ private:
     QSpinBox* addressSpinBox = nullptr;
 
     DialogFind searchWindow;
+    DialogTraffic* trafficWindow = nullptr; // a child of the window
 
     // Text colours of the value displays: the first two red, the third the default.
     QPalette redTextPalette;

@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -316,6 +317,56 @@ private slots:
         window->ui->connectButton->trigger();
         QVERIFY(!window->isPortOpen());
         QCOMPARE(window->ui->connectButton->text(), QStringLiteral("Соединить"));
+    }
+
+    // A tag search goes out at once as a broadcast command 11 with the packed tag; a long-tag
+    // search as command 21; a cancelled dialog sends nothing.
+    void searchByText_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("command");
+        QTest::newRow("cancel") << 0 << -1;
+        QTest::newRow("tag") << 2 << 11;
+        QTest::newRow("long tag") << 3 << 21;
+    }
+    void searchByText()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, command);
+        connectWindow();
+        sim->modify([](Sim::DeviceState& s) {
+            s.tag = "TANK-7";
+            s.longTag = "Boiler room north";
+        });
+        answerer->queue([kind](QWidget* dialog) {
+            auto* finder = static_cast<QDialog*>(dialog);
+            if (kind == 2) {
+                dialog->findChild<QLineEdit*>(QStringLiteral("tag"))->setText(QStringLiteral("TANK-7"));
+                dialog->findChild<QPushButton*>(QStringLiteral("findTag"))->click();
+            } else if (kind == 3) {
+                dialog->findChild<QLineEdit*>(QStringLiteral("longTag"))->setText(QStringLiteral("Boiler room north"));
+                dialog->findChild<QPushButton*>(QStringLiteral("findLongTag"))->click();
+            } else {
+                finder->reject();
+            }
+        });
+        window->ui->find->trigger();
+        QVERIFY(!window->ui->find->isChecked());
+        runUntilQuiet(5);
+        const auto requests = sim->requests();
+        if (command < 0) {
+            QVERIFY(requests.empty());
+            return;
+        }
+        QVERIFY(!requests.empty());
+        QCOMPARE(int(requests[0].command), command);
+        QCOMPARE(requests[0].address, std::vector<uint8_t>(5, 0)); // broadcast
+        if (command == 11) {
+            // "TANK-7  " in packed ASCII: six bits per character.
+            QCOMPARE(requests[0].data, (std::vector<uint8_t> { 0x50, 0x13, 0x8B, 0xB7, 0x78, 0x20 }));
+        }
+        QCOMPARE(window->ui->serial->text(), QString::number(0x01E240));
+        QVERIFY(answerer->boxes().isEmpty());
     }
 
     // Reading needs a port; a device of another kind is named and polling stops.

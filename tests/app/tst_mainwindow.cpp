@@ -1,3 +1,4 @@
+#include "dialogtraffic.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "resources.h"
@@ -254,6 +255,25 @@ private slots:
         QCOMPARE(storedPort(), name);
         if (holder >= 0)
             ::close(holder);
+    }
+
+    // The traffic action shows and hides the monitor; closing the monitor unchecks the action.
+    void trafficWindowFollowsItsAction()
+    {
+        MainWindow window;
+        window.show();
+        auto* monitor = window.findChild<DialogTraffic*>();
+        QVERIFY(monitor);
+        QVERIFY(!monitor->isVisible());
+        action(window, "traffic")->trigger();
+        QVERIFY(action(window, "traffic")->isChecked());
+        QVERIFY(monitor->isVisible());
+        action(window, "traffic")->trigger();
+        QVERIFY(!monitor->isVisible());
+        action(window, "traffic")->trigger();
+        monitor->reject();
+        QVERIFY(!monitor->isVisible());
+        QVERIFY(!action(window, "traffic")->isChecked());
     }
 
     void aboutSequenceRevealsCalibration()

@@ -53,6 +53,22 @@ void MainWindow::buildCommandTable()
         { 73, handleIdentification },
         { 6, handleLoopConfiguration },
         { 7, handleLoopConfiguration },
+        { 2, handleLoopCurrent },
+        { 3, handleDynamicVariables },
+        { 40, handleFixedCurrent },
+        { 16, handleFinalAssemblyNumber },
+        { 42, handleDeviceReset },
+        { 38, handleConfigurationFlagReset },
+        { 48, handleAdditionalStatus },
+        { 71, handleLock },
+        { 76, handleLockState },
+        { 89, handleClockSet },
+        { 90, handleClockRead },
+        { 130, handleServiceOperation },
+        { 135, handleCalibrationState },
+        { 136, handleCalibrationStarted },
+        { 137, handleOpticsCheckState },
+        { 138, handleOpticsCheckStarted },
     };
     for (const auto& h : handlers)
         commandTable[Hart::commandRow(h.command)].handler = h.handler;
@@ -61,6 +77,8 @@ void MainWindow::buildCommandTable()
     tableSize = Hart::commandTableSize;
     current = &commandTable[Hart::commandTableSize - 1];
     dynamicContext = &dynamicVariables;
+    onDeviceStatus = onDeviceStatusChanged;
+    dynamicVariables.onVariableUpdated = onDeviceVariableUpdated;
 }
 
 void MainWindow::buildStatusBar()
@@ -69,6 +87,7 @@ void MainWindow::buildStatusBar()
     receivedLabel = new QLabel(QStringLiteral("Принято пакетов: 0"), this);
     ui->statusBar->addWidget(sentLabel);
     ui->statusBar->addWidget(receivedLabel);
+    buildStatusDisplay();
 }
 
 void MainWindow::cancelAllRequests()
@@ -253,4 +272,5 @@ void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint
     window->ui->address->setValue(window->pollingAddress);
     window->addressSpinBox->setValue(window->pollingAddress);
     window->modifiedGroups &= uint8_t(~0x01);
+    window->updateLoopCurrentActions();
 }

@@ -34,6 +34,7 @@ class MainWindow : public QMainWindow, public Hart::ParserMaster {
     Q_OBJECT
     // The engine's tests drive the timers by hand and raise requests on the records.
     friend class TestEngine;
+    friend class TestStatus;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
@@ -90,6 +91,65 @@ private:
     // Configuration: fields, edits, read and write (configuration.cpp).
 
     // Status display and service operations (statusdisplay.cpp, operations.cpp).
+private slots:
+    void on_restart_triggered();
+    void on_resetFlagChanges_triggered();
+    void on_resetDefault_triggered();
+    void on_actionClearStatus_triggered();
+    void on_calibration_triggered();
+    void on_actionCheckOptics_triggered();
+    void on_updateTime_clicked();
+    void on_unlock_triggered();
+    void on_lockTemporary_triggered();
+    void on_lockPermanent_triggered();
+    void on_lockAll_triggered();
+    void on_normalCurrentMode_triggered();
+    void on_multiDropMode_triggered();
+    void on_fixMode4_triggered();
+    void on_fixMode20_triggered();
+
+private:
+    static constexpr int faultLineCount = 13;
+    static constexpr int statusIconCount = 9;
+
+    void buildStatusDisplay();
+    void showLoopCurrent(bool checkMode);
+    void showDeviceVariable(uint8_t index);
+    void showFaultLines();
+    void showClock();
+    void updateLoopCurrentActions();
+    void updateLockActions();
+    void updateLockIcon();
+    void setStatusIcons(uint8_t status);
+    // False, after telling the user, when no port is open.
+    bool checkPortOpen();
+    // Boxes from result handlers wait until the parse tick that called them has released
+    // the terminal's buffer; a box's own event loop would otherwise re-enter that tick.
+    void informLater(const QString& text);
+    void reportErrorLater(const QString& text);
+
+    static void onDeviceStatusChanged(Hart::ParserMaster* master, uint8_t status);
+    static void onDeviceVariableUpdated(Hart::DynamicVariablesRecord* record, Hart::ParserMaster* master,
+                                        uint8_t index);
+    static void handleLoopCurrent(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleDynamicVariables(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleFixedCurrent(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleFinalAssemblyNumber(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleAdditionalStatus(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleLock(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleLockState(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleClockRead(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleClockSet(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleDeviceReset(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleConfigurationFlagReset(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleServiceOperation(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleCalibrationStarted(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleCalibrationState(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleOpticsCheckStarted(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleOpticsCheckState(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+
+    QLabel* faultLines[faultLineCount] = {};
+    QLabel* statusIcons[statusIconCount] = {};
 
     Ui::MainWindow* ui = nullptr;
     std::unique_ptr<QSettings> settings;

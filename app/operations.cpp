@@ -1,0 +1,251 @@
+// One-shot service operations from the menus, and the reports of their answers. Each slot only
+// raises a request; the engine sends it and the handlers below report the outcome.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "hart/mastercommands.h"
+
+#include <QDate>
+#include <QMessageBox>
+#include <QTime>
+#include <QTimer>
+
+namespace {
+
+const QString errorTitle = QStringLiteral("Ошибка");
+
+MainWindow* windowOf(Hart::ParserMaster* master)
+{
+    return static_cast<MainWindow*>(master);
+}
+
+// States of the calibration and optics-check reads.
+constexpr uint8_t operationIdle = 0;
+constexpr uint8_t operationRunning = 1;
+constexpr uint8_t operationDone = 2;
+constexpr uint8_t checkLowSupply = 4;
+constexpr uint8_t checkNotCalibrated = 5;
+
+enum LockCode : uint8_t { Unlock = 0, LockTemporary = 1, LockPermanent = 2, LockAll = 3 };
+
+}
+
+bool MainWindow::checkPortOpen()
+{
+    if (terminal.isOpen())
+        return true;
+    QMessageBox::critical(this, errorTitle, QStringLiteral("Соединение не установлено"), QMessageBox::Ok);
+    return false;
+}
+
+void MainWindow::informLater(const QString& text)
+{
+    QTimer::singleShot(0, this, [this, text] { QMessageBox::information(this, QString(), text); });
+}
+
+void MainWindow::reportErrorLater(const QString& text)
+{
+    QTimer::singleShot(0, this, [this, text] { QMessageBox::critical(this, errorTitle, text, QMessageBox::Ok); });
+}
+
+void MainWindow::on_restart_triggered()
+{
+    requestFlags |= Hart::MasterRequest::DeviceReset;
+}
+
+void MainWindow::on_resetFlagChanges_triggered()
+{
+    requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
+}
+
+void MainWindow::on_resetDefault_triggered()
+{
+    if (!checkPortOpen())
+        return;
+    const auto answer = QMessageBox::question(this, QStringLiteral("Сброс настроек по умолчанию"),
+                                              QStringLiteral("Вы действительно хотите сбросить настройки по умолчанию?"),
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    detector.serviceCode = Hart::serviceFactoryReset;
+    detector.requestFlags |= Hart::DetectorRequest::ServiceOperation;
+}
+
+void MainWindow::on_actionClearStatus_triggered()
+{
+    if (!checkPortOpen())
+        return;
+    detector.serviceCode = Hart::serviceClearStatus;
+    detector.requestFlags |= Hart::DetectorRequest::ServiceOperation;
+}
+
+void MainWindow::on_calibration_triggered()
+{
+    if (!checkPortOpen())
+        return;
+    const auto answer = QMessageBox::question(
+        this, QString(),
+        QStringLiteral("Внимание!\nПеред калибровкой убедитесь, что оптика находится в чистом состоянии.\n"
+                       "Выполнить калибровку оптики?"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        detector.requestFlags |= Hart::DetectorRequest::StartCalibration;
+}
+
+void MainWindow::on_actionCheckOptics_triggered()
+{
+    detector.requestFlags |= Hart::DetectorRequest::StartOpticsCheck;
+}
+
+void MainWindow::on_updateTime_clicked()
+{
+    const uint32_t timeOfDay = uint32_t(QTime::currentTime().msecsSinceStartOfDay()) * 32u;
+    const QDate today = QDate::currentDate();
+    const uint32_t date = uint32_t(today.day()) | uint32_t(today.month()) << 8
+        | uint32_t(uint8_t(today.year() - 1900)) << 16;
+    clock.requestSetClock(timeOfDay, date);
+}
+
+void MainWindow::on_unlock_triggered()
+{
+    requestLock(Unlock);
+}
+
+void MainWindow::on_lockTemporary_triggered()
+{
+    requestLock(LockTemporary);
+}
+
+void MainWindow::on_lockPermanent_triggered()
+{
+    requestLock(LockPermanent);
+}
+
+void MainWindow::on_lockAll_triggered()
+{
+    requestLock(LockAll);
+}
+
+// Command 6 with mode 1 keeps the loop current signalling; any change of mode also ends a
+// fixed current in the device, so the fixed modes follow it with command 40.
+void MainWindow::on_normalCurrentMode_triggered()
+{
+    ui->normalCurrentMode->setChecked(true);
+    requestWritePollingAddress(pollingAddress, 1);
+}
+
+void MainWindow::on_multiDropMode_triggered()
+{
+    ui->multiDropMode->setChecked(true);
+    requestWritePollingAddress(pollingAddress, 0);
+}
+
+void MainWindow::on_fixMode4_triggered()
+{
+    ui->fixMode4->setChecked(true);
+    requestWritePollingAddress(pollingAddress, 1);
+    dynamicVariables.requestFixedCurrent(4.0f);
+}
+
+void MainWindow::on_fixMode20_triggered()
+{
+    ui->fixMode20->setChecked(true);
+    requestWritePollingAddress(pollingAddress, 1);
+    dynamicVariables.requestFixedCurrent(20.0f);
+}
+
+void MainWindow::handleClockSet(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->informLater(QStringLiteral("Текущее время установлено"));
+}
+
+void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* window = windowOf(master);
+    // The device comes back with fresh status: read it again, without an old acknowledgement.
+    window->requestFlags = uint8_t((window->requestFlags & 0xE7) | Hart::MasterRequest::ReadAdditionalStatus);
+    window->informLater(QStringLiteral("Устройство перезагружено"));
+}
+
+void MainWindow::handleConfigurationFlagReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->informLater(QStringLiteral("Сброс флага первичной конфигурации выполнен"));
+}
+
+void MainWindow::handleServiceOperation(void* context, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* window = windowOf(master);
+    switch (window->detector.serviceCode) {
+    case Hart::serviceFactoryReset:
+        // Everything the window shows may have changed: identify again, which re-reads it all.
+        handleIdentification(context, master, responseCode);
+        window->informLater(QStringLiteral("Сброс настроек по умолчанию выполнен"));
+        break;
+    case Hart::serviceClearStatus:
+        window->dynamicVariables.requestFlags |= Hart::DynamicRequest::ReadLoopCurrent;
+        for (uint8_t i = 0; i < 3; ++i)
+            window->dynamicVariables.requestDeviceVariable(i);
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::handleCalibrationStarted(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->detector.requestFlags |= Hart::DetectorRequest::ReadCalibration;
+}
+
+void MainWindow::handleCalibrationState(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* window = windowOf(master);
+    const uint8_t state = window->detector.calibrationState;
+    if (state == operationIdle)
+        return;
+    if (state == operationRunning)
+        window->detector.requestFlags |= Hart::DetectorRequest::ReadCalibration;
+    else if (state == operationDone)
+        window->informLater(QStringLiteral("Калибровка выполнена"));
+    else
+        window->reportErrorLater(QStringLiteral("Калибровка не выполнена"));
+}
+
+void MainWindow::handleOpticsCheckStarted(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
+}
+
+void MainWindow::handleOpticsCheckState(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* window = windowOf(master);
+    switch (window->detector.opticsCheckState) {
+    case operationRunning:
+        window->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
+        break;
+    case operationDone:
+        window->informLater(QStringLiteral("Оптика чиста"));
+        break;
+    case checkLowSupply:
+        window->reportErrorLater(QStringLiteral("Низкое напряжение питания"));
+        break;
+    case checkNotCalibrated:
+        window->reportErrorLater(QStringLiteral("Калибровка не выполнена"));
+        break;
+    default:
+        window->reportErrorLater(QStringLiteral("Оптика загрязнена"));
+        break;
+    }
+}

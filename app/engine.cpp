@@ -69,6 +69,16 @@ void MainWindow::buildCommandTable()
         { 136, handleCalibrationStarted },
         { 137, handleOpticsCheckState },
         { 138, handleOpticsCheckStarted },
+        { 12, handleReadMessage },
+        { 13, handleReadTagDescriptorDate },
+        { 20, handleReadLongTag },
+        { 131, handleReadCurrents },
+        { 133, handleReadDetectorSettings },
+        { 17, handleMessageWritten },
+        { 18, handleTagDescriptorDateWritten },
+        { 22, handleLongTagWritten },
+        { 132, handleCurrentsWritten },
+        { 134, handleDetectorSettingsWritten },
     };
     for (const auto& h : handlers)
         commandTable[Hart::commandRow(h.command)].handler = h.handler;

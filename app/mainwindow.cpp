@@ -75,6 +75,8 @@ MainWindow::MainWindow(QWidget* parent)
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
     valuePalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
+    setupConfiguration();
+
     updateConnectButton();
 }
 

@@ -12,6 +12,7 @@
 #include "hart/parsermastereventlog.h"
 #include "hart/parsermasterfirmwareupdate.h"
 
+#include <QDate>
 #include <QMainWindow>
 #include <QPalette>
 #include <QString>
@@ -35,6 +36,7 @@ class MainWindow : public QMainWindow, public Hart::ParserMaster {
     // The engine's tests drive the timers by hand and raise requests on the records.
     friend class TestEngine;
     friend class TestStatus;
+    friend class TestConfiguration;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
@@ -89,6 +91,54 @@ private:
     void raiseOneTimeReads();
 
     // Configuration: fields, edits, read and write (configuration.cpp).
+private slots:
+    void on_address_valueChanged(int value);
+    void on_date_userDateChanged(const QDate& date);
+    void on_fixTime_currentIndexChanged(int index);
+    void on_sensitivitySlider_valueChanged(int value);
+    void on_sensitivity_valueChanged(double value);
+    void on_sensitivityLen_valueChanged(int distance);
+    void on_analysisTimeSlider_valueChanged(int value);
+    void on_analysisTime_valueChanged(int value);
+    void on_analysisType_currentIndexChanged(int index);
+    void on_connectWrite_triggered();
+
+private:
+    // Connected by hand in setupConfiguration: several widgets share one slot, and the text
+    // edits are connected only once their validators are in place.
+    void on_tag_textChanged(const QString& text);
+    void on_longTag_textChanged(const QString& text);
+    void on_descriptor_textChanged(const QString& text);
+    void on_message_textChanged(const QString& text);
+    void on_deviceConfiguration_toggled(bool checked);
+    void on_statusCurrents_valueChanged(double value);
+
+    void setupConfiguration();
+    void markModified(uint8_t groups);
+    void confirmGroups(uint8_t groups);
+    void writeConfirmed(uint8_t group);
+    void applyModelLayout();
+    void updateNoiseIndicator();
+    void coupleSensitivity(double value);
+    void writeDetectorSettings();
+    uint8_t configurationByte1() const;
+
+    static void handleReadMessage(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleReadTagDescriptorDate(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleReadLongTag(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleReadCurrents(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleReadDetectorSettings(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleMessageWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleTagDescriptorDateWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleLongTagWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleCurrentsWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    static void handleDetectorSettingsWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+
+    // Groups edited since their last write was raised: a confirmation that arrives after such
+    // an edit must leave the group marked, or the edit would never be sent.
+    uint8_t editedSinceWrite = 0;
+    // The model the layout was last built for; the item lists are rebuilt only when it changes.
+    uint16_t layoutModel = 0;
 
     // Status display and service operations (statusdisplay.cpp, operations.cpp).
 private slots:

@@ -1,0 +1,325 @@
+// The editable configuration of the detector: the fields of the three settings groups, how
+// edits are tracked, how a read fills the fields and how a write chooses what to send.
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "devicetext.h"
+#include "detectormodel.h"
+
+#include "hart/detectorconfig.h"
+#include "hart/identityrecord.h"
+
+#include <QMessageBox>
+#include <QRegExpValidator>
+#include <QSignalBlocker>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+void upperCaseWhileTyping(QLineEdit* edit, const QString& text)
+{
+    const QString upper = text.toUpper();
+    if (upper == text)
+        return;
+    const int cursor = edit->cursorPosition();
+    edit->setText(upper);
+    edit->setCursorPosition(cursor);
+}
+
+// Device texts are NUL-terminated within their field, or fill it completely.
+QString fieldText(const char* field, size_t size)
+{
+    return fromDeviceText(field, int(strnlen(field, size)));
+}
+
+MainWindow* windowOf(Hart::ParserMaster* master)
+{
+    return static_cast<MainWindow*>(master);
+}
+
+}
+
+void MainWindow::setupConfiguration()
+{
+    const QString packedSet = QStringLiteral("[a-z\\x20-\\x5F]{0,%1}");
+    ui->tag->setValidator(new QRegExpValidator(QRegExp(packedSet.arg(8)), ui->tag));
+    ui->descriptor->setValidator(new QRegExpValidator(QRegExp(packedSet.arg(16)), ui->descriptor));
+    ui->message->setValidator(new QRegExpValidator(QRegExp(packedSet.arg(32)), ui->message));
+    ui->longTag->setValidator(
+        new QRegExpValidator(QRegExp(QStringLiteral("[\\x20-\\xFF]{0,32}")), ui->longTag));
+
+    connect(ui->tag, &QLineEdit::textChanged, this, &MainWindow::on_tag_textChanged);
+    connect(ui->longTag, &QLineEdit::textChanged, this, &MainWindow::on_longTag_textChanged);
+    connect(ui->descriptor, &QLineEdit::textChanged, this, &MainWindow::on_descriptor_textChanged);
+    connect(ui->message, &QLineEdit::textChanged, this, &MainWindow::on_message_textChanged);
+    for (QAbstractButton* box : { static_cast<QAbstractButton*>(ui->autoHeat), static_cast<QAbstractButton*>(ui->alarmNO),
+                                  static_cast<QAbstractButton*>(ui->alarmNC), static_cast<QAbstractButton*>(ui->faultNO),
+                                  static_cast<QAbstractButton*>(ui->faultNC) })
+        connect(box, &QAbstractButton::toggled, this, &MainWindow::on_deviceConfiguration_toggled);
+    for (QDoubleSpinBox* box : { ui->currentError, ui->currentOptic, ui->currentIdle, ui->currentTest, ui->currentAlarm })
+        connect(box, QOverload<double>::of(&QDoubleSpinBox::valueChanged), this,
+                &MainWindow::on_statusCurrents_valueChanged);
+
+    ui->analysisTimeSlider->setCaptionsAbove({ QStringLiteral("Быстродействие"), QStringLiteral("Достоверность") });
+    ui->noiseSlider->setCaptionsBelow({ QStringLiteral("Низкий"), QStringLiteral("Средний"), QStringLiteral("Высокий") });
+
+    applyModelLayout();
+    // Nothing has been edited yet, whatever the layout had to adjust.
+    modifiedGroups = 0;
+    editedSinceWrite = 0;
+}
+
+void MainWindow::markModified(uint8_t groups)
+{
+    modifiedGroups |= groups;
+    editedSinceWrite |= groups;
+}
+
+void MainWindow::confirmGroups(uint8_t groups)
+{
+    modifiedGroups &= uint8_t(~groups);
+    editedSinceWrite &= uint8_t(~groups);
+}
+
+void MainWindow::on_tag_textChanged(const QString& text)
+{
+    upperCaseWhileTyping(ui->tag, text);
+    markModified(ConfigGroup::tagDescriptorDate);
+}
+
+void MainWindow::on_descriptor_textChanged(const QString& text)
+{
+    upperCaseWhileTyping(ui->descriptor, text);
+    markModified(ConfigGroup::tagDescriptorDate);
+}
+
+void MainWindow::on_message_textChanged(const QString& text)
+{
+    upperCaseWhileTyping(ui->message, text);
+    markModified(ConfigGroup::message);
+}
+
+void MainWindow::on_longTag_textChanged(const QString&)
+{
+    markModified(ConfigGroup::longTag);
+}
+
+void MainWindow::on_date_userDateChanged(const QDate&)
+{
+    markModified(ConfigGroup::tagDescriptorDate);
+}
+
+void MainWindow::on_address_valueChanged(int)
+{
+    markModified(ConfigGroup::address);
+}
+
+void MainWindow::on_statusCurrents_valueChanged(double)
+{
+    markModified(ConfigGroup::currents);
+}
+
+void MainWindow::on_fixTime_currentIndexChanged(int)
+{
+    markModified(ConfigGroup::detector);
+}
+
+void MainWindow::on_deviceConfiguration_toggled(bool)
+{
+    markModified(ConfigGroup::detector);
+}
+
+void MainWindow::on_connectWrite_triggered()
+{
+    if (!terminal.isOpen()) {
+        QMessageBox::critical(this, QStringLiteral("Ошибка"), QStringLiteral("Соединение не установлено"),
+                              QMessageBox::Ok);
+        return;
+    }
+    if (!(modifiedGroups & ConfigGroup::all)) {
+        const auto answer = QMessageBox::question(
+            this, QString(), QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"),
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+        modifiedGroups = ConfigGroup::all;
+    }
+    const uint8_t groups = modifiedGroups;
+    editedSinceWrite &= uint8_t(~groups);
+
+    if (groups & ConfigGroup::message)
+        identity.requestWriteMessage(toDeviceText(ui->message->text()).constData());
+    if (groups & ConfigGroup::tagDescriptorDate) {
+        const QDate date = ui->date->date();
+        const uint32_t year = uint32_t(std::clamp(date.year() - 1900, 0, 255));
+        identity.requestWriteTagDescriptorDate(toDeviceText(ui->tag->text()).constData(),
+                                               toDeviceText(ui->descriptor->text()).constData(),
+                                               uint32_t(date.day()) | uint32_t(date.month()) << 8 | year << 16);
+    }
+    if (groups & ConfigGroup::longTag)
+        identity.requestWriteLongTag(toDeviceText(ui->longTag->text()).constData());
+    if (groups & ConfigGroup::address)
+        requestWritePollingAddress(uint8_t(ui->address->value()), loopCurrentMode);
+    if (groups & ConfigGroup::detector)
+        writeDetectorSettings();
+    if (groups & ConfigGroup::currents) {
+        auto microamperes = [](const QDoubleSpinBox* box) { return uint16_t(uint32_t(box->value() * 1000.0 + 0.5)); };
+        detector.requestWriteCurrents(microamperes(ui->currentError), microamperes(ui->currentOptic),
+                                      microamperes(ui->currentIdle), microamperes(ui->currentTest),
+                                      microamperes(ui->currentAlarm));
+    }
+}
+
+uint8_t MainWindow::configurationByte1() const
+{
+    uint8_t byte1 = 0x26 | 0x80;
+    if (ui->fixTime->currentIndex() == 1)
+        byte1 |= 0x01;
+    const int type = ui->analysisType->currentIndex();
+    // With no analysis type selected the mode bits stay as the other models send them.
+    if (expandedDeviceType == DetectorModel::irUv2 && type >= 0) {
+        byte1 = uint8_t((byte1 & ~0x38) | (type & 3) << 3);
+        if (type > 3)
+            byte1 |= 0x20;
+    } else if (expandedDeviceType == DetectorModel::ir3 && type >= 0) {
+        byte1 &= uint8_t(~0x38);
+        if (type > 0)
+            byte1 |= 0x20;
+    }
+    byte1 = uint8_t((byte1 & ~0x04) | (ui->autoHeat->isChecked() ? 0x04 : 0));
+    return byte1;
+}
+
+void MainWindow::writeDetectorSettings()
+{
+    uint8_t byte0 = 0x04;
+    if (ui->alarmNO->isChecked())
+        byte0 |= 0x02;
+    if (ui->faultNC->isChecked())
+        byte0 |= 0x01;
+    const uint8_t byte2 = uint8_t(int(ui->sensitivity->value() + 0.5));
+    const uint8_t byte3 = uint8_t(ui->analysisTime->value());
+    detector.requestWriteConfiguration(byte0, configurationByte1(), byte2, byte3);
+}
+
+// Read handlers fill the fields first and confirm the group afterwards, so the change signals
+// of their own filling leave nothing marked.
+
+void MainWindow::handleReadMessage(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* w = windowOf(master);
+    w->ui->message->setText(fieldText(w->identity.message, sizeof w->identity.message - 1));
+    w->confirmGroups(ConfigGroup::message);
+}
+
+void MainWindow::handleReadTagDescriptorDate(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* w = windowOf(master);
+    const Hart::IdentityRecord& r = w->identity;
+    w->ui->tag->setText(fieldText(r.tag, sizeof r.tag - 1));
+    w->ui->descriptor->setText(fieldText(r.descriptor, sizeof r.descriptor - 1));
+    // An impossible date (day 0, month 13) leaves the field as it was.
+    const QDate date(1900 + r.date[2], r.date[1], r.date[0]);
+    if (date.isValid())
+        w->ui->date->setDate(date);
+    w->confirmGroups(ConfigGroup::tagDescriptorDate);
+}
+
+void MainWindow::handleReadLongTag(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* w = windowOf(master);
+    w->ui->longTag->setText(fieldText(w->identity.longTag, sizeof w->identity.longTag - 1));
+    w->confirmGroups(ConfigGroup::longTag);
+}
+
+void MainWindow::handleReadCurrents(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* w = windowOf(master);
+    const uint16_t* c = w->detector.currentSettings;
+    QDoubleSpinBox* const boxes[] = { w->ui->currentError, w->ui->currentOptic, w->ui->currentIdle,
+                                      w->ui->currentTest, w->ui->currentAlarm };
+    for (int i = 0; i < 5; ++i)
+        boxes[i]->setValue(c[i] / 1000.0);
+    w->confirmGroups(ConfigGroup::currents);
+}
+
+void MainWindow::handleReadDetectorSettings(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode != 0)
+        return;
+    MainWindow* w = windowOf(master);
+    Ui::MainWindow* ui = w->ui;
+    const Hart::DetectorConfig& d = w->detector;
+    const uint8_t byte0 = d.configurationByte(0);
+    const uint8_t byte1 = d.configurationByte(1);
+
+    // The item list of this model must be in place before its index is chosen; the layout is
+    // then rebuilt for the analysis type read, before the values that depend on its ranges.
+    if (w->expandedDeviceType != w->layoutModel)
+        w->applyModelLayout();
+    {
+        const QSignalBlocker blocker(ui->analysisType);
+        if (w->expandedDeviceType == DetectorModel::irUv2)
+            ui->analysisType->setCurrentIndex((byte1 & 0x20) ? 4 : (byte1 >> 3) & 3);
+        else if (w->expandedDeviceType == DetectorModel::ir3)
+            ui->analysisType->setCurrentIndex((byte1 & 0x20) ? 1 : 0);
+    }
+    w->applyModelLayout();
+
+    ui->sensitivity->setValue(d.configurationByte(2));
+    ui->fixTime->setCurrentIndex(byte1 & 0x01);
+    ui->analysisTime->setValue((byte1 & 0x80) ? d.configurationByte(3) : (byte1 & 0x02) ? 10 : 5);
+    ui->autoHeat->setChecked(byte1 & 0x04);
+    ((byte0 & 0x02) ? ui->alarmNO : ui->alarmNC)->setChecked(true);
+    ((byte0 & 0x01) ? ui->faultNC : ui->faultNO)->setChecked(true);
+    w->updateNoiseIndicator();
+    w->confirmGroups(ConfigGroup::detector);
+}
+
+// A write is confirmed only for what was sent: a group edited again meanwhile stays marked.
+void MainWindow::writeConfirmed(uint8_t group)
+{
+    modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
+}
+
+void MainWindow::handleMessageWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->writeConfirmed(ConfigGroup::message);
+}
+
+void MainWindow::handleTagDescriptorDateWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->writeConfirmed(ConfigGroup::tagDescriptorDate);
+}
+
+void MainWindow::handleLongTagWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->writeConfirmed(ConfigGroup::longTag);
+}
+
+void MainWindow::handleCurrentsWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->writeConfirmed(ConfigGroup::currents);
+}
+
+void MainWindow::handleDetectorSettingsWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+{
+    if (responseCode == 0)
+        windowOf(master)->writeConfirmed(ConfigGroup::detector);
+}

@@ -1,0 +1,664 @@
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "noiseindicator.h"
+#include "resources.h"
+#include "ui_mainwindow.h"
+
+#include "hart/detectorconfig.h"
+#include "hart/identityrecord.h"
+#include "sim/simulator.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QMessageBox>
+#include <QtTest>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace {
+
+uint32_t now = 0x10000u;
+uint32_t testTick()
+{
+    return now;
+}
+
+QString commandList(const std::vector<Sim::ReceivedRequest>& requests)
+{
+    QStringList list;
+    for (const auto& r : requests)
+        list << QString::number(r.command);
+    return list.join(' ');
+}
+
+}
+
+class TestConfiguration : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<Sim::Simulator> sim;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<ModalAnswerer> answerer;
+
+    void connectWindow(uint16_t model = 0xFF04)
+    {
+        Sim::Options options;
+        options.expandedDeviceType = model;
+        sim = std::make_unique<Sim::Simulator>(options);
+        std::string error;
+        QVERIFY2(sim->start(&error), error.c_str());
+        window = std::make_unique<MainWindow>();
+        window->parseTimer->stop();
+        window->requestTimer->stop();
+        const QString path = QString::fromStdString(sim->portPath());
+        answerer->queue([path](QWidget* dialog) {
+            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+            port->addItem(path);
+            port->setCurrentText(path);
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        window->ui->connectButton->trigger();
+        QVERIFY(window->isPortOpen());
+    }
+
+    // Reads the device once, so that requests reach it by its unique address; then reading is
+    // switched off and the device's log emptied.
+    void identify()
+    {
+        window->ui->connectRead->trigger();
+        runUntilQuiet();
+        window->ui->connectRead->trigger();
+        sim->clearRequests();
+    }
+
+    // Ticks the engine, each request answered before the next, until nothing more goes out.
+    void runUntilQuiet()
+    {
+        for (int i = 0; i < 60; ++i) {
+            const uint32_t sent = window->sentPackets();
+            QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+            if (window->sentPackets() == sent && window->terminalState() != TerminalState::Received)
+                return;
+            QElapsedTimer clock;
+            clock.start();
+            while (clock.elapsed() < 1000 && window->terminalState() != TerminalState::Received)
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        QFAIL("the engine never went quiet");
+    }
+
+    // Pretends the device of this model has been identified, without a line.
+    void setModel(uint16_t model, int analysisType)
+    {
+        window->expandedDeviceType = model;
+        window->applyModelLayout();
+        window->ui->analysisType->setCurrentIndex(analysisType);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        Hart::setTickFunction(testTick);
+    }
+
+    void init() { answerer = std::make_unique<ModalAnswerer>(); }
+
+    void cleanup()
+    {
+        window.reset();
+        sim.reset();
+        answerer.reset();
+    }
+
+    void startUpLayout()
+    {
+        MainWindow w;
+        QCOMPARE(w.ui->model->text(), QStringLiteral("\"Альтор - ИК/УФ\" HART"));
+        QCOMPARE(w.ui->analysisType->count(), 5);
+        QCOMPARE(w.ui->analysisType->currentIndex(), 4);
+        QCOMPARE(w.ui->sensitivityLen->minimum(), 18);
+        QCOMPARE(w.ui->sensitivityLen->maximum(), 25);
+        QCOMPARE(w.ui->sensitivityLen->value(), 25);
+        QVERIFY(!w.ui->uvValue->isHidden());
+        QVERIFY(!w.ui->noiseSlider->isHidden());
+        // Table 3 at 25 m and 10 s holds 0.7703.
+        QCOMPARE(w.ui->noiseSlider->value(), 77);
+        QCOMPARE(w.modifiedGroups, uint8_t(0));
+    }
+
+    void modelLayout_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("types");   // -1: the analysis type is hidden
+        QTest::addColumn<bool>("uv");
+        QTest::addColumn<int>("dMin");    // 0: no distance scale
+        QTest::addColumn<int>("dMax");
+        QTest::addColumn<QString>("captions");
+        QTest::addColumn<int>("longestTime");
+        const QString irUv = QStringLiteral("\"Альтор - ИК/УФ\" HART");
+        const QString ir = QStringLiteral("\"Альтор - 3 ИК\" HART");
+        QTest::newRow("FF04 type 0") << 0xFF04 << 0 << irUv << 5 << true << 18 << 40
+                                     << "18 20 22 24 26 28 30 32 34 36 38 40" << 20;
+        QTest::newRow("FF04 type 3") << 0xFF04 << 3 << irUv << 5 << true << 18 << 40
+                                     << "18 20 22 24 26 28 30 32 34 36 38 40" << 20;
+        QTest::newRow("FF04 type 4") << 0xFF04 << 4 << irUv << 5 << true << 18 << 25 << "18 19 20 21 22 23 24 25" << 20;
+        QTest::newRow("FF03 type 0") << 0xFF03 << 0 << ir << 2 << false << 17 << 50
+                                     << "17 20 23 26 29 32 35 38 41 44 47 50" << 20;
+        QTest::newRow("FF03 type 1") << 0xFF03 << 1 << ir << 2 << false << 17 << 25 << "17 18 19 20 21 22 23 24 25" << 20;
+        QTest::newRow("FF02") << 0xFF02 << 1 << irUv << 4 << true << 0 << 0 << "" << 10;
+        QTest::newRow("FF01") << 0xFF01 << 0 << ir << -1 << false << 0 << 0 << "" << 10;
+        QTest::newRow("FF05") << 0xFF05 << 0 << QStringLiteral("Неизвестная модель") << -1 << false << 0 << 0 << "" << 10;
+    }
+    void modelLayout()
+    {
+        QFETCH(int, model);
+        QFETCH(int, type);
+        QFETCH(QString, text);
+        QFETCH(int, types);
+        QFETCH(bool, uv);
+        QFETCH(int, dMin);
+        QFETCH(int, dMax);
+        QFETCH(QString, captions);
+        QFETCH(int, longestTime);
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        setModel(uint16_t(model), type);
+        QCOMPARE(ui->model->text(), text);
+        QCOMPARE(ui->analysisType->isHidden(), types < 0);
+        QCOMPARE(ui->analysisTypeLabel->isHidden(), types < 0);
+        if (types > 0)
+            QCOMPARE(ui->analysisType->count(), types);
+        QCOMPARE(!ui->uvValue->isHidden(), uv);
+        QCOMPARE(!ui->uvLabel->isHidden(), uv);
+        QCOMPARE(!ui->sensitivityLen->isHidden(), dMin != 0);
+        QCOMPARE(!ui->noiseSlider->isHidden(), dMin != 0);
+        QCOMPARE(ui->sensitivitySlider->tickPosition(), dMin ? QSlider::TicksBothSides : QSlider::TicksAbove);
+        QCOMPARE(ui->sensitivitySlider->captionsBelow.join(' '), captions);
+        if (dMin) {
+            QCOMPARE(ui->sensitivityLen->minimum(), dMin);
+            QCOMPARE(ui->sensitivityLen->maximum(), dMax);
+        }
+        QCOMPARE(ui->analysisTime->maximum(), longestTime);
+        QCOMPARE(ui->analysisTimeSlider->maximum(), longestTime);
+        QCOMPARE(ui->analysisTime->singleStep(), longestTime == 20 ? 1 : 5);
+        QCOMPARE(ui->analysisTimeSlider->captionsBelow.join(','),
+                 longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с"));
+        if (dMin == 0)
+            QCOMPARE(ui->noiseSlider->value(), 0);
+    }
+
+    // The item lists are rebuilt only for another model, keeping the position where it exists.
+    void itemListsFollowTheModel()
+    {
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        setModel(0xFF04, 1);
+        setModel(0xFF03, 1);
+        QCOMPARE(ui->analysisType->itemText(1), QStringLiteral("3 ИК (повышенная помехозащищенность)"));
+        QCOMPARE(ui->analysisType->currentIndex(), 1);
+        window->expandedDeviceType = 0xFF04;
+        window->applyModelLayout();
+        QCOMPARE(ui->analysisType->count(), 5);
+        QCOMPARE(ui->analysisType->currentIndex(), 1);
+        ui->analysisType->setCurrentIndex(4);
+        window->expandedDeviceType = 0xFF03;
+        window->applyModelLayout();
+        QCOMPARE(ui->analysisType->currentIndex(), -1);
+        QCOMPARE(ui->sensitivityLen->maximum(), 25);
+    }
+
+    // Sensitivity, its slider and the distance move together; the analysis type never drags
+    // the sensitivity when its distance range narrows.
+    void coupling()
+    {
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        setModel(0xFF04, 0);
+        ui->sensitivity->setValue(50);
+        QCOMPARE(ui->sensitivitySlider->value(), 50);
+        QCOMPARE(ui->sensitivityLen->value(), 29);
+        ui->sensitivityLen->setValue(19);   // 100 / 22 = 4.55
+        QCOMPARE(ui->sensitivity->value(), 5.0);
+        QCOMPARE(ui->sensitivityLen->value(), 19);
+        ui->sensitivitySlider->setValue(75); // 18 + 16.5
+        QCOMPARE(ui->sensitivity->value(), 75.0);
+        QCOMPARE(ui->sensitivityLen->value(), 35);
+        window->modifiedGroups = 0;
+        ui->analysisType->setCurrentIndex(4); // 18 + 5.25
+        QCOMPARE(ui->sensitivity->value(), 75.0);
+        QCOMPARE(ui->sensitivityLen->value(), 23);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x10));
+    }
+
+    void analysisTimeSteps_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<int>("set");
+        QTest::addColumn<bool>("bySlider");
+        QTest::addColumn<int>("shown");
+        QTest::newRow("FF01 box 7") << 0xFF01 << 7 << false << 5;
+        QTest::newRow("FF01 box 8") << 0xFF01 << 8 << false << 10;
+        QTest::newRow("FF02 slider 6") << 0xFF02 << 6 << true << 5;
+        QTest::newRow("FF02 slider 9") << 0xFF02 << 9 << true << 10;
+        QTest::newRow("FF04 box 7") << 0xFF04 << 7 << false << 7;
+        QTest::newRow("FF03 slider 13") << 0xFF03 << 13 << true << 13;
+    }
+    void analysisTimeSteps()
+    {
+        QFETCH(int, model);
+        QFETCH(int, set);
+        QFETCH(bool, bySlider);
+        QFETCH(int, shown);
+        window = std::make_unique<MainWindow>();
+        setModel(uint16_t(model), 0);
+        window->ui->analysisTime->setValue(shown == 10 ? 5 : 10);
+        window->modifiedGroups = 0;
+        if (bySlider)
+            window->ui->analysisTimeSlider->setValue(set);
+        else
+            window->ui->analysisTime->setValue(set);
+        QCOMPARE(window->ui->analysisTime->value(), shown);
+        QCOMPARE(window->ui->analysisTimeSlider->value(), shown);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x10));
+    }
+
+    // Expected values worked out by hand from the published grids (single-precision cells).
+    void noiseTables_data()
+    {
+        QTest::addColumn<int>("table");
+        QTest::addColumn<double>("distance");
+        QTest::addColumn<double>("time");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("1 inside") << 1 << 20.0 << 7.0 << 0.5019400000572205;
+        QTest::newRow("1 low outside") << 1 << 10.0 << 2.0 << 0.5013399600982666;
+        QTest::newRow("1 high outside") << 1 << 60.0 << 25.0 << 0.49689990282058716;
+        QTest::newRow("2 inside") << 2 << 27.5 << 12.5 << 0.26304999738931656;
+        QTest::newRow("2 on the axes") << 2 << 25.0 << 10.0 << 0.259799987077713;
+        QTest::newRow("2 short time") << 2 << 35.0 << 3.0 << 0.15003999695181847;
+        QTest::newRow("2 near") << 2 << 12.0 << 17.0 << 0.4548000156879425;
+        QTest::newRow("3 inside") << 3 << 20.0 << 7.0 << 0.7615174800157547;
+        QTest::newRow("3 far corner") << 3 << 40.0 << 20.0 << 0.7892000079154968;
+        QTest::newRow("3 high outside") << 3 << 60.0 << 25.0 << 1.0933000445365906;
+        QTest::newRow("4 inside") << 4 << 27.5 << 12.5 << 0.7549249976873398;
+        QTest::newRow("4 near corner") << 4 << 17.0 << 5.0 << 0.7523000240325928;
+        QTest::newRow("4 low outside") << 4 << 10.0 << 2.0 << 0.749827580153942;
+        QTest::newRow("4 short time") << 4 << 35.0 << 3.0 << 0.6335900306701661;
+        QTest::newRow("5 inside") << 5 << 20.0 << 7.0 << 0.72360250800848;
+        QTest::newRow("5 on the axes") << 5 << 25.0 << 10.0 << 0.675599992275238;
+        QTest::newRow("5 low outside") << 5 << 10.0 << 2.0 << 0.9660150900483131;
+        QTest::newRow("5 short time") << 5 << 35.0 << 3.0 << 0.4920466423034668;
+        QTest::newRow("6 inside") << 6 << 27.5 << 12.5 << 0.516199991106987;
+        QTest::newRow("6 far corner") << 6 << 40.0 << 20.0 << 0.3743000030517578;
+        QTest::newRow("6 high outside") << 6 << 60.0 << 25.0 << 0.37349995970726013;
+        QTest::newRow("6 near long time") << 6 << 12.0 << 17.0 << 0.6499050170183182;
+        QTest::newRow("no grid") << 0 << 20.0 << 7.0 << 0.0;
+        QTest::newRow("not a number") << 4 << qQNaN() << 7.0 << 0.0;
+    }
+    void noiseTables()
+    {
+        QFETCH(int, table);
+        QFETCH(double, distance);
+        QFETCH(double, time);
+        QFETCH(double, expected);
+        QVERIFY2(std::abs(NoiseIndicator::value(table, distance, time) - expected) < 1e-9,
+                 qPrintable(QString::number(NoiseIndicator::value(table, distance, time), 'g', 17)));
+    }
+
+    void noiseIndicator_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("sensitivity");
+        QTest::addColumn<int>("time");
+        QTest::addColumn<int>("position");
+        QTest::newRow("FF04 type 0, 29 m, 12 s") << 0xFF04 << 0 << 50 << 12 << 75;
+        QTest::newRow("FF04 type 1, 18 m, 5 s") << 0xFF04 << 1 << 0 << 5 << 26;
+        QTest::newRow("FF04 type 3, 40 m, 20 s") << 0xFF04 << 3 << 100 << 20 << 25;
+        QTest::newRow("FF04 type 4, 20.31 m, 6 s") << 0xFF04 << 4 << 33 << 6 << 76;
+        QTest::newRow("FF03 type 0, 26.9 m, 15 s") << 0xFF03 << 0 << 30 << 15 << 57;
+        QTest::newRow("FF03 type 1, 23 m, 20 s") << 0xFF03 << 1 << 75 << 20 << 100;
+        QTest::newRow("FF04 type 2, 0, 5 s") << 0xFF04 << 2 << 0 << 5 << 50;
+        QTest::newRow("FF04 type 2, 37, 13 s") << 0xFF04 << 2 << 37 << 13 << 50;
+        QTest::newRow("FF04 type 2, 100, 20 s") << 0xFF04 << 2 << 100 << 20 << 50;
+        QTest::newRow("FF01") << 0xFF01 << 0 << 50 << 10 << 0;
+    }
+    void noiseIndicator()
+    {
+        QFETCH(int, model);
+        QFETCH(int, type);
+        QFETCH(int, sensitivity);
+        QFETCH(int, time);
+        QFETCH(int, position);
+        window = std::make_unique<MainWindow>();
+        setModel(uint16_t(model), type);
+        window->ui->sensitivity->setValue(sensitivity);
+        window->ui->analysisTime->setValue(time);
+        QCOMPARE(window->ui->noiseSlider->value(), position);
+    }
+
+    void upperCaseWhileTyping()
+    {
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        QTest::keyClicks(ui->tag, QStringLiteral("abc"));
+        QCOMPARE(ui->tag->text(), QStringLiteral("ABC"));
+        QCOMPARE(window->modifiedGroups, uint8_t(0x02));
+        ui->tag->setCursorPosition(1);
+        QTest::keyClicks(ui->tag, QStringLiteral("x"));
+        QCOMPARE(ui->tag->text(), QStringLiteral("AXBC"));
+        QCOMPARE(ui->tag->cursorPosition(), 2);
+        QTest::keyClicks(ui->tag, QStringLiteral("defgh"));
+        // Eight characters at most: the last key is refused.
+        QCOMPARE(ui->tag->text(), QStringLiteral("AXDEFGBC"));
+        QTest::keyClicks(ui->message, QStringLiteral("zone 1"));
+        QCOMPARE(ui->message->text(), QStringLiteral("ZONE 1"));
+        QTest::keyClicks(ui->longTag, QStringLiteral("Zone 1"));
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Zone 1"));
+        QCOMPARE(window->modifiedGroups, uint8_t(0x02 | 0x08 | 0x04));
+    }
+
+    void writeBytes_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("fixTime");
+        QTest::addColumn<bool>("heat");
+        QTest::addColumn<bool>("alarmNO");
+        QTest::addColumn<bool>("faultNC");
+        QTest::addColumn<int>("time");
+        QTest::addColumn<int>("byte0");
+        QTest::addColumn<int>("byte1");
+        QTest::addColumn<int>("byte3");
+        QTest::newRow("FF04 type 0") << 0xFF04 << 0 << 0 << true << true << true << 13 << 0x07 << 0x86 << 13;
+        QTest::newRow("FF04 type 1") << 0xFF04 << 1 << 1 << false << false << false << 5 << 0x04 << 0x8B << 5;
+        QTest::newRow("FF04 type 2") << 0xFF04 << 2 << 0 << true << true << false << 20 << 0x06 << 0x96 << 20;
+        QTest::newRow("FF04 type 3") << 0xFF04 << 3 << 1 << true << false << true << 7 << 0x05 << 0x9F << 7;
+        QTest::newRow("FF04 type 4") << 0xFF04 << 4 << 1 << true << true << true << 10 << 0x07 << 0xA7 << 10;
+        QTest::newRow("FF03 type 0") << 0xFF03 << 0 << 0 << false << true << true << 17 << 0x07 << 0x82 << 17;
+        QTest::newRow("FF03 type 1") << 0xFF03 << 1 << 1 << true << false << false << 6 << 0x04 << 0xA7 << 6;
+        QTest::newRow("FF01") << 0xFF01 << 0 << 0 << false << true << true << 7 << 0x07 << 0xA2 << 5;
+        QTest::newRow("FF02") << 0xFF02 << 3 << 1 << true << false << true << 9 << 0x05 << 0xA7 << 10;
+    }
+    void writeBytes()
+    {
+        QFETCH(int, model);
+        QFETCH(int, type);
+        QFETCH(int, fixTime);
+        QFETCH(bool, heat);
+        QFETCH(bool, alarmNO);
+        QFETCH(bool, faultNC);
+        QFETCH(int, time);
+        QFETCH(int, byte0);
+        QFETCH(int, byte1);
+        QFETCH(int, byte3);
+        connectWindow();
+        Ui::MainWindow* ui = window->ui;
+        setModel(uint16_t(model), type);
+        ui->fixTime->setCurrentIndex(fixTime);
+        ui->autoHeat->setChecked(heat);
+        (alarmNO ? ui->alarmNO : ui->alarmNC)->setChecked(true);
+        (faultNC ? ui->faultNC : ui->faultNO)->setChecked(true);
+        ui->analysisTime->setValue(time);
+        ui->sensitivity->setValue(37);
+        window->modifiedGroups = 0x10;
+        ui->connectWrite->trigger();
+        const Hart::DetectorConfig& d = window->detector;
+        QCOMPARE(d.requestFlags, Hart::DetectorRequest::WriteConfiguration);
+        QCOMPARE(int(d.configurationByte(0)), byte0);
+        QCOMPARE(int(d.configurationByte(1)), byte1);
+        QCOMPARE(int(d.configurationByte(2)), 37);
+        QCOMPARE(int(d.configurationByte(3)), byte3);
+        QVERIFY(answerer->boxes().isEmpty());
+    }
+
+    void writeCurrentsAndIdentity()
+    {
+        connectWindow();
+        Ui::MainWindow* ui = window->ui;
+        // Products that fall just short of a whole microampere in binary must still round up.
+        ui->currentError->setValue(3.6);
+        ui->currentOptic->setValue(4.1);
+        ui->currentIdle->setValue(2.3);
+        ui->currentTest->setValue(0.001);
+        ui->currentAlarm->setValue(24);
+        ui->date->setDate(QDate(2099, 12, 31));
+        window->modifiedGroups = 0x20 | 0x02;
+        ui->connectWrite->trigger();
+        const uint16_t* c = window->detector.currentSettings;
+        QCOMPARE(QVector<int>({ c[0], c[1], c[2], c[3], c[4] }), QVector<int>({ 3600, 4100, 2300, 1, 24000 }));
+        QCOMPARE(window->detector.requestFlags, Hart::DetectorRequest::WriteCurrents);
+        QCOMPARE(window->identity.requestFlags, Hart::IdentityRequest::WriteTagDescriptorDate);
+        const uint8_t* date = window->identity.date;
+        QCOMPARE(QVector<int>({ date[0], date[1], date[2] }), QVector<int>({ 31, 12, 199 }));
+    }
+
+    void writeChoice_data()
+    {
+        QTest::addColumn<int>("groups");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("boxes");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("nothing edited, No") << 0 << int(QMessageBox::No) << 1 << "";
+        // Raised together, the writes reach the device in the command table's order.
+        QTest::newRow("nothing edited, Yes") << 0 << int(QMessageBox::Yes) << 1 << "6 17 18 22 132 134";
+        QTest::newRow("message and currents") << 0x28 << 0 << 0 << "17 132";
+        QTest::newRow("address and detector") << 0x11 << 0 << 0 << "6 134";
+    }
+    void writeChoice()
+    {
+        QFETCH(int, groups);
+        QFETCH(int, answer);
+        QFETCH(int, boxes);
+        QFETCH(QString, sent);
+        connectWindow();
+        identify();
+        window->modifiedGroups = uint8_t(groups);
+        answerer->answerBoxesWith(answer);
+        window->ui->connectWrite->trigger();
+        QCOMPARE(answerer->boxes().size(), boxes);
+        if (boxes) {
+            QCOMPARE(answerer->boxes()[0].title, QString());
+            QCOMPARE(answerer->boxes()[0].text,
+                     QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"));
+        }
+        runUntilQuiet();
+        QCOMPARE(commandList(sim->requests()), sent);
+        QCOMPARE(window->modifiedGroups, uint8_t(0));
+    }
+
+    void writeRefusals()
+    {
+        MainWindow closed;
+        closed.modifiedGroups = 0x3F;
+        closed.ui->connectWrite->trigger();
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
+        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Соединение не установлено"));
+        QCOMPARE(closed.identity.requestFlags, uint16_t(0));
+        QCOMPARE(closed.detector.requestFlags, uint16_t(0));
+
+        // A refused write leaves its group marked for the next attempt.
+        answerer->clearBoxes();
+        connectWindow();
+        identify();
+        sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
+        window->modifiedGroups = 0x08;
+        window->ui->connectWrite->trigger();
+        runUntilQuiet();
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x08));
+    }
+
+    // An edit made while its group is on the way to the device is not lost with the confirmation.
+    void editDuringWriteStaysMarked()
+    {
+        connectWindow();
+        identify();
+        window->modifiedGroups = 0x08 | 0x02;
+        window->ui->connectWrite->trigger();
+        window->ui->message->setText(QStringLiteral("CHANGED AGAIN"));
+        runUntilQuiet();
+        QCOMPARE(commandList(sim->requests()), QStringLiteral("17 18"));
+        QCOMPARE(window->modifiedGroups, uint8_t(0x08));
+    }
+
+    void readFillsFields_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<int>("sensitivity");
+        QTest::addColumn<int>("time");
+        QTest::addColumn<int>("fixTime");
+        QTest::addColumn<bool>("heat");
+        QTest::addColumn<bool>("alarmNO");
+        QTest::addColumn<bool>("faultNC");
+        QTest::newRow("FF04 type 4") << 0xFF04 << QByteArray("\x07\xA7\x32\x0D", 4) << 4 << 50 << 13 << 1 << true << true << true;
+        QTest::newRow("FF04 type 2") << 0xFF04 << QByteArray("\x04\x90\x00\x14", 4) << 2 << 0 << 20 << 0 << false << false << false;
+        QTest::newRow("FF04 time in bit 1") << 0xFF04 << QByteArray("\x05\x0A\x64\x11", 4) << 1 << 100 << 10 << 0 << false << false << true;
+        QTest::newRow("FF04 five seconds") << 0xFF04 << QByteArray("\x06\x00\x21\x11", 4) << 0 << 33 << 5 << 0 << false << true << false;
+        QTest::newRow("FF03 type 1") << 0xFF03 << QByteArray("\x07\xA0\x4B\x06", 4) << 1 << 75 << 6 << 0 << false << true << true;
+        QTest::newRow("FF01 keeps type") << 0xFF01 << QByteArray("\x07\xBF\x4B\x07", 4) << 0 << 75 << 5 << 1 << true << true << true;
+        QTest::newRow("out of range") << 0xFF04 << QByteArray("\xFF\xFF\xFF\xFF", 4) << 4 << 100 << 20 << 1 << true << true << true;
+        QTest::newRow("time zero") << 0xFF03 << QByteArray("\x00\x80\x00\x00", 4) << 0 << 0 << 5 << 0 << false << false << false;
+    }
+    void readFillsFields()
+    {
+        QFETCH(int, model);
+        QFETCH(QByteArray, config);
+        QFETCH(int, type);
+        QFETCH(int, sensitivity);
+        QFETCH(int, time);
+        QFETCH(int, fixTime);
+        QFETCH(bool, heat);
+        QFETCH(bool, alarmNO);
+        QFETCH(bool, faultNC);
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        setModel(0xFF04, 0);
+        ui->sensitivity->setValue(80);
+        window->expandedDeviceType = uint16_t(model);
+        Hart::DetectorConfig& d = window->detector;
+        std::memcpy(d.configuration, config.constData(), 3);
+        d.configuration3 = uint8_t(config[3]);
+        window->modifiedGroups = 0x3F;
+
+        MainWindow::handleReadDetectorSettings(&d, window.get(), 5);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x3F));
+        MainWindow::handleReadDetectorSettings(&d, window.get(), 0);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x2F));
+        QCOMPARE(ui->analysisType->currentIndex(), type);
+        QCOMPARE(ui->sensitivity->value(), double(sensitivity));
+        QCOMPARE(ui->sensitivitySlider->value(), sensitivity);
+        QCOMPARE(ui->analysisTime->value(), time);
+        QCOMPARE(ui->analysisTimeSlider->value(), time);
+        QCOMPARE(ui->fixTime->currentIndex(), fixTime);
+        QCOMPARE(ui->autoHeat->isChecked(), heat);
+        QCOMPARE(ui->alarmNO->isChecked(), alarmNO);
+        QCOMPARE(ui->alarmNC->isChecked(), !alarmNO);
+        QCOMPARE(ui->faultNC->isChecked(), faultNC);
+        QCOMPARE(ui->faultNO->isChecked(), !faultNC);
+        if (model == 0xFF04 && type == 4)
+            QCOMPARE(ui->sensitivityLen->value(), 18 + (sensitivity * 7 + 50) / 100);
+    }
+
+    void readFillsIdentity()
+    {
+        window = std::make_unique<MainWindow>();
+        Ui::MainWindow* ui = window->ui;
+        Hart::IdentityRecord& r = window->identity;
+        std::strcpy(r.message, "LINE 4 NORTH WALL               ");
+        std::strcpy(r.tag, "FD-12   ");
+        std::strcpy(r.descriptor, "BOILER HOUSE    ");
+        const uint8_t date[3] = { 29, 2, 124 };
+        std::memcpy(r.date, date, 3);
+        // Windows-1251 "Котельная 2", and a field the device filled to the last byte.
+        std::strcpy(r.longTag, "\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF 2");
+        const uint16_t currents[5] = { 2500, 3000, 65535, 8000, 0 };
+        std::memcpy(window->detector.currentSettings, currents, sizeof currents);
+        window->modifiedGroups = 0x3F;
+
+        MainWindow::handleReadMessage(&r, window.get(), 0);
+        MainWindow::handleReadTagDescriptorDate(&r, window.get(), 0);
+        MainWindow::handleReadLongTag(&r, window.get(), 0);
+        MainWindow::handleReadCurrents(&window->detector, window.get(), 0);
+        QCOMPARE(window->modifiedGroups, uint8_t(0x11));
+        QCOMPARE(ui->message->text(), QString::fromLatin1(r.message));
+        QCOMPARE(ui->tag->text(), QStringLiteral("FD-12   "));
+        QCOMPARE(ui->descriptor->text(), QStringLiteral("BOILER HOUSE    "));
+        QCOMPARE(ui->date->date(), QDate(2024, 2, 29));
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Котельная 2"));
+        QCOMPARE(ui->currentError->value(), 2.5);
+        QCOMPARE(ui->currentIdle->value(), 24.0); // the box's limit
+        QCOMPARE(ui->currentAlarm->value(), 0.0);
+
+        std::memset(r.longTag, 'A', sizeof r.longTag);
+        const uint8_t impossible[3] = { 0, 13, 255 };
+        std::memcpy(r.date, impossible, 3);
+        MainWindow::handleReadLongTag(&r, window.get(), 0);
+        MainWindow::handleReadTagDescriptorDate(&r, window.get(), 0);
+        QCOMPARE(ui->longTag->text(), QString(32, 'A'));
+        QCOMPARE(ui->date->date(), QDate(2024, 2, 29));
+    }
+
+    // The whole configuration through the line: read it, change it, write it, and find the
+    // change in the device.
+    void endToEnd()
+    {
+        connectWindow(0xFF04);
+        Ui::MainWindow* ui = window->ui;
+        sim->modify([](Sim::DeviceState& s) {
+            s.tag = "OLD TAG";
+            s.longTag = "\xC4\xE0\xF2\xF7\xE8\xEA 7"; // "Датчик 7"
+            s.currentsUa = { 2100, 3200, 4000, 8500, 19000 };
+            s.configuration = { 0x05, 0x9D, 60, 12 }; // type 3, latching, heating
+            s.date = { 15, 3, 121 };
+        });
+        identify();
+        QCOMPARE(ui->tag->text().trimmed(), QStringLiteral("OLD TAG"));
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Датчик 7"));
+        QCOMPARE(ui->message->text().trimmed(), QStringLiteral("SIMULATOR"));
+        QCOMPARE(ui->descriptor->text().trimmed(), QStringLiteral("FLAME DETECTOR"));
+        QCOMPARE(ui->date->date(), QDate(2021, 3, 15));
+        QCOMPARE(ui->currentTest->value(), 8.5);
+        QCOMPARE(ui->analysisType->currentIndex(), 3);
+        QCOMPARE(ui->sensitivity->value(), 60.0);
+        QCOMPARE(ui->analysisTime->value(), 12);
+        QCOMPARE(ui->fixTime->currentIndex(), 1);
+        QVERIFY(ui->faultNC->isChecked());
+        QVERIFY(ui->alarmNC->isChecked());
+        QCOMPARE(ui->model->text(), QStringLiteral("\"Альтор - ИК/УФ\" HART"));
+        QCOMPARE(window->modifiedGroups, uint8_t(0));
+
+        ui->tag->setText(QStringLiteral("new tag"));
+        ui->currentAlarm->setValue(17.25);
+        ui->analysisType->setCurrentIndex(4);
+        ui->sensitivity->setValue(42);
+        ui->analysisTime->setValue(9);
+        ui->alarmNO->setChecked(true);
+        ui->autoHeat->setChecked(false);
+        ui->connectWrite->trigger();
+        runUntilQuiet();
+        QCOMPARE(commandList(sim->requests()), QStringLiteral("18 132 134"));
+        QVERIFY(answerer->boxes().isEmpty());
+        QCOMPARE(window->modifiedGroups, uint8_t(0));
+
+        const Sim::DeviceState s = sim->state();
+        QCOMPARE(QString::fromStdString(s.tag), QStringLiteral("NEW TAG "));
+        QCOMPARE(QString::fromStdString(s.descriptor).trimmed(), QStringLiteral("FLAME DETECTOR"));
+        QCOMPARE(int(s.date[2]), 121);
+        QCOMPARE(int(s.currentsUa[4]), 17250);
+        QCOMPARE(int(s.currentsUa[3]), 8500);
+        QCOMPARE(QVector<int>({ s.configuration[0], s.configuration[1], s.configuration[2], s.configuration[3] }),
+                 QVector<int>({ 0x07, 0xA3, 42, 9 }));
+    }
+};
+
+QTEST_MAIN(TestConfiguration)
+#include "tst_configuration.moc"

@@ -1,5 +1,7 @@
 #include "slider.h"
 
+#include <limits>
+
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -143,6 +145,24 @@ QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
     return labels;
 }
 
+namespace {
+
+// On a slider narrower than its scale, labels that would run into the one before are left out,
+// so that the rest stay readable.
+void drawLabelRow(QPainter& painter, const QVector<Slider::ScaleLabel>& labels, int baseline)
+{
+    constexpr int gap = 3;
+    int right = std::numeric_limits<int>::min();
+    for (const Slider::ScaleLabel& label : labels) {
+        if (right != std::numeric_limits<int>::min() && label.x < right + gap)
+            continue;
+        painter.drawText(label.x, baseline, label.text);
+        right = label.x + label.advance;
+    }
+}
+
+}
+
 void Slider::paintEvent(QPaintEvent* event)
 {
     if (!hasScale()) {
@@ -170,8 +190,7 @@ void Slider::paintEvent(QPaintEvent* event)
 
     const int h = fm.height();
     if (tickPosition() & TicksAbove) {
-        for (const ScaleLabel& label : scaleLabels(ScaleRow::Above))
-            painter.drawText(label.x, h - fm.descent(), label.text);
+        drawLabelRow(painter, scaleLabels(ScaleRow::Above), h - fm.descent());
         option.tickPosition = TicksAbove;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
@@ -179,8 +198,7 @@ void Slider::paintEvent(QPaintEvent* event)
     if (tickPosition() & TicksBelow) {
         // The lower row stays black, also on a disabled (display-only) slider.
         painter.setPen(QColor(Qt::black));
-        for (const ScaleLabel& label : scaleLabels(ScaleRow::Below))
-            painter.drawText(label.x, height() - 1 - fm.descent(), label.text);
+        drawLabelRow(painter, scaleLabels(ScaleRow::Below), height() - 1 - fm.descent());
         option.tickPosition = TicksBelow;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);

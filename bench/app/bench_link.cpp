@@ -2,8 +2,12 @@
 // paced at the wire rate in a child process, the program reads from it with its real timers for
 // the given number of seconds, and the figures are printed.
 //
-//   build/bench/app/bench_link [seconds]     (60 by default)
+//   build/bench/app/bench_link [seconds] [--shot DIR]   (60 s by default)
+//
+// With --shot the window and the traffic monitor are shown, and both are saved as PNG pictures
+// into DIR at the end (run it under xvfb-run for a real X server).
 
+#include "dialogtraffic.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "resources.h"
@@ -14,6 +18,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
@@ -90,6 +95,26 @@ double cpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU seconds of each thread of this process, to tell the GUI thread from the port's worker.
+void printThreadTimes()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    const long ticks = sysconf(_SC_CLK_TCK);
+    for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks.filePath(tid + QStringLiteral("/stat")));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const int close = text.lastIndexOf(')');
+        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+        if (fields.size() < 13 || ticks <= 0)
+            continue;
+        const double seconds = double(fields[11].toLongLong() + fields[12].toLongLong()) / double(ticks);
+        const bool main = tid.toLongLong() == ::getpid();
+        std::printf("    thread %-8s %-22s %.2f s\n", qPrintable(tid), main ? "(GUI)" : "", seconds);
+    }
+}
+
 long residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -106,6 +131,7 @@ long residentKiB()
 int main(int argc, char* argv[])
 {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+    const QString shotDir = argc > 3 && std::strcmp(argv[2], "--shot") == 0 ? QString::fromLocal8Bit(argv[3]) : QString();
     int toDetector[2];
     int fromDetector[2];
     if (::pipe(toDetector) != 0 || ::pipe(fromDetector) != 0)
@@ -142,6 +168,11 @@ int main(int argc, char* argv[])
         return 1;
     }
 
+    if (!shotDir.isEmpty()) {
+        window.show();
+        window.findChild<QAction*>(QStringLiteral("traffic"))->trigger();
+    }
+
     const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
@@ -150,6 +181,11 @@ int main(int argc, char* argv[])
     application.exec();
     const double wallSeconds = wall.elapsed() / 1000.0;
     const double cpu = cpuSeconds() - cpuBefore;
+    if (!shotDir.isEmpty()) {
+        window.grab().save(shotDir + QStringLiteral("/main-window.png"));
+        if (QWidget* monitor = window.findChild<DialogTraffic*>())
+            monitor->grab().save(shotDir + QStringLiteral("/traffic.png"));
+    }
 
     ::close(toDetector[1]);
     LineFigures line;
@@ -173,6 +209,7 @@ int main(int argc, char* argv[])
                 wallSeconds);
     std::printf("  program CPU           %.2f s, %.2f %% of a core (%.2f s per minute)\n", cpu,
                 100.0 * cpu / wallSeconds, cpu * 60.0 / wallSeconds);
+    printThreadTimes();
     std::printf("  resident memory       %ld KiB\n", residentKiB());
     return 0;
 }

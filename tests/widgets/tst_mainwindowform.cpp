@@ -274,7 +274,7 @@ void TestMainWindowForm::initialValues_data()
     rows("sensitivity", {{"decimals", 0}, {"maximum", 100.0}, {"value", 100.0}});
     rows("sensitivityLen", {{"suffix", QStringLiteral(" м")}, {"minimum", 18}, {"maximum", 40}, {"value", 40}});
     rows("analysisTimeSlider", {{"minimum", 5}, {"maximum", 20}, {"pageStep", 5}, {"value", 10}, {"tickInterval", 5},
-                                {"tickPosition", int(QSlider::TicksBothSides)}, {"minimumWidth", 170}});
+                                {"tickPosition", int(QSlider::TicksBothSides)}, {"minimumWidth", 240}});
     rows("analysisTime", {{"suffix", QStringLiteral(" с")}, {"minimum", 5}, {"maximum", 20}, {"singleStep", 1}, {"value", 10}});
     rows("analysisType", {{"count", 5}, {"currentIndex", 4},
                           {"currentText", QStringLiteral("ИК и УФ каналы (повышенная помехозащищенность)")}});

@@ -15,7 +15,6 @@
 #include <QSignalBlocker>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 
 namespace {

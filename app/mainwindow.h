@@ -173,10 +173,8 @@ private:
     void setStatusIcons(uint8_t status);
     // False, after telling the user, when no port is open.
     bool checkPortOpen();
-    // Boxes from result handlers wait until the parse tick that called them has released
-    // the terminal's buffer; a box's own event loop would otherwise re-enter that tick.
-    void informLater(const QString& text);
-    void reportErrorLater(const QString& text);
+    void inform(const QString& text);
+    void reportError(const QString& text);
 
     static void onDeviceStatusChanged(Hart::ParserMaster* master, uint8_t status);
     static void onDeviceVariableUpdated(Hart::DynamicVariablesRecord* record, Hart::ParserMaster* master,

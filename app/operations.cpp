@@ -9,7 +9,6 @@
 #include <QDate>
 #include <QMessageBox>
 #include <QTime>
-#include <QTimer>
 
 namespace {
 
@@ -39,14 +38,14 @@ bool MainWindow::checkPortOpen()
     return false;
 }
 
-void MainWindow::informLater(const QString& text)
+void MainWindow::inform(const QString& text)
 {
-    QTimer::singleShot(0, this, [this, text] { QMessageBox::information(this, QString(), text); });
+    QMessageBox::information(this, QString(), text);
 }
 
-void MainWindow::reportErrorLater(const QString& text)
+void MainWindow::reportError(const QString& text)
 {
-    QTimer::singleShot(0, this, [this, text] { QMessageBox::critical(this, errorTitle, text, QMessageBox::Ok); });
+    QMessageBox::critical(this, errorTitle, text, QMessageBox::Ok);
 }
 
 void MainWindow::on_restart_triggered()
@@ -158,7 +157,7 @@ void MainWindow::on_fixMode20_triggered()
 void MainWindow::handleClockSet(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
     if (responseCode == 0)
-        windowOf(master)->informLater(QStringLiteral("Текущее время установлено"));
+        windowOf(master)->inform(QStringLiteral("Текущее время установлено"));
 }
 
 void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
@@ -166,15 +165,15 @@ void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t re
     if (responseCode != 0)
         return;
     MainWindow* window = windowOf(master);
+    window->inform(QStringLiteral("Устройство перезагружено"));
     // The device comes back with fresh status: read it again, without an old acknowledgement.
     window->requestFlags = uint8_t((window->requestFlags & 0xE7) | Hart::MasterRequest::ReadAdditionalStatus);
-    window->informLater(QStringLiteral("Устройство перезагружено"));
 }
 
 void MainWindow::handleConfigurationFlagReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
     if (responseCode == 0)
-        windowOf(master)->informLater(QStringLiteral("Сброс флага первичной конфигурации выполнен"));
+        windowOf(master)->inform(QStringLiteral("Сброс флага первичной конфигурации выполнен"));
 }
 
 void MainWindow::handleServiceOperation(void* context, Hart::ParserMaster* master, uint8_t responseCode)
@@ -186,7 +185,7 @@ void MainWindow::handleServiceOperation(void* context, Hart::ParserMaster* maste
     case Hart::serviceFactoryReset:
         // Everything the window shows may have changed: identify again, which re-reads it all.
         handleIdentification(context, master, responseCode);
-        window->informLater(QStringLiteral("Сброс настроек по умолчанию выполнен"));
+        window->inform(QStringLiteral("Сброс настроек по умолчанию выполнен"));
         break;
     case Hart::serviceClearStatus:
         window->dynamicVariables.requestFlags |= Hart::DynamicRequest::ReadLoopCurrent;
@@ -215,9 +214,9 @@ void MainWindow::handleCalibrationState(void*, Hart::ParserMaster* master, uint8
     if (state == operationRunning)
         window->detector.requestFlags |= Hart::DetectorRequest::ReadCalibration;
     else if (state == operationDone)
-        window->informLater(QStringLiteral("Калибровка выполнена"));
+        window->inform(QStringLiteral("Калибровка выполнена"));
     else
-        window->reportErrorLater(QStringLiteral("Калибровка не выполнена"));
+        window->reportError(QStringLiteral("Калибровка не выполнена"));
 }
 
 void MainWindow::handleOpticsCheckStarted(void*, Hart::ParserMaster* master, uint8_t responseCode)
@@ -236,16 +235,16 @@ void MainWindow::handleOpticsCheckState(void*, Hart::ParserMaster* master, uint8
         window->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
         break;
     case operationDone:
-        window->informLater(QStringLiteral("Оптика чиста"));
+        window->inform(QStringLiteral("Оптика чиста"));
         break;
     case checkLowSupply:
-        window->reportErrorLater(QStringLiteral("Низкое напряжение питания"));
+        window->reportError(QStringLiteral("Низкое напряжение питания"));
         break;
     case checkNotCalibrated:
-        window->reportErrorLater(QStringLiteral("Калибровка не выполнена"));
+        window->reportError(QStringLiteral("Калибровка не выполнена"));
         break;
     default:
-        window->reportErrorLater(QStringLiteral("Оптика загрязнена"));
+        window->reportError(QStringLiteral("Оптика загрязнена"));
         break;
     }
 }

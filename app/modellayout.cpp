@@ -108,6 +108,8 @@ void MainWindow::on_analysisTime_valueChanged(int value)
 void MainWindow::on_analysisType_currentIndexChanged(int)
 {
     markModified(ConfigGroup::detector);
+    // The distance scale depends on the type; the layout re-couples the sensitivity to it and
+    // recomputes the indicator.
     applyModelLayout();
 }
 

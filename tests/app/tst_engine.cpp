@@ -163,7 +163,9 @@ private slots:
         QCOMPARE(std::count(again.begin(), again.end(), 2), 1);
         QCOMPARE(std::count(again.begin(), again.end(), 90), 1);
         QCOMPARE(window->receivedPackets(), window->sentPackets());
-        QVERIFY(answerer->boxes().isEmpty());
+        // The only message is the report of the flag reset.
+        QCOMPARE(answerer->boxes().size(), 1);
+        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Сброс флага первичной конфигурации выполнен"));
     }
 
     void errorResponseStopsPolling_data()

@@ -409,54 +409,41 @@ private slots:
         QCOMPARE(sim->state().currentsUa[0], uint16_t(2000));
     }
 
-    void questionAnsweredNo_data()
+    // Questions answered No, and operations that need a port tried without one, send nothing.
+    void refusals_data()
     {
         QTest::addColumn<QString>("actionName");
-        QTest::newRow("reset to defaults") << "resetDefault";
-        QTest::newRow("calibration") << "calibration";
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");
+        const QString noPort = "Соединение не установлено";
+        QTest::newRow("reset to defaults, No") << "resetDefault" << true << "Сброс настроек по умолчанию"
+                                               << "Вы действительно хотите сбросить настройки по умолчанию?";
+        QTest::newRow("calibration, No") << "calibration" << true << ""
+                                         << "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
+                                            "чистом состоянии.\nВыполнить калибровку оптики?";
+        QTest::newRow("reset to defaults, no port") << "resetDefault" << false << "Ошибка" << noPort;
+        QTest::newRow("clear status, no port") << "actionClearStatus" << false << "Ошибка" << noPort;
+        QTest::newRow("calibration, no port") << "calibration" << false << "Ошибка" << noPort;
     }
-    void questionAnsweredNo()
+    void refusals()
     {
         QFETCH(QString, actionName);
-        connectWindow();
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
-        window->ui->connectRead->trigger();
+        QFETCH(bool, connected);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        if (connected)
+            connectWindow();
+        else
+            window = std::make_unique<MainWindow>();
         answerer->answerBoxesWith(QMessageBox::No);
         action(actionName)->trigger();
         QCOMPARE(answerer->boxes().size(), 1);
-        QCOMPARE(answerer->boxes()[0].icon, int(QMessageBox::Question));
-        QCOMPARE(runUntilQuiet(), QString());
-    }
-
-    // Without a port some operations refuse at once; the others wait for a connection.
-    void portClosed_data()
-    {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<bool>("refused");
-        QTest::newRow("reset to defaults") << "resetDefault" << true;
-        QTest::newRow("clear status") << "actionClearStatus" << true;
-        QTest::newRow("calibration") << "calibration" << true;
-        QTest::newRow("restart") << "restart" << false;
-        QTest::newRow("optics check") << "actionCheckOptics" << false;
-        QTest::newRow("lock") << "lockTemporary" << false;
-    }
-    void portClosed()
-    {
-        QFETCH(QString, actionName);
-        QFETCH(bool, refused);
-        window = std::make_unique<MainWindow>();
-        answerer->answerBoxesWith(QMessageBox::Yes);
-        action(actionName)->trigger();
-        if (refused) {
-            QCOMPARE(answerer->boxes().size(), 1);
-            QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
-            QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Соединение не установлено"));
-        } else {
-            QVERIFY(answerer->boxes().isEmpty());
-        }
-        const bool raised = window->requestFlags != 0 || window->detector.requestFlags != 0;
-        QCOMPARE(raised, !refused);
+        QCOMPARE(answerer->boxes()[0].title, title);
+        QCOMPARE(answerer->boxes()[0].text, text);
+        QCOMPARE(window->detector.requestFlags, uint16_t(0));
+        if (connected)
+            QCOMPARE(runUntilQuiet(), QString());
     }
 
     // The other operations: what reaches the device, what the user is told, and which

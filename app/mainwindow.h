@@ -34,6 +34,7 @@ class MainWindow;
 class MainWindow : public QMainWindow, public Hart::ParserMaster {
     Q_OBJECT
     // The engine's tests drive the timers by hand and raise requests on the records.
+    friend class SimulatedWindow;
     friend class TestEngine;
     friend class TestStatus;
     friend class TestConfiguration;

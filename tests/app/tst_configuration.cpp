@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "simulatedwindow.h"
 #include "noiseindicator.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
@@ -8,15 +9,12 @@
 #include "hart/identityrecord.h"
 #include "sim/simulator.h"
 
-#include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
 #include <QtTest>
 
-#include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -28,10 +26,7 @@ uint32_t testTick()
 
 QString commandList(const std::vector<Sim::ReceivedRequest>& requests)
 {
-    QStringList list;
-    for (const auto& r : requests)
-        list << QString::number(r.command);
-    return list.join(' ');
+    return SimulatedWindow::commandList(SimulatedWindow::commandsOf(requests));
 }
 
 }
@@ -39,29 +34,27 @@ QString commandList(const std::vector<Sim::ReceivedRequest>& requests)
 class TestConfiguration : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Sim::Simulator> sim;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<SimulatedWindow> rig;
+    std::unique_ptr<MainWindow> lineless;
+    MainWindow* window = nullptr;
+    Sim::Simulator* sim = nullptr;
 
     void connectWindow(uint16_t model = 0xFF04)
     {
         Sim::Options options;
         options.expandedDeviceType = model;
-        sim = std::make_unique<Sim::Simulator>(options);
-        std::string error;
-        QVERIFY2(sim->start(&error), error.c_str());
-        window = std::make_unique<MainWindow>();
-        window->parseTimer->stop();
-        window->requestTimer->stop();
-        const QString path = QString::fromStdString(sim->portPath());
-        answerer->queue([path](QWidget* dialog) {
-            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-            port->addItem(path);
-            port->setCurrentText(path);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        window->ui->connectButton->trigger();
-        QVERIFY(window->isPortOpen());
+        rig = std::make_unique<SimulatedWindow>(*answerer, options);
+        window = &rig->window();
+        sim = &rig->simulator();
+        QVERIFY(rig->isConnected());
+    }
+
+    // A window without a line, for what needs no device.
+    void newWindow()
+    {
+        lineless = std::make_unique<MainWindow>();
+        window = lineless.get();
     }
 
     // Reads the device once, so that requests reach it by its unique address; then reading is
@@ -75,20 +68,7 @@ class TestConfiguration : public QObject {
     }
 
     // Ticks the engine, each request answered before the next, until nothing more goes out.
-    void runUntilQuiet()
-    {
-        for (int i = 0; i < 60; ++i) {
-            const uint32_t sent = window->sentPackets();
-            QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
-            if (window->sentPackets() == sent && window->terminalState() != TerminalState::Received)
-                return;
-            QElapsedTimer clock;
-            clock.start();
-            while (clock.elapsed() < 1000 && window->terminalState() != TerminalState::Received)
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        QFAIL("the engine never went quiet");
-    }
+    void runUntilQuiet() { rig->runUntilQuiet(); }
 
     // Pretends the device of this model has been identified, without a line.
     void setModel(uint16_t model, int analysisType)
@@ -109,8 +89,10 @@ private slots:
 
     void cleanup()
     {
-        window.reset();
-        sim.reset();
+        rig.reset();
+        lineless.reset();
+        window = nullptr;
+        sim = nullptr;
         answerer.reset();
     }
 
@@ -166,7 +148,7 @@ private slots:
         QFETCH(int, dMax);
         QFETCH(QString, captions);
         QFETCH(int, longestTime);
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(uint16_t(model), type);
         QCOMPARE(ui->model->text(), text);
@@ -193,7 +175,7 @@ private slots:
     // The item lists are rebuilt only for another model, keeping the position where it exists.
     void itemListsFollowTheModel()
     {
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 1);
         setModel(0xFF03, 1);
@@ -214,7 +196,7 @@ private slots:
     // the sensitivity when its distance range narrows.
     void coupling()
     {
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(50);
@@ -252,7 +234,7 @@ private slots:
         QFETCH(int, set);
         QFETCH(bool, bySlider);
         QFETCH(int, shown);
-        window = std::make_unique<MainWindow>();
+        newWindow();
         setModel(uint16_t(model), 0);
         window->ui->analysisTime->setValue(shown == 10 ? 5 : 10);
         window->modifiedGroups = 0;
@@ -323,7 +305,7 @@ private slots:
         QFETCH(int, sensitivity);
         QFETCH(int, time);
         QFETCH(int, position);
-        window = std::make_unique<MainWindow>();
+        newWindow();
         setModel(uint16_t(model), type);
         window->ui->sensitivity->setValue(sensitivity);
         window->ui->analysisTime->setValue(time);
@@ -332,7 +314,7 @@ private slots:
 
     void upperCaseWhileTyping()
     {
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         QTest::keyClicks(ui->tag, QStringLiteral("abc"));
         QCOMPARE(ui->tag->text(), QStringLiteral("ABC"));
@@ -527,7 +509,7 @@ private slots:
         QFETCH(bool, heat);
         QFETCH(bool, alarmNO);
         QFETCH(bool, faultNC);
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(80);
@@ -537,9 +519,9 @@ private slots:
         d.configuration3 = uint8_t(config[3]);
         window->modifiedGroups = 0x3F;
 
-        MainWindow::handleReadDetectorSettings(&d, window.get(), 5);
+        MainWindow::handleReadDetectorSettings(&d, window, 5);
         QCOMPARE(window->modifiedGroups, uint8_t(0x3F));
-        MainWindow::handleReadDetectorSettings(&d, window.get(), 0);
+        MainWindow::handleReadDetectorSettings(&d, window, 0);
         QCOMPARE(window->modifiedGroups, uint8_t(0x2F));
         QCOMPARE(ui->analysisType->currentIndex(), type);
         QCOMPARE(ui->sensitivity->value(), double(sensitivity));
@@ -558,7 +540,7 @@ private slots:
 
     void readFillsIdentity()
     {
-        window = std::make_unique<MainWindow>();
+        newWindow();
         Ui::MainWindow* ui = window->ui;
         Hart::IdentityRecord& r = window->identity;
         std::strcpy(r.message, "LINE 4 NORTH WALL               ");
@@ -572,10 +554,10 @@ private slots:
         std::memcpy(window->detector.currentSettings, currents, sizeof currents);
         window->modifiedGroups = 0x3F;
 
-        MainWindow::handleReadMessage(&r, window.get(), 0);
-        MainWindow::handleReadTagDescriptorDate(&r, window.get(), 0);
-        MainWindow::handleReadLongTag(&r, window.get(), 0);
-        MainWindow::handleReadCurrents(&window->detector, window.get(), 0);
+        MainWindow::handleReadMessage(&r, window, 0);
+        MainWindow::handleReadTagDescriptorDate(&r, window, 0);
+        MainWindow::handleReadLongTag(&r, window, 0);
+        MainWindow::handleReadCurrents(&window->detector, window, 0);
         QCOMPARE(window->modifiedGroups, uint8_t(0x11));
         QCOMPARE(ui->message->text(), QString::fromLatin1(r.message));
         QCOMPARE(ui->tag->text(), QStringLiteral("FD-12   "));
@@ -589,8 +571,8 @@ private slots:
         std::memset(r.longTag, 'A', sizeof r.longTag);
         const uint8_t impossible[3] = { 0, 13, 255 };
         std::memcpy(r.date, impossible, 3);
-        MainWindow::handleReadLongTag(&r, window.get(), 0);
-        MainWindow::handleReadTagDescriptorDate(&r, window.get(), 0);
+        MainWindow::handleReadLongTag(&r, window, 0);
+        MainWindow::handleReadTagDescriptorDate(&r, window, 0);
         QCOMPARE(ui->longTag->text(), QString(32, 'A'));
         QCOMPARE(ui->date->date(), QDate(2024, 2, 29));
     }

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "simulatedwindow.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
 
@@ -7,7 +8,6 @@
 #include "hart/messages.h"
 #include "sim/simulator.h"
 
-#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -18,7 +18,6 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -30,20 +29,16 @@ uint32_t testTick()
     return now;
 }
 
-std::vector<uint16_t> commandsOf(const std::vector<Sim::ReceivedRequest>& requests, size_t from = 0)
+using Commands = std::vector<uint16_t>;
+
+QString commandList(const Commands& commands)
 {
-    std::vector<uint16_t> commands;
-    for (size_t i = from; i < requests.size(); ++i)
-        commands.push_back(requests[i].command);
-    return commands;
+    return SimulatedWindow::commandList(commands);
 }
 
-QString commandList(const std::vector<uint16_t>& commands)
+Commands commandsOf(const std::vector<Sim::ReceivedRequest>& requests)
 {
-    QStringList list;
-    for (uint16_t c : commands)
-        list << QString::number(c);
-    return list.join(' ');
+    return SimulatedWindow::commandsOf(requests);
 }
 
 }
@@ -51,64 +46,36 @@ QString commandList(const std::vector<uint16_t>& commands)
 class TestEngine : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Sim::Simulator> sim;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<SimulatedWindow> rig;
+    MainWindow* window = nullptr;
+    Sim::Simulator* sim = nullptr;
 
-    // Connects the window to the simulator through the real port dialog and terminal, and
-    // stops the window's timers: the test ticks the engine itself.
     void connectWindow(const Sim::Options& options = Sim::Options())
     {
-        sim = std::make_unique<Sim::Simulator>(options);
-        std::string error;
-        QVERIFY2(sim->start(&error), error.c_str());
-        window = std::make_unique<MainWindow>();
-        window->parseTimer->stop();
-        window->requestTimer->stop();
-        const QString path = QString::fromStdString(sim->portPath());
-        answerer->queue([path](QWidget* dialog) {
-            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-            port->addItem(path);
-            port->setCurrentText(path);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        window->ui->connectButton->trigger();
-        QVERIFY(window->isPortOpen());
+        rig = std::make_unique<SimulatedWindow>(*answerer, options);
+        window = &rig->window();
+        sim = &rig->simulator();
+        QVERIFY(rig->isConnected());
     }
 
-    // One tick of the parse timer; if it sent a request, waits until the answer (or nothing)
-    // is back in the terminal. Returns whether a frame went out.
-    bool tick(int answerWaitMs = 1000)
+    void disconnectWindow()
     {
-        const uint32_t sentBefore = window->sentPackets();
-        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
-        if (window->sentPackets() == sentBefore)
-            return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < answerWaitMs && window->terminalState() != TerminalState::Received)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return true;
+        rig.reset();
+        window = nullptr;
+        sim = nullptr;
     }
 
-    // Ticks until nothing more goes out; returns the commands the device saw meanwhile.
-    std::vector<uint16_t> runUntilQuiet(int maxTicks = 40)
+    bool tick(int answerWaitMs = 1000) { return rig->tick(answerWaitMs); }
+
+    // Never two outstanding: each tick sends at most one request, answered before the next.
+    Commands runUntilQuiet(int maxTicks = 40)
     {
-        const size_t before = sim->requests().size();
-        for (int i = 0; i < maxTicks; ++i) {
-            const size_t seen = sim->requests().size();
-            const bool sent = tick();
-            if (!sent && window->terminalState() != TerminalState::Received)
-                break;
-            // Never two outstanding: each tick sends at most one request, answered before the next.
-            if (sent)
-                sim->waitForRequests(seen + 1, std::chrono::milliseconds(1000));
-            if (sim->requests().size() != seen + (sent ? 1 : 0)) {
-                QTest::qFail("the device saw a different number of requests than were sent", __FILE__, __LINE__);
-                return {};
-            }
-        }
-        return commandsOf(sim->requests(), before);
+        bool oneAtATime = true;
+        const Commands commands = rig->runUntilQuiet(maxTicks, &oneAtATime);
+        if (!oneAtATime)
+            QTest::qFail("a tick sent more than one request", __FILE__, __LINE__);
+        return commands;
     }
 
     void identify()
@@ -133,8 +100,7 @@ private slots:
 
     void cleanup()
     {
-        window.reset();
-        sim.reset();
+        disconnectWindow();
         answerer.reset();
     }
 
@@ -144,22 +110,22 @@ private slots:
     {
         connectWindow();
         window->ui->connectRead->trigger();
-        const std::vector<uint16_t> first = runUntilQuiet();
+        const Commands first = runUntilQuiet();
         QCOMPARE(commandList(first), QStringLiteral("0 48 131 133 7 12 13 16 20 76"));
         QCOMPARE(window->ui->serial->text(), QString::number(0x01E240));
         QVERIFY(window->ui->connectRead->isChecked());
 
-        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
         // A write raised among the cyclic reads goes before the next one of them.
         tick();
         window->requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
-        const std::vector<uint16_t> cyclic = runUntilQuiet();
+        const Commands cyclic = runUntilQuiet();
         QCOMPARE(commandList(cyclic).left(6), QStringLiteral("38 9 9"));
         QVERIFY(commandList(cyclic).contains(QStringLiteral("90")));
 
         // Another second of reading: the same three again, no more.
-        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
-        const std::vector<uint16_t> again = runUntilQuiet();
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
+        const Commands again = runUntilQuiet();
         QCOMPARE(std::count(again.begin(), again.end(), 2), 1);
         QCOMPARE(std::count(again.begin(), again.end(), 90), 1);
         QCOMPARE(window->receivedPackets(), window->sentPackets());
@@ -185,7 +151,7 @@ private slots:
         identify();
         if (kind == 0) {
             sim->inject(Sim::Fault::communicationError(0x02));
-            QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+            QMetaObject::invokeMethod(window, "requestTimerUpdate");
         } else {
             sim->inject(Sim::Fault::responseCode(17, 5));
             window->identity.requestWriteMessage("NEW TEXT");
@@ -227,16 +193,16 @@ private slots:
         window->ui->connectButton->trigger();
         QVERIFY(!window->isPortOpen());
         window->identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
-        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+        QMetaObject::invokeMethod(window, "parseTimerUpdate");
         QCOMPARE(window->sentPackets(), 0u);
 
-        window.reset();
+        disconnectWindow();
         connectWindow();
         window->identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
         QVERIFY(tick());
         QCOMPARE(window->terminalState(), TerminalState::Received);
         window->attempts = 0; // the request was given up before its answer came
-        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
+        QMetaObject::invokeMethod(window, "parseTimerUpdate");
         QCOMPARE(window->receivedPackets(), 1u);
         QVERIFY(window->ui->serial->text().isEmpty());
         QVERIFY(answerer->boxes().isEmpty());
@@ -292,8 +258,7 @@ private slots:
     void endToEndReadingAndUnplug()
     {
         connectWindow();
-        window->parseTimer->start(100);
-        window->requestTimer->start(1000);
+        rig->startTimers();
         window->ui->connectRead->trigger();
         const auto clockReads = [this] {
             const auto requests = sim->requests();

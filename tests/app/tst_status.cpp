@@ -1,12 +1,12 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "simulatedwindow.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
 
 #include "hart/mastercommands.h"
 #include "sim/simulator.h"
 
-#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QMessageBox>
@@ -15,11 +15,9 @@
 #include <QTextDocumentFragment>
 #include <QtTest>
 
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <thread>
 
 namespace {
 
@@ -27,14 +25,6 @@ uint32_t now = 0x10000u;
 uint32_t testTick()
 {
     return now;
-}
-
-QString commandList(const std::vector<Sim::ReceivedRequest>& requests, size_t from = 0)
-{
-    QStringList list;
-    for (size_t i = from; i < requests.size(); ++i)
-        list << QString::number(requests[i].command);
-    return list.join(' ');
 }
 
 bool isRed(const QWidget* field)
@@ -47,65 +37,30 @@ bool isRed(const QWidget* field)
 class TestStatus : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<Sim::Simulator> sim;
-    std::unique_ptr<MainWindow> window;
     std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<SimulatedWindow> rig;
+    MainWindow* window = nullptr;
+    Sim::Simulator* sim = nullptr;
 
-    // Connects through the real port dialog and terminal; the test ticks the engine itself.
+    // A short turnaround keeps the many exchanges of these tests quick.
     void connectWindow()
     {
         Sim::Options options;
         options.turnaroundMs = 2;
-        sim = std::make_unique<Sim::Simulator>(options);
-        std::string error;
-        QVERIFY2(sim->start(&error), error.c_str());
-        window = std::make_unique<MainWindow>();
-        window->parseTimer->stop();
-        window->requestTimer->stop();
-        const QString path = QString::fromStdString(sim->portPath());
-        answerer->queue([path](QWidget* dialog) {
-            auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-            port->addItem(path);
-            port->setCurrentText(path);
-            static_cast<QDialog*>(dialog)->accept();
-        });
-        window->ui->connectButton->trigger();
-        QVERIFY(window->isPortOpen());
-    }
-
-    bool tick()
-    {
-        const uint32_t sentBefore = window->sentPackets();
-        QMetaObject::invokeMethod(window.get(), "parseTimerUpdate");
-        if (window->sentPackets() == sentBefore)
-            return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < 1000 && window->terminalState() != TerminalState::Received)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return true;
+        rig = std::make_unique<SimulatedWindow>(*answerer, options);
+        window = &rig->window();
+        sim = &rig->simulator();
+        QVERIFY(rig->isConnected());
     }
 
     // Ticks until nothing more goes out; returns the commands the device saw meanwhile.
-    QString runUntilQuiet()
-    {
-        const size_t before = sim->requests().size();
-        for (int i = 0; i < 60; ++i) {
-            const size_t seen = sim->requests().size();
-            const bool sent = tick();
-            if (!sent && window->terminalState() != TerminalState::Received)
-                break;
-            if (sent)
-                sim->waitForRequests(seen + 1, std::chrono::milliseconds(1000));
-        }
-        return commandList(sim->requests(), before);
-    }
+    QString runUntilQuiet() { return SimulatedWindow::commandList(rig->runUntilQuiet()); }
 
     void readOnce()
     {
         window->ui->connectRead->trigger();
         runUntilQuiet();
-        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
         runUntilQuiet();
     }
 
@@ -130,8 +85,9 @@ private slots:
 
     void cleanup()
     {
-        window.reset();
-        sim.reset();
+        rig.reset();
+        window = nullptr;
+        sim = nullptr;
         answerer.reset();
     }
 
@@ -256,7 +212,7 @@ private slots:
             s.coldStart = false;
             s.acknowledgedStatus = Sim::additionalStatusBytes(s);
         });
-        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
         runUntilQuiet();
         QStringList set;
         for (int i = 0; i < 8; ++i) {
@@ -432,10 +388,13 @@ private slots:
         QFETCH(bool, connected);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        if (connected)
+        std::unique_ptr<MainWindow> unconnected;
+        if (connected) {
             connectWindow();
-        else
-            window = std::make_unique<MainWindow>();
+        } else {
+            unconnected = std::make_unique<MainWindow>();
+            window = unconnected.get();
+        }
         answerer->answerBoxesWith(QMessageBox::No);
         action(actionName)->trigger();
         QCOMPARE(answerer->boxes().size(), 1);
@@ -481,7 +440,7 @@ private slots:
         QCOMPARE(boxTexts(), box.isEmpty() ? QStringList() : QStringList{ box });
 
         window->ui->connectRead->trigger();
-        QMetaObject::invokeMethod(window.get(), "requestTimerUpdate");
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
         runUntilQuiet();
         for (const char* name : { "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
             QCOMPARE(action(name)->isChecked(), loopMode == name);

@@ -1,0 +1,82 @@
+#include "simulatedwindow.h"
+#include "modalanswerer.h"
+#include "ui_mainwindow.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTimer>
+
+#include <chrono>
+#include <thread>
+
+SimulatedWindow::SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options)
+    : sim(std::make_unique<Sim::Simulator>(options))
+{
+    if (!sim->start())
+        return;
+    mainWindow = std::make_unique<MainWindow>();
+    mainWindow->parseTimer->stop();
+    mainWindow->requestTimer->stop();
+    const QString path = QString::fromStdString(sim->portPath());
+    answerer.queue([path](QWidget* dialog) {
+        auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+        port->addItem(path);
+        port->setCurrentText(path);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    mainWindow->ui->connectButton->trigger();
+    connected = mainWindow->isPortOpen();
+}
+
+void SimulatedWindow::startTimers()
+{
+    mainWindow->parseTimer->start(100);
+    mainWindow->requestTimer->start(1000);
+}
+
+bool SimulatedWindow::tick(int answerWaitMs)
+{
+    const uint32_t sentBefore = mainWindow->sentPackets();
+    QMetaObject::invokeMethod(mainWindow.get(), "parseTimerUpdate");
+    if (mainWindow->sentPackets() == sentBefore)
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < answerWaitMs && mainWindow->terminalState() != TerminalState::Received)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return true;
+}
+
+std::vector<uint16_t> SimulatedWindow::runUntilQuiet(int maxTicks, bool* oneAtATime)
+{
+    const size_t before = sim->requests().size();
+    for (int i = 0; i < maxTicks; ++i) {
+        const size_t seen = sim->requests().size();
+        const bool sent = tick();
+        if (!sent && mainWindow->terminalState() != TerminalState::Received)
+            break;
+        if (sent)
+            sim->waitForRequests(seen + 1, std::chrono::milliseconds(1000));
+        if (oneAtATime && sim->requests().size() != seen + (sent ? 1 : 0))
+            *oneAtATime = false;
+    }
+    return commandsOf(sim->requests(), before);
+}
+
+QString SimulatedWindow::commandList(const std::vector<uint16_t>& commands)
+{
+    QStringList list;
+    for (uint16_t c : commands)
+        list << QString::number(c);
+    return list.join(' ');
+}
+
+std::vector<uint16_t> SimulatedWindow::commandsOf(const std::vector<Sim::ReceivedRequest>& requests, size_t from)
+{
+    std::vector<uint16_t> commands;
+    for (size_t i = from; i < requests.size(); ++i)
+        commands.push_back(requests[i].command);
+    return commands;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "mainwindow.h"
+#include "sim/simulator.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class ModalAnswerer;
+
+// A main window connected through the real port dialog, terminal and POSIX backend to a
+// simulated detector on a pseudo-terminal. The window's timers are stopped: the test ticks the
+// engine itself and moves the frame layer's clock as it likes.
+class SimulatedWindow {
+public:
+    SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options = Sim::Options());
+
+    bool isConnected() const { return connected; }
+    MainWindow& window() { return *mainWindow; }
+    Sim::Simulator& simulator() { return *sim; }
+    // The window's own timers, for tests that run with real time.
+    void startTimers();
+
+    // One tick of the parse timer; if it sent a request, waits (real time) until the answer is
+    // back in the terminal. Returns whether a frame went out.
+    bool tick(int answerWaitMs = 1000);
+
+    // Ticks until nothing more goes out and returns the commands the device saw meanwhile.
+    // Every request must reach the device before the next goes out: oneAtATime turns false if
+    // a tick ever sends more than one.
+    std::vector<uint16_t> runUntilQuiet(int maxTicks = 60, bool* oneAtATime = nullptr);
+
+    static QString commandList(const std::vector<uint16_t>& commands);
+    static std::vector<uint16_t> commandsOf(const std::vector<Sim::ReceivedRequest>& requests, size_t from = 0);
+
+private:
+    std::unique_ptr<Sim::Simulator> sim;
+    std::unique_ptr<MainWindow> mainWindow;
+    bool connected = false;
+};

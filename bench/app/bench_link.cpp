@@ -21,6 +21,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMap>
 #include <QTimer>
 
 #include <csignal>
@@ -96,8 +97,9 @@ double cpuSeconds()
 }
 
 // CPU seconds of each thread of this process, to tell the GUI thread from the port's worker.
-void printThreadTimes()
+QMap<QString, double> threadTimes()
 {
+    QMap<QString, double> times;
     const QDir tasks(QStringLiteral("/proc/self/task"));
     const long ticks = sysconf(_SC_CLK_TCK);
     for (const QString& tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -109,9 +111,18 @@ void printThreadTimes()
         const QList<QByteArray> fields = text.mid(close + 2).split(' ');
         if (fields.size() < 13 || ticks <= 0)
             continue;
-        const double seconds = double(fields[11].toLongLong() + fields[12].toLongLong()) / double(ticks);
-        const bool main = tid.toLongLong() == ::getpid();
-        std::printf("    thread %-8s %-22s %.2f s\n", qPrintable(tid), main ? "(GUI)" : "", seconds);
+        times[tid] = double(fields[11].toLongLong() + fields[12].toLongLong()) / double(ticks);
+    }
+    return times;
+}
+
+void printThreadTimes(const QMap<QString, double>& before)
+{
+    const QMap<QString, double> after = threadTimes();
+    for (auto t = after.begin(); t != after.end(); ++t) {
+        const bool main = t.key().toLongLong() == ::getpid();
+        std::printf("    thread %-8s %-6s %.2f s\n", qPrintable(t.key()), main ? "GUI" : "",
+                    t.value() - before.value(t.key()));
     }
 }
 
@@ -173,7 +184,9 @@ int main(int argc, char* argv[])
         window.findChild<QAction*>(QStringLiteral("traffic"))->trigger();
     }
 
+    answerer.setPollIntervalMs(1000);
     const double cpuBefore = cpuSeconds();
+    const QMap<QString, double> threadsBefore = threadTimes();
     QElapsedTimer wall;
     wall.start();
     window.findChild<QAction*>(QStringLiteral("connectRead"))->trigger();
@@ -209,7 +222,7 @@ int main(int argc, char* argv[])
                 wallSeconds);
     std::printf("  program CPU           %.2f s, %.2f %% of a core (%.2f s per minute)\n", cpu,
                 100.0 * cpu / wallSeconds, cpu * 60.0 / wallSeconds);
-    printThreadTimes();
+    printThreadTimes(threadsBefore);
     std::printf("  resident memory       %ld KiB\n", residentKiB());
     return 0;
 }

@@ -32,6 +32,10 @@ public:
     // Message boxes are answered with this button when they have it, else the default one.
     void answerBoxesWith(int standardButton) { boxAnswer = standardButton; }
 
+    // How often to look for a dialog; long-running measurements look rarely, so as not to
+    // measure the answerer.
+    void setPollIntervalMs(int ms) { timer.setInterval(ms); }
+
     const QList<Box>& boxes() const { return seen; }
     void clearBoxes() { seen.clear(); }
 

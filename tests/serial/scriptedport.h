@@ -26,7 +26,6 @@ struct PortJournal {
     std::mutex mutex;
     std::deque<Read> script;
     std::vector<Event> events;
-    SerialPortError writeResult = SerialPortError::None;
     int readDelayUs = 0; // added to every read that delivers bytes
 
     std::size_t scriptLeft()
@@ -34,7 +33,6 @@ struct PortJournal {
         std::lock_guard<std::mutex> lock(mutex);
         return script.size();
     }
-
     void add(std::vector<std::uint8_t> bytes, std::function<void()> during = {})
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -59,17 +57,14 @@ class ScriptedPort : public SerialPort {
 public:
     explicit ScriptedPort(std::shared_ptr<PortJournal> journal) : journal(std::move(journal)) {}
 
-    SerialPortError open(const char*, const SerialLineSettings&, unsigned) override
-    {
-        opened = true;
-        return SerialPortError::None;
-    }
+    SerialPortError open(const char*, const SerialLineSettings&, unsigned) override { return SerialPortError::None; }
     bool isOpen() const override { return opened; }
     void close() override { opened = false; }
     SerialPortError purge() override { return SerialPortError::None; }
     void clearErrors() override {}
-    SerialPortError read(std::uint8_t* data, std::size_t capacity,
-                         std::size_t& received) override
+    void raiseThreadPriority() override {}
+    void lowerThreadPriority() override {}
+    SerialPortError read(std::uint8_t* data, std::size_t capacity, std::size_t& received) override
     {
         PortJournal::Read next;
         {
@@ -83,7 +78,7 @@ public:
             next.during();
         if (next.bytes.empty())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        else if (journal->readDelayUs > 0)
+        else
             std::this_thread::sleep_for(std::chrono::microseconds(journal->readDelayUs));
         received = std::min(capacity, next.bytes.size());
         std::copy(next.bytes.begin(), next.bytes.begin() + long(received), data);
@@ -95,10 +90,8 @@ public:
     {
         std::lock_guard<std::mutex> lock(journal->mutex);
         journal->events.push_back({true, std::vector<std::uint8_t>(data, data + size)});
-        return journal->writeResult;
+        return SerialPortError::None;
     }
-    void raiseThreadPriority() override {}
-    void lowerThreadPriority() override {}
 
 private:
     std::shared_ptr<PortJournal> journal;

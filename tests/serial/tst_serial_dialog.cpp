@@ -24,15 +24,9 @@ private slots:
         }
         QCOMPARE(listed, expected);
         QCOMPARE(dialog.port()->currentIndex(), expected.isEmpty() ? -1 : 0);
-    }
-
-    void form()
-    {
-        DialogPortSettings dialog({"COM1"}, nullptr);
+        QVERIFY(!dialog.port()->isEditable());
         QCOMPARE(dialog.windowTitle(), QString("Настройка порта"));
         QCOMPARE(dialog.findChild<QLabel*>("label")->text(), QString("Порт"));
-        QVERIFY(!dialog.port()->isEditable());
-        QCOMPARE(dialog.port()->objectName(), QString("port"));
     }
 
     void preselect_data()

@@ -76,21 +76,25 @@ qint64 msUntil(const ComHalfDuplexTerminal& terminal, TerminalState state)
     return -1;
 }
 
-double processCpuMs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
-}
-
 constexpr unsigned characterMs = 9; // 1200 baud 8O1
+
+// A terminal with its own buffer, to be opened at 1200 baud 8O1.
+struct Terminal : ComHalfDuplexTerminal {
+    Terminal() : ComHalfDuplexTerminal(buffer, sizeof buffer, 2) {}
+    bool open(const QByteArray& name) { return ComHalfDuplexTerminal::open(name.constData(), 1200, 1, 0); }
+    Bytes frame() const { return Bytes(buffer, buffer + receivedLength()); }
+    bool post(const Bytes& request)
+    {
+        std::uint8_t* out = claimForTransmit();
+        return out && (std::copy(request.begin(), request.end(), out), transmit(std::uint32_t(request.size())));
+    }
+    std::uint8_t buffer[256] = {};
+};
 
 } // namespace
 
 class TestSerialPosix : public QObject {
     Q_OBJECT
-
-    std::uint8_t buffer[256] = {};
 
 private slots:
     // The contract every backend keeps, checked against each one that runs here.
@@ -221,39 +225,50 @@ private slots:
         auto port = createSerialPort();
         QCOMPARE(port->open(name.constData(), SerialLineSettings(), characterMs), result);
         QVERIFY(!port->isOpen());
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        QVERIFY(!terminal.open(name.constData(), 1200, 1, 0));
+        Terminal terminal;
+        QVERIFY(!terminal.open(name));
         QVERIFY(!terminal.isOpen());
     }
 
     void secondOpenRefused()
     {
         Pty pty;
-        ComHalfDuplexTerminal first(buffer, sizeof buffer, 2);
-        QVERIFY(first.open(pty.name.constData(), 1200, 1, 0));
-
-        auto second = createSerialPort();
-        QCOMPARE(second->open(pty.name.constData(), SerialLineSettings(), characterMs),
+        Terminal first;
+        QVERIFY(first.open(pty.name));
+        QCOMPARE(createSerialPort()->open(pty.name.constData(), SerialLineSettings(), characterMs),
                  SerialPortError::InUse);
-        std::uint8_t otherBuffer[256];
-        ComHalfDuplexTerminal other(otherBuffer, sizeof otherBuffer, 2);
-        QVERIFY(!other.open(pty.name.constData(), 1200, 1, 0));
+        Terminal other;
+        QVERIFY(!other.open(pty.name));
 
         // The refused attempt must not have disturbed the holder.
         pty.send({0x42});
         QVERIFY(msUntil(first, TerminalState::Received) >= 0);
-
         first.close();
-        QVERIFY(other.open(pty.name.constData(), 1200, 1, 0));
+        QVERIFY(other.open(pty.name));
+    }
+
+    // Opening another port lets go of the one before; a failed open leaves the terminal closed.
+    void reopenReleasesPreviousPort()
+    {
+        Pty a;
+        Pty b;
+        Terminal terminal;
+        auto probe = createSerialPort();
+        QVERIFY(terminal.open(a.name));
+        QVERIFY(terminal.open(b.name));
+        QCOMPARE(probe->open(a.name.constData(), SerialLineSettings(), characterMs), SerialPortError::None);
+        probe->close();
+        QVERIFY(!terminal.open("/dev/no-such-serial-port"));
+        QVERIFY(!terminal.isOpen());
+        QCOMPARE(probe->open(b.name.constData(), SerialLineSettings(), characterMs), SerialPortError::None);
     }
 
     void frameDeliveredAfterSilence()
     {
         Pty pty;
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+        Terminal terminal;
+        QVERIFY(terminal.open(pty.name));
         QThread::msleep(30);
-
         Bytes frame(25);
         for (std::size_t i = 0; i < frame.size(); ++i)
             frame[i] = std::uint8_t(0xF0 ^ i);
@@ -265,15 +280,14 @@ private slots:
         qInfo("end of frame detected %lld ms after the last byte", delay);
         // Two empty reads of one character time each, and not much more.
         QVERIFY2(delay >= 2 * characterMs - 2 && delay < 250, qPrintable(QString::number(delay)));
-        QCOMPARE(Bytes(buffer, buffer + terminal.receivedLength()), frame);
+        QCOMPARE(terminal.frame(), frame);
     }
 
     void requestWaitsForSilenceAsOneBlock()
     {
         Pty pty;
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
-
+        Terminal terminal;
+        QVERIFY(terminal.open(pty.name));
         const Bytes request = {0xFF, 0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82};
         QElapsedTimer clock;
         clock.start();
@@ -282,12 +296,8 @@ private slots:
         for (int i = 0; i < 25; ++i) {
             lastByteAt = clock.elapsed(); // before the write: a preemption must not shorten the gap
             pty.send({std::uint8_t(i)});
-            if (i == 5) {
-                std::uint8_t* out = terminal.claimForTransmit();
-                QVERIFY(out);
-                std::copy(request.begin(), request.end(), out);
-                QVERIFY(terminal.transmit(std::uint32_t(request.size())));
-            }
+            if (i == 5)
+                QVERIFY(terminal.post(request));
             if (!pty.receiveOnce(3).empty()) {
                 // Only a test thread held up for two character times makes the line silent.
                 if (clock.elapsed() - lastByteAt >= 2 * characterMs - 2)
@@ -303,76 +313,43 @@ private slots:
         QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
     }
 
+    // Closed at different points of the worker's read, and once more when already closed.
     void closeIsPrompt()
     {
         Pty pty;
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        qint64 worstUs = 0;
-        qint64 totalUs = 0;
-        for (int i = 0; i < 10; ++i) {
-            QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+        Terminal terminal;
+        for (int i = 0; i < 11; ++i) {
+            QVERIFY(i == 10 || terminal.open(pty.name));
             QThread::msleep(5 + i * 3);
             QElapsedTimer clock;
             clock.start();
             terminal.close();
-            const qint64 us = clock.nsecsElapsed() / 1000;
-            worstUs = std::max(worstUs, us);
-            totalUs += us;
+            QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
             QVERIFY(!terminal.isOpen());
         }
-        qInfo("close took %lld us on average, %lld us at worst", totalUs / 10, worstUs);
-        QVERIFY2(worstUs < 100000, qPrintable(QString::number(worstUs)));
-
-        // Closing a closed terminal is harmless.
-        QElapsedTimer clock;
-        clock.start();
-        terminal.close();
-        QVERIFY(clock.elapsed() < 20);
     }
 
     void hangUpNeitherSpinsNorBlocks()
     {
         Pty pty;
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        QVERIFY(terminal.open(pty.name.constData(), 1200, 1, 0));
+        Terminal terminal;
+        QVERIFY(terminal.open(pty.name));
         pty.send({0x01, 0x02});
         pty.hangUp();
 
-        const double cpuBefore = processCpuMs();
+        const std::clock_t cpuBefore = std::clock();
         QThread::msleep(300);
-        const double cpuUsed = processCpuMs() - cpuBefore;
+        const double cpuUsed = double(std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC;
         QVERIFY2(cpuUsed < 100, qPrintable(QString("worker used %1 ms of CPU").arg(cpuUsed)));
 
         // A request on a dead line still completes.
-        std::uint8_t* out = terminal.claimForTransmit();
-        QVERIFY(out);
-        out[0] = 0x55;
-        QVERIFY(terminal.transmit(1));
+        QVERIFY(terminal.post({0x55}));
         QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
 
         QElapsedTimer clock;
         clock.start();
         terminal.close();
         QVERIFY2(clock.elapsed() < 100, qPrintable(QString::number(clock.elapsed())));
-    }
-
-    void reopenReleasesPreviousPort()
-    {
-        Pty a;
-        Pty b;
-        ComHalfDuplexTerminal terminal(buffer, sizeof buffer, 2);
-        QVERIFY(terminal.open(a.name.constData(), 1200, 1, 0));
-        QVERIFY(terminal.open(b.name.constData(), 1200, 1, 0));
-        auto probe = createSerialPort();
-        QCOMPARE(probe->open(a.name.constData(), SerialLineSettings(), characterMs),
-                 SerialPortError::None);
-        probe->close();
-
-        // A failed open leaves the terminal closed, not on the old port.
-        QVERIFY(!terminal.open("/dev/no-such-serial-port", 1200, 1, 0));
-        QVERIFY(!terminal.isOpen());
-        QCOMPARE(probe->open(b.name.constData(), SerialLineSettings(), characterMs),
-                 SerialPortError::None);
     }
 };
 

@@ -60,7 +60,14 @@ QString renderExact(const QByteArray& bytes, uint result, bool outgoing)
     return renderFrame(exact.get(), std::uint32_t(bytes.size()), result, outgoing);
 }
 
-const QString unique = f(blue("BF 04 0A 0B 0C"));
+QString shortHead(const char* delimiter, const char* command)
+{
+    return f(green(delimiter)) + shortAddress("00") + f(olive(command));
+}
+QString longHead(const char* delimiter, const char* command)
+{
+    return f(green(delimiter)) + f(blue("BF 04 0A 0B 0C")) + f(olive(command));
+}
 
 // The monitor's text without its icons.
 QString plain(const QTextEdit* text)
@@ -92,79 +99,56 @@ private slots:
         QTest::addColumn<uint>("result");
         QTest::addColumn<bool>("outgoing");
         QTest::addColumn<QString>("line");
-
-        const QString rsp0 = f(green("86")) + unique + f(olive("0D"));
-        QTest::newRow("empty block") << QByteArray() << 55u << false << warn(grey(""));
-        QTest::newRow("no FF") << QByteArray::fromHex("1234000A") << 55u << false << warn(grey("12 34 00 0A "));
-        QTest::newRow("only FF") << QByteArray::fromHex("FFFFFF") << 55u << false << warn(grey("FF FF FF "));
-        QTest::newRow("noise ending in preamble") << QByteArray::fromHex("1234FFFF") << 55u << false
-                                                  << warn(grey("12 34 FF FF "));
-        QTest::newRow("delimiter after the first run") << QByteArray::fromHex("12FF34FFFF") << 55u << false
-                                                       << err("34 FF " + red("FF "));
-        QTest::newRow("noise, one FF, frame, trailing bytes")
-            << framed("1234FF 06 00 00 02 00 10") + "\xAA\xBB" << 0u << false
-            << down(f(green("06")) + shortAddress("00") + f(olive("00")) + f(green("02")) + f(green("00") + " 10")
-                    + green("14 "));
-        QTest::newRow("wrong check byte") << QByteArray::fromHex("FFFF0600000200107F") << 55u << false
-                                          << err("06 00 00 02 00 10 " + red("7F "));
-        QTest::newRow("sent, wrong check byte") << QByteArray::fromHex("FF02000001") << 0u << true
-                                                << err(bold("02 00 00 " + red("01 ")));
-        QTest::newRow("lone delimiter") << QByteArray::fromHex("FF02") << 55u << false << err(" " + red("02 "));
-        QTest::newRow("zero after preamble") << QByteArray::fromHex("FF00") << 55u << false
-                                             << err(red(" ??? ") + green("00 "));
-        QTest::newRow("byte count too large") << framed("FF 06 00 00 03 00 10") << 55u << false
-                                              << err(f(green("06")) + shortAddress("00") + f(olive("00"))
-                                                     + f(red("03")) + "00 10 " + green("15 "));
-        QTest::newRow("byte count too small") << framed("FF 06 00 00 01 00 10") << 55u << false
-                                              << err(f(green("06")) + shortAddress("00") + f(olive("00"))
-                                                     + f(red("01")) + "00 10 " + green("17 "));
-        QTest::newRow("delimiter 01") << framed("FF 01 00 00 00") << 55u << false
-                                      << err(f(red("01")) + "00 00 00 " + green("01 "));
-        QTest::newRow("long request") << framed("FF 82 BF 04 0A 0B 0C 0D 00") << 0u << true
-                                      << up(bold(f(green("82")) + unique + f(olive("0D")) + f(green("00"))
-                                                 + green("39 ")));
-        QTest::newRow("expansion byte") << framed("FF 22 00 AA 00 00") << 0u << true
-                                        << up(bold(f(green("22")) + shortAddress("00") + f("AA") + f(olive("00"))
-                                                   + f(green("00")) + green("88 ")));
-        QTest::newRow("response code 0") << framed("FF 86 BF 04 0A 0B 0C 0D 04 00 10 41 42") << 0u << false
-                                         << down(rsp0 + f(green("04")) + "[" + green("00") + " 10] " + f("41 42")
-                                                 + green("2A "));
-        QTest::newRow("response code 8, accepted")
-            << framed("FF 86 BF 04 0A 0B 0C 0D 04 08 10 41 42") << 54u << false
-            << down(rsp0 + f(green("04")) + "[" + yellow("08") + " 10] " + f("41 42") + green("22 "));
-        QTest::newRow("response code 5, error") << framed("FF 86 BF 04 0A 0B 0C 0D 04 05 10 41 42") << 18u << false
-                                                << err(rsp0 + f(green("04")) + "[" + red("05") + " 10] 41 42 "
-                                                       + green("2F "));
-        QTest::newRow("communication error") << framed("FF 86 BF 04 0A 0B 0C 0D 02 82 00") << 47u << false
-                                             << err(rsp0 + f(green("02")) + "[" + red("82") + " 00]  "
-                                                    + green("BD "));
-        QTest::newRow("response ignored") << framed("FF 86 BF 04 0A 0B 0C 0D 02 00 00") << 55u << false
-                                          << warn(rsp0 + f(green("02")) + "[" + green("00") + " 00] "
-                                                  + green("3F "));
-        QTest::newRow("command 31, number 0x00FF") << framed("FF 82 BF 04 0A 0B 0C 1F 03 00 FF 07") << 0u << true
-                                                   << err(bold(f(green("82")) + unique + f(olive("1F"))
-                                                               + f(green("03")) + f(red("00 FF")) + "07 "
-                                                               + green("D0 ")));
-        QTest::newRow("command 31, number 0x0100") << framed("FF 86 BF 04 0A 0B 0C 1F 05 00 00 01 00 07")
-                                                   << 0u << false
-                                                   << down(f(green("86")) + unique + f(olive("1F")) + f(green("05"))
-                                                           + "[" + green("00") + " 00] " + f(olive("01 00"))
-                                                           + f("07") + green("2C "));
-        QTest::newRow("ends in long address") << framed("FF 82 BF 04") << 0u << true
-                                              << err(bold(f(green("82")) + red("BF 04 ??? ") + green("39 ")));
-        QTest::newRow("ends after short address") << framed("FF 02 00") << 0u << true
-                                                  << err(bold(f(green("02")) + shortAddress("00") + red(" ??? ")
-                                                              + green("02 ")));
-        QTest::newRow("ends in expansion bytes") << framed("FF 42 00 AA") << 0u << true
-                                                 << err(bold(f(green("42")) + shortAddress("00") + red("AA ??? ")
-                                                             + green("E8 ")));
-        QTest::newRow("ends after command") << framed("FF 86 BF 04 0A 0B 0C 0D") << 55u << false
-                                            << err(rsp0 + red(" ??? ") + green("3D "));
-        QTest::newRow("ends in status") << framed("FF 86 BF 04 0A 0B 0C 0D 01 00") << 55u << false
-                                        << err(rsp0 + f(green("01")) + red("00 ??? ") + green("3C "));
-        QTest::newRow("ends in extended number") << framed("FF 82 BF 04 0A 0B 0C 1F 01 01") << 0u << true
-                                                 << err(bold(f(green("82")) + unique + f(olive("1F"))
-                                                             + f(green("01")) + red("01 ??? ") + green("2B ")));
+        const auto row = [](const char* name, const QByteArray& bytes, uint result, const QString& line) {
+            QTest::newRow(name) << bytes << result << line.contains("font-weight:600") << line; // sent: bold
+        };
+        const auto hex = [](const char* text) { return QByteArray::fromHex(text); };
+        const QString rsp0 = longHead("86", "0D");
+        row("empty block", {}, 55, warn(grey("")));
+        row("no FF", hex("1234000A"), 55, warn(grey("12 34 00 0A ")));
+        row("only FF", hex("FFFFFF"), 55, warn(grey("FF FF FF ")));
+        row("noise ending in preamble", hex("1234FFFF"), 55, warn(grey("12 34 FF FF ")));
+        row("delimiter after the first run", hex("12FF34FFFF"), 55, err("34 FF " + red("FF ")));
+        row("noise, one FF, frame, trailing bytes", framed("1234FF 06 00 00 02 00 10") + "\xAA\xBB", 0,
+            down(shortHead("06", "00") + f(green("02")) + f(green("00") + " 10") + green("14 ")));
+        row("wrong check byte", hex("FFFF0600000200107F"), 55, err("06 00 00 02 00 10 " + red("7F ")));
+        row("sent, wrong check byte", hex("FF02000001"), 0, err(bold("02 00 00 " + red("01 "))));
+        row("lone delimiter", hex("FF02"), 55, err(" " + red("02 ")));
+        row("zero after preamble", hex("FF00"), 55, err(red(" ??? ") + green("00 ")));
+        row("byte count too large", framed("FF 06 00 00 03 00 10"), 55,
+            err(shortHead("06", "00") + f(red("03")) + "00 10 " + green("15 ")));
+        row("byte count too small", framed("FF 06 00 00 01 00 10"), 55,
+            err(shortHead("06", "00") + f(red("01")) + "00 10 " + green("17 ")));
+        row("delimiter 01", framed("FF 01 00 00 00"), 55, err(f(red("01")) + "00 00 00 " + green("01 ")));
+        row("long request", framed("FF 82 BF 04 0A 0B 0C 0D 00"), 0,
+            up(bold(longHead("82", "0D") + f(green("00")) + green("39 "))));
+        row("expansion byte", framed("FF 22 00 AA 00 00"), 0,
+            up(bold(f(green("22")) + shortAddress("00") + f("AA") + f(olive("00")) + f(green("00")) + green("88 "))));
+        row("response code 0", framed("FF 86 BF 04 0A 0B 0C 0D 04 00 10 41 42"), 0,
+            down(rsp0 + f(green("04")) + "[" + green("00") + " 10] " + f("41 42") + green("2A ")));
+        row("response code 8, accepted", framed("FF 86 BF 04 0A 0B 0C 0D 04 08 10 41 42"), 54,
+            down(rsp0 + f(green("04")) + "[" + yellow("08") + " 10] " + f("41 42") + green("22 ")));
+        row("response code 5, error", framed("FF 86 BF 04 0A 0B 0C 0D 04 05 10 41 42"), 18,
+            err(rsp0 + f(green("04")) + "[" + red("05") + " 10] 41 42 " + green("2F ")));
+        row("communication error", framed("FF 86 BF 04 0A 0B 0C 0D 02 82 00"), 47,
+            err(rsp0 + f(green("02")) + "[" + red("82") + " 00]  " + green("BD ")));
+        row("response ignored", framed("FF 86 BF 04 0A 0B 0C 0D 02 00 00"), 55,
+            warn(rsp0 + f(green("02")) + "[" + green("00") + " 00] " + green("3F ")));
+        row("command 31, number 0x00FF", framed("FF 82 BF 04 0A 0B 0C 1F 03 00 FF 07"), 0,
+            err(bold(longHead("82", "1F") + f(green("03")) + f(red("00 FF")) + "07 " + green("D0 "))));
+        row("command 31, number 0x0100", framed("FF 86 BF 04 0A 0B 0C 1F 05 00 00 01 00 07"), 0,
+            down(longHead("86", "1F") + f(green("05")) + "[" + green("00") + " 00] " + f(olive("01 00")) + f("07")
+                 + green("2C ")));
+        row("ends in long address", framed("FF 82 BF 04"), 0, err(bold(f(green("82")) + red("BF 04 ??? ") + green("39 "))));
+        row("ends after short address", framed("FF 02 00"), 0,
+            err(bold(f(green("02")) + shortAddress("00") + red(" ??? ") + green("02 "))));
+        row("ends in expansion bytes", framed("FF 42 00 AA"), 0,
+            err(bold(f(green("42")) + shortAddress("00") + red("AA ??? ") + green("E8 "))));
+        row("ends after command", framed("FF 86 BF 04 0A 0B 0C 0D"), 55, err(rsp0 + red(" ??? ") + green("3D ")));
+        row("ends in status", framed("FF 86 BF 04 0A 0B 0C 0D 01 00"), 55,
+            err(rsp0 + f(green("01")) + red("00 ??? ") + green("3C ")));
+        row("ends in extended number", framed("FF 82 BF 04 0A 0B 0C 1F 01 01"), 0,
+            err(bold(longHead("82", "1F") + f(green("01")) + red("01 ??? ") + green("2B "))));
     }
 
     void render()
@@ -174,13 +158,6 @@ private slots:
         QFETCH(bool, outgoing);
         QFETCH(QString, line);
         QCOMPARE(renderExact(bytes, result, outgoing), line);
-    }
-
-    void hexBytesRange()
-    {
-        const std::uint8_t bytes[] = {0x00, 0x0A, 0xFF};
-        QCOMPARE(hexBytes(bytes, bytes), QString());
-        QCOMPARE(hexBytes(bytes, bytes + 3), QString("00 0A FF"));
     }
 
     // Every cut of a long response is a fault (or, within the preamble, a grey line), never a frame.

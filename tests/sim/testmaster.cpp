@@ -9,6 +9,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+namespace {
+
 std::uint8_t xorOf(const std::uint8_t* data, std::size_t length)
 {
     std::uint8_t x = 0;
@@ -17,38 +19,28 @@ std::uint8_t xorOf(const std::uint8_t* data, std::size_t length)
     return x;
 }
 
-namespace {
-
-Bytes frameWithPreambles(Bytes frame, unsigned preambles)
+// Preambles, then delimiter and address, command, byte count, data and check byte.
+Bytes request(Bytes frame, std::uint8_t command, const Bytes& data, unsigned preambles)
 {
+    frame.insert(frame.end(), {command, std::uint8_t(data.size())});
+    frame.insert(frame.end(), data.begin(), data.end());
     frame.push_back(xorOf(frame.data(), frame.size()));
-    Bytes out(preambles, 0xFF);
-    out.insert(out.end(), frame.begin(), frame.end());
-    return out;
+    frame.insert(frame.begin(), preambles, 0xFF);
+    return frame;
 }
 
 } // namespace
 
 Bytes shortRequest(std::uint8_t address, std::uint8_t command, const Bytes& data, unsigned preambles)
 {
-    Bytes frame{0x02, address, command, std::uint8_t(data.size())};
-    frame.insert(frame.end(), data.begin(), data.end());
-    return frameWithPreambles(frame, preambles);
+    return request({0x02, address}, command, data, preambles);
 }
 
-Bytes longRequest(std::uint16_t deviceType, std::uint32_t deviceId, std::uint8_t command, const Bytes& data,
-                  unsigned preambles)
+Bytes longRequest(std::uint16_t deviceType, std::uint32_t deviceId, std::uint8_t command, const Bytes& data)
 {
-    Bytes frame{0x82,
-                std::uint8_t((deviceType >> 8) & 0x3F),
-                std::uint8_t(deviceType),
-                std::uint8_t(deviceId >> 16),
-                std::uint8_t(deviceId >> 8),
-                std::uint8_t(deviceId),
-                command,
-                std::uint8_t(data.size())};
-    frame.insert(frame.end(), data.begin(), data.end());
-    return frameWithPreambles(frame, preambles);
+    return request({0x82, std::uint8_t((deviceType >> 8) & 0x3F), std::uint8_t(deviceType),
+                    std::uint8_t(deviceId >> 16), std::uint8_t(deviceId >> 8), std::uint8_t(deviceId)},
+                   command, data, 20);
 }
 
 Answer parseAnswer(const Bytes& bytes)
@@ -58,10 +50,8 @@ Answer parseAnswer(const Bytes& bytes)
     while (i < bytes.size() && bytes[i] != 0xFF)
         ++i;
     a.noise = i;
-    while (i < bytes.size() && bytes[i] == 0xFF) {
-        ++i;
+    for (; i < bytes.size() && bytes[i] == 0xFF; ++i)
         ++a.preambles;
-    }
     if (i >= bytes.size())
         return a;
     const std::size_t start = i;
@@ -120,18 +110,15 @@ void TestMaster::close()
 
 bool TestMaster::send(const Bytes& bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
+    for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = ::write(m_fd, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
+        pollfd p{m_fd, POLLOUT, 0};
+        if (n > 0)
             done += std::size_t(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{m_fd, POLLOUT, 0};
-            if (::poll(&p, 1, 1000) <= 0)
-                return false;
-        } else if (n < 0 && errno != EINTR) {
+        else if (n < 0 && errno == EAGAIN && ::poll(&p, 1, 1000) <= 0)
             return false;
-        }
+        else if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return false;
     }
     return true;
 }
@@ -141,13 +128,11 @@ Bytes TestMaster::receive(int waitMs, int quietMs, std::vector<Chunk>* chunks)
     Bytes out;
     auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count());
-        if (left <= 0)
-            return out;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now());
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0 || !(p.revents & POLLIN))
-            return out;
         std::uint8_t buffer[1024];
+        if (left.count() <= 0 || ::poll(&p, 1, int(left.count())) <= 0 || !(p.revents & POLLIN))
+            return out;
         const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
         if (n <= 0)
             return out;
@@ -158,26 +143,19 @@ Bytes TestMaster::receive(int waitMs, int quietMs, std::vector<Chunk>* chunks)
     }
 }
 
-Answer TestMaster::exchange(const Bytes& request, int waitMs)
-{
-    if (!send(request))
-        return {};
-    return parseAnswer(receive(waitMs));
-}
-
 bool TestMaster::waitForHangup(int waitMs)
 {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(waitMs);
     while (SteadyClock::now() < deadline) {
         pollfd p{m_fd, POLLIN, 0};
-        if (::poll(&p, 1, 50) > 0) {
-            if (p.revents & (POLLHUP | POLLERR))
-                return true;
-            std::uint8_t buffer[256];
-            const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-            if (n == 0 || (n < 0 && errno == EIO))
-                return true;
-        }
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        if (p.revents & (POLLHUP | POLLERR))
+            return true;
+        std::uint8_t buffer[256];
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n == 0 || (n < 0 && errno == EIO))
+            return true;
     }
     return false;
 }

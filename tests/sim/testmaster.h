@@ -10,23 +10,16 @@
 using Bytes = std::vector<std::uint8_t>;
 using SteadyClock = std::chrono::steady_clock;
 
-std::uint8_t xorOf(const std::uint8_t* data, std::size_t length);
 Bytes shortRequest(std::uint8_t address, std::uint8_t command, const Bytes& data = {}, unsigned preambles = 20);
-Bytes longRequest(std::uint16_t deviceType, std::uint32_t deviceId, std::uint8_t command, const Bytes& data = {},
-                  unsigned preambles = 20);
+Bytes longRequest(std::uint16_t deviceType, std::uint32_t deviceId, std::uint8_t command, const Bytes& data = {});
 
 struct Answer {
-    bool found = false;   // a delimiter with a whole frame after the preambles
+    bool found = false; // a delimiter with a whole frame after the preambles
     bool checkOk = false;
     std::size_t noise = 0; // bytes before the first preamble
     unsigned preambles = 0;
-    std::uint8_t delimiter = 0;
-    Bytes address;
-    std::uint8_t command = 0;
-    std::uint8_t byteCount = 0;
-    std::uint8_t responseCode = 0;
-    std::uint8_t deviceStatus = 0;
-    Bytes data;
+    std::uint8_t delimiter = 0, command = 0, byteCount = 0, responseCode = 0, deviceStatus = 0;
+    Bytes address, data;
 };
 Answer parseAnswer(const Bytes& bytes);
 
@@ -41,14 +34,11 @@ public:
     // Opens as the program's port backend does: no controlling tty, exclusive, locked.
     bool open(const std::string& path, std::string* error = nullptr);
     void close();
-    bool isOpen() const { return m_fd >= 0; }
-    int fd() const { return m_fd; }
-
     bool send(const Bytes& bytes);
     // Everything that arrives until quietMs pass without a byte (after the first one), or until
     // waitMs pass with nothing at all.
     Bytes receive(int waitMs = 1000, int quietMs = 30, std::vector<Chunk>* chunks = nullptr);
-    Answer exchange(const Bytes& request, int waitMs = 1000);
+    Answer exchange(const Bytes& request) { return send(request) ? parseAnswer(receive()) : Answer(); }
     // True when the line reports a hang-up within waitMs.
     bool waitForHangup(int waitMs);
 

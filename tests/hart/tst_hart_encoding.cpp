@@ -1,65 +1,63 @@
 #include <QtTest>
 
-#include <cstring>
-
 #include "hart/calendar.h"
 #include "hart/encoding.h"
 #include "hart/messages.h"
 
+#include "hartrig.h"
+
 using namespace Hart;
+using HartTest::hex;
+
+namespace {
+
+QByteArray shown(const std::uint8_t* bytes, int size)
+{
+    return QByteArray(reinterpret_cast<const char*>(bytes), size).toHex();
+}
+
+} // namespace
 
 class TestHartEncoding : public QObject {
     Q_OBJECT
 
 private slots:
-    void bigEndianNumbers();
-    void littleEndianNumbers();
+    void numbers();
     void packAscii_data();
     void packAscii();
     void packedRoundTrip();
-    void packTooShortFieldWritesNothing();
     void calendar_data();
     void calendar();
-    void resultMessages_data();
     void resultMessages();
-    void unitTexts_data();
     void unitTexts();
 };
 
-void TestHartEncoding::bigEndianNumbers()
+void TestHartEncoding::numbers()
 {
     const std::uint8_t bytes[] = {0x12, 0x34, 0x56, 0x78};
     QCOMPARE(loadU16(bytes), std::uint16_t(0x1234));
     QCOMPARE(loadU24(bytes), 0x123456u);
     QCOMPARE(loadU32(bytes), 0x12345678u);
-
+    QCOMPARE(loadU16Le(bytes), std::uint16_t(0x3412));
+    QCOMPARE(loadU32Le(bytes), 0x78563412u);
     std::uint8_t out[4] = {};
     storeU32(out, 0xA1B2C3D4);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 4).toHex(), QByteArray("a1b2c3d4"));
+    QCOMPARE(shown(out, 4), QByteArray("a1b2c3d4"));
     storeU24(out, 0xFFABCDEF); // only the low three bytes travel
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 3).toHex(), QByteArray("abcdef"));
+    QCOMPARE(shown(out, 4), QByteArray("abcdefd4"));
     storeU16(out, 0xBEEF);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 2).toHex(), QByteArray("beef"));
-
+    QCOMPARE(shown(out, 4), QByteArray("beefefd4"));
+    storeU32Le(out, 0x01020304);
+    QCOMPARE(shown(out, 4), QByteArray("04030201"));
+    storeU16Le(out, 0x0A0B);
+    QCOMPARE(shown(out, 4), QByteArray("0b0a0201"));
     // 4.0 mA and 20.0 mA as the device sends them.
     const std::uint8_t four[] = {0x40, 0x80, 0x00, 0x00};
     QCOMPARE(loadFloat(four), 4.0f);
     storeFloat(out, 20.0f);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 4).toHex(), QByteArray("41a00000"));
+    QCOMPARE(shown(out, 4), QByteArray("41a00000"));
     storeFloat(out, -1.5f);
     QCOMPARE(loadFloat(out), -1.5f);
-}
-
-void TestHartEncoding::littleEndianNumbers()
-{
-    const std::uint8_t bytes[] = {0x78, 0x56, 0x34, 0x12};
-    QCOMPARE(loadU16Le(bytes), std::uint16_t(0x5678));
-    QCOMPARE(loadU32Le(bytes), 0x12345678u);
-    std::uint8_t out[4] = {};
-    storeU32Le(out, 0x01020304);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 4).toHex(), QByteArray("04030201"));
-    storeU16Le(out, 0x0A0B);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), 2).toHex(), QByteArray("0b0a"));
 }
 
 void TestHartEncoding::packAscii_data()
@@ -76,6 +74,7 @@ void TestHartEncoding::packAscii_data()
     QTest::newRow("empty") << QByteArray("") << 6 << QByteArray("820820820820");
     QTest::newRow("longer than field") << QByteArray("ABCDEFGH") << 3 << QByteArray("0420c4");
     QTest::newRow("high byte") << QByteArray("\xC0") << 3 << QByteArray("fe0820");
+    QTest::newRow("field too short: nothing written") << QByteArray("AB") << 2 << QByteArray("eeee");
 }
 
 void TestHartEncoding::packAscii()
@@ -86,7 +85,7 @@ void TestHartEncoding::packAscii()
     std::uint8_t out[24];
     memset(out, 0xEE, sizeof out);
     Hart::packAscii(out, text.constData(), std::uint32_t(size));
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(out), size).toHex(), packed);
+    QCOMPARE(shown(out, size), packed);
     QCOMPARE(out[size], std::uint8_t(0xEE)); // nothing past the field
 }
 
@@ -97,30 +96,16 @@ void TestHartEncoding::packedRoundTrip()
     Hart::packAscii(packed, "TAG-1", 6);
     unpackAscii(out, packed, 6);
     QCOMPARE(QByteArray(out), QByteArray("TAG-1   ")); // trailing spaces stay
-
     // Every packable character survives the trip.
-    QByteArray all;
-    for (int c = 0x20; c < 0x40; ++c)
-        all.append(char(c));
-    Hart::packAscii(packed, all.constData(), 24);
-    memset(out, 0, sizeof out);
-    unpackAscii(out, packed, 24);
-    QCOMPARE(QByteArray(out, 32), all);
-    all.clear();
-    for (int c = 0x40; c < 0x60; ++c)
-        all.append(char(c));
-    Hart::packAscii(packed, all.constData(), 24);
-    unpackAscii(out, packed, 24);
-    QCOMPARE(QByteArray(out, 32), all);
-}
-
-void TestHartEncoding::packTooShortFieldWritesNothing()
-{
-    std::uint8_t out[3] = {0xEE, 0xEE, 0xEE};
-    Hart::packAscii(out, "AB", 2);
-    QCOMPARE(out[0], std::uint8_t(0xEE));
+    for (const char* run : {"20..3f", "40..5f"}) {
+        const QByteArray all = hex(run);
+        Hart::packAscii(packed, all.constData(), 24);
+        unpackAscii(out, packed, 24);
+        QCOMPARE(QByteArray(out, 32), all);
+    }
+    // Too short a field unpacks nothing.
     char text[4] = {'x', 'x', 'x', 'x'};
-    unpackAscii(text, out, 2);
+    unpackAscii(text, packed, 2);
     QCOMPARE(text[0], 'x');
 }
 
@@ -149,62 +134,35 @@ void TestHartEncoding::calendar()
     QFETCH(QString, text);
     QFETCH(int, weekday);
     const CalendarTime t = secondsToCalendar(seconds);
-    const QString shown = QString::asprintf("%02d.%02d.20%02d %02d:%02d:%02d", t.day, t.month, t.year, t.hour,
-                                            t.minute, t.second);
-    QCOMPARE(shown, text);
+    QCOMPARE(QString::asprintf("%02d.%02d.20%02d %02d:%02d:%02d", t.day, t.month, t.year, t.hour, t.minute, t.second),
+             text);
     QCOMPARE(int(t.weekday), weekday);
     QCOMPARE(int(dayOfWeek(seconds)), weekday);
 }
 
-void TestHartEncoding::resultMessages_data()
-{
-    QTest::addColumn<quint32>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("ok") << 0u << "";
-    QTest::newRow("12 empty") << 12u << "";
-    QTest::newRow("13") << 13u << "Несоответствие кода типа";
-    QTest::newRow("18") << 18u << "Недостаточное количество байт данных";
-    QTest::newRow("29 typo kept") << 29u << "Полевое устройство занто";
-    QTest::newRow("40") << 40u << "Недопустимый код ошибки";
-    QTest::newRow("47") << 47u << "Сообщение было слишком длинным для приемного буфера устройства";
-    QTest::newRow("53") << 53u << "Неверный файл прошивки";
-    QTest::newRow("continue") << 54u << "";
-    QTest::newRow("ignore") << 55u << "";
-    QTest::newRow("far out") << 0xFFFFFFFFu << "";
-}
-
 void TestHartEncoding::resultMessages()
 {
-    QFETCH(quint32, code);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromUtf8(resultMessage(code)), text);
-}
-
-void TestHartEncoding::unitTexts_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("0") << 0 << "";
-    QTest::newRow("1") << 1 << "inH₂O";
-    QTest::newRow("32") << 32 << "ºC";
-    QTest::newRow("37 ohm sign") << 37 << QString::fromUtf8("\u2126");
-    QTest::newRow("56") << 56 << "µS";
-    QTest::newRow("145") << 145 << "inH₂O (60 ºF)";
-    QTest::newRow("157 gap") << 157 << "";
-    QTest::newRow("174 trailing blank") << 174 << QString::fromUtf8("m\u2126 ");
-    QTest::newRow("200 gap") << 200 << "";
-    QTest::newRow("239") << 239 << "mmH₂O (4 ºC)";
-    QTest::newRow("249 gap") << 249 << "";
-    QTest::newRow("250") << 250 << "Not Used";
-    QTest::newRow("251") << 251 << "";
-    QTest::newRow("255") << 255 << "";
+    const QPair<quint32, const char*> rows[] = {
+        {0, ""}, {12, ""}, {13, "Несоответствие кода типа"}, {18, "Недостаточное количество байт данных"},
+        {29, "Полевое устройство занто"}, // the typo is kept
+        {40, "Недопустимый код ошибки"}, {47, "Сообщение было слишком длинным для приемного буфера устройства"},
+        {53, "Неверный файл прошивки"}, {Continue, ""}, {Ignore, ""}, {0xFFFFFFFFu, ""},
+    };
+    for (const auto& row : rows)
+        QCOMPARE(QString::number(row.first) + ": " + QString::fromUtf8(resultMessage(row.first)),
+                 QString::number(row.first) + ": " + QString::fromUtf8(row.second));
 }
 
 void TestHartEncoding::unitTexts()
 {
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    QCOMPARE(QString::fromUtf8(unitText(std::uint8_t(code))), text);
+    // Around each gap in the table, and its ends.
+    const QPair<int, const char*> rows[] = {
+        {0, ""}, {1, "inH₂O"}, {32, "ºC"}, {37, "\u2126"}, {56, "µS"}, {145, "inH₂O (60 ºF)"}, {157, ""},
+        {174, "m\u2126 "}, {200, ""}, {239, "mmH₂O (4 ºC)"}, {249, ""}, {250, "Not Used"}, {251, ""}, {255, ""},
+    };
+    for (const auto& row : rows)
+        QCOMPARE(QString::number(row.first) + ": " + QString::fromUtf8(unitText(std::uint8_t(row.first))),
+                 QString::number(row.first) + ": " + QString::fromUtf8(row.second));
 }
 
 QTEST_APPLESS_MAIN(TestHartEncoding)

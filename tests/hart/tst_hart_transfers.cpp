@@ -1,7 +1,5 @@
 #include <QtTest>
 
-#include <cstring>
-
 #include "hartrig.h"
 
 using namespace Hart;
@@ -20,66 +18,50 @@ struct LogTrace {
 };
 LogTrace* trace = nullptr;
 
-bool traceInfo(ParserMasterEventLog*, std::uint16_t count, std::uint32_t a, std::uint32_t b)
-{
-    trace->calls << QString::asprintf("info %u %08x %08x", count, a, b);
-    return trace->readCaptions;
-}
-
-void traceCaption(ParserMasterEventLog*, std::uint16_t index, std::uint32_t id, const char* text)
-{
-    trace->calls << QString::asprintf("caption %u %u ", index, id) + QString::fromLatin1(text);
-}
-
-std::uint32_t traceRange(ParserMasterEventLog*, std::uint32_t first, std::uint32_t count)
-{
-    trace->calls << QString::asprintf("range %u %u", first, count);
-    return trace->useResume ? trace->resumeAt : first;
-}
-
-void traceRecords(ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count, std::uint8_t type,
-               std::uint32_t a, std::uint32_t b, const std::uint8_t* data, std::uint32_t length)
-{
-    trace->calls << QString::asprintf("records %u %u %u %u %u ", index, count, type, a, b)
-            + QByteArray(reinterpret_cast<const char*>(data), int(length)).toHex();
-    if (trace->stopInRecords) {
-        // As the window does when storing fails.
-        log->requestFlags = 0;
-        log->state = EventLogState::Info;
-        log->remaining = 0;
-    }
-}
-
-void traceFinished(ParserMasterEventLog*)
-{
-    ++trace->finished;
-}
-
 struct LogRig : Rig {
     LogTrace seen;
 
-    LogRig()
+    explicit LogRig(std::uint8_t state = EventLogState::Info)
     {
         trace = &seen;
-        eventLog.onInfo = traceInfo;
-        eventLog.onCaption = traceCaption;
-        eventLog.onRange = traceRange;
-        eventLog.onRecords = traceRecords;
-        eventLog.onFinished = traceFinished;
+        eventLog.onInfo = [](ParserMasterEventLog*, std::uint16_t count, std::uint32_t a, std::uint32_t b) {
+            trace->calls << QString::asprintf("info %u %08x %08x", count, a, b);
+            return trace->readCaptions;
+        };
+        eventLog.onCaption = [](ParserMasterEventLog*, std::uint16_t index, std::uint32_t id, const char* text) {
+            trace->calls << QString::asprintf("caption %u %u ", index, id) + QString::fromLatin1(text);
+        };
+        eventLog.onRange = [](ParserMasterEventLog*, std::uint32_t first, std::uint32_t count) {
+            trace->calls << QString::asprintf("range %u %u", first, count);
+            return trace->useResume ? trace->resumeAt : first;
+        };
+        eventLog.onRecords = [](ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count, std::uint8_t type,
+                                std::uint32_t a, std::uint32_t b, const std::uint8_t* data, std::uint32_t length) {
+            trace->calls << QString::asprintf("records %u %u %u %u %u ", index, count, type, a, b)
+                    + QByteArray(reinterpret_cast<const char*>(data), int(length)).toHex();
+            if (trace->stopInRecords) { // as the window does when storing fails
+                log->requestFlags = 0;
+                log->state = EventLogState::Info;
+                log->remaining = 0;
+            }
+        };
+        eventLog.onFinished = [](ParserMasterEventLog*) { ++trace->finished; };
         eventLog.requestFlags = EventLogRequest::Read;
-    }
-
-    // The request data of the next frame (after the byte count), or empty.
-    QByteArray nextRequest()
-    {
-        const QByteArray frame = build();
-        return frame.isEmpty() ? QByteArray() : frame.mid(13, frame.size() - 14);
+        eventLog.state = state;
     }
 
     std::uint32_t reply(const char* data) { return answer(longAnswer(252, 0, hex(data))); }
+
+    // From the range state: asks for the range and gets this answer.
+    void startRecords(const char* range)
+    {
+        nextRequest();
+        reply(range);
+    }
 };
 
-// Firmware callbacks: a 130-byte image; every read is logged so a read past the image shows.
+// Firmware callbacks: a 130-byte image whose bytes count up from 0; every read is logged so a
+// read past the image shows.
 struct FirmwareTrace {
     std::uint32_t size = 130;
     int begins = 0;
@@ -88,44 +70,33 @@ struct FirmwareTrace {
 };
 FirmwareTrace* firmwareTrace = nullptr;
 
-std::uint32_t firmwareBegin(ParserMasterFirmwareUpdate*)
-{
-    ++firmwareTrace->begins;
-    return firmwareTrace->size;
-}
-
-void firmwareRead(ParserMasterFirmwareUpdate*, std::uint32_t offset, std::uint8_t* destination, std::uint32_t length)
-{
-    firmwareTrace->reads << qMakePair(offset, length);
-    memset(destination, 0xA5, length);
-}
-
-void firmwareProgress(ParserMasterFirmwareUpdate*, std::uint32_t offset)
-{
-    firmwareTrace->progress << offset;
-}
-
 struct FirmwareRig : Rig {
     FirmwareTrace seen;
 
     FirmwareRig()
     {
         firmwareTrace = &seen;
-        firmware.begin = firmwareBegin;
-        firmware.readChunk = firmwareRead;
-        firmware.onProgress = firmwareProgress;
+        firmware.begin = [](ParserMasterFirmwareUpdate*) { return ++firmwareTrace->begins, firmwareTrace->size; };
+        firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t offset, std::uint8_t* to, std::uint32_t n) {
+            firmwareTrace->reads << qMakePair(offset, n);
+            for (std::uint32_t i = 0; i < n; ++i)
+                to[i] = std::uint8_t(offset + i);
+        };
+        firmware.onProgress = [](ParserMasterFirmwareUpdate*, std::uint32_t offset) { firmwareTrace->progress << offset; };
         firmware.requestFlags = FirmwareRequest::Transfer;
-    }
-
-    QByteArray nextRequest()
-    {
-        const QByteArray frame = build();
-        return frame.isEmpty() ? QByteArray() : frame.mid(13, frame.size() - 14);
     }
 
     std::uint32_t reply(const char* data, int responseCode = 0)
     {
         return answer(longAnswer(253, responseCode, hex(data)));
+    }
+
+    // Announced, and the device asks for the first chunk.
+    void started()
+    {
+        nextRequest();
+        reply("00000000");
+        nextRequest();
     }
 };
 
@@ -146,31 +117,30 @@ private slots:
     void shortRecordAnswers();
     void eraseTakesPrecedence();
     void answersAfterStopAreIgnored();
-    void eraseDuringDownload();
     void callbackStopsTransfer();
-    void firmwareEmptyImage();
+    void firmwareGoldenSequence();
+    void firmwareEmptyImageOrCancelled();
     void firmwareDeviceStartsOver();
     void firmwareOffsetBeyondImage_data();
     void firmwareOffsetBeyondImage();
     void firmwareLastChunkAndShortAnswers();
-    void firmwareAnswerAfterCancel();
 };
 
 void TestHartTransfers::fullDownload()
 {
     LogRig rig;
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
-    QCOMPARE(rig.reply("00" "0200" "44332211" "88776655"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("00 0200 44332211 88776655"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("010000"));
-    QCOMPARE(rig.reply("01" "0000" "07000000" "4e6f726d6100"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("01 0000 07000000 4e6f726d6100"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("010100"));
-    QCOMPARE(rig.reply("01" "0100" "08010000" "416c61726d00"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("01 0100 08010000 416c61726d00"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
-    QCOMPARE(rig.reply("02" "0a000000" "03000000"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("02 0a000000 03000000"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("030a000000"));
-    QCOMPARE(rig.reply("03" "0a000000" "01" "00102000" "02" "07000000" "aabb"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("03 0a000000 01 00102000 02 07000000 aabb"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("030c000000"));
-    QCOMPARE(rig.reply("03" "0c000000" "02" "01000000" "01" "08010000"), std::uint32_t(Ok));
+    QCOMPARE(rig.reply("03 0c000000 02 01000000 01 08010000"), std::uint32_t(Ok));
     QCOMPARE(rig.seen.calls, (QStringList{
         "info 2 11223344 55667788", "caption 0 7 Norma", "caption 1 264 Alarm", "range 10 3",
         "records 10 2 1 2101248 7 aabb", "records 12 1 2 1 264 "}));
@@ -187,8 +157,8 @@ void TestHartTransfers::infoWithoutCaptions_data()
 {
     QTest::addColumn<QByteArray>("info");
     QTest::addColumn<bool>("readCaptions");
-    QTest::newRow("count 0") << QByteArray("00" "0000" "01000000" "02000000") << true;
-    QTest::newRow("captions not wanted") << QByteArray("00" "0500" "01000000" "02000000") << false;
+    QTest::newRow("count 0") << QByteArray("00 0000 01000000 02000000") << true;
+    QTest::newRow("captions not wanted") << QByteArray("00 0500 01000000 02000000") << false;
 }
 
 void TestHartTransfers::infoWithoutCaptions()
@@ -206,11 +176,11 @@ void TestHartTransfers::infoWithoutCaptions()
 void TestHartTransfers::malformedCaptions_data()
 {
     QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("no terminator") << QByteArray("01" "0000" "07000000" "4e6f726d61");
-    QTest::newRow("terminator not last") << QByteArray("01" "0000" "07000000" "4e6f00726d61");
-    QTest::newRow("too short") << QByteArray("01" "0000" "070000");
-    QTest::newRow("other index") << QByteArray("01" "0100" "07000000" "4100");
-    QTest::newRow("other subcommand") << QByteArray("03" "0000" "07000000" "4100");
+    QTest::newRow("no terminator") << QByteArray("01 0000 07000000 4e6f726d61");
+    QTest::newRow("terminator not last") << QByteArray("01 0000 07000000 4e6f00726d61");
+    QTest::newRow("too short") << QByteArray("01 0000 070000");
+    QTest::newRow("other index") << QByteArray("01 0100 07000000 4100");
+    QTest::newRow("other subcommand") << QByteArray("03 0000 07000000 4100");
     QTest::newRow("only subcommand") << QByteArray("01");
 }
 
@@ -219,13 +189,13 @@ void TestHartTransfers::malformedCaptions()
     QFETCH(QByteArray, answer);
     LogRig rig;
     rig.nextRequest();
-    rig.reply("00" "0100" "01000000" "02000000");
+    rig.reply("00 0100 01000000 02000000");
     const QByteArray request = rig.nextRequest();
     QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
     QCOMPARE(rig.seen.calls.size(), 1);
     QCOMPARE(rig.nextRequest(), request);
     // The smallest good caption: an empty text.
-    QCOMPARE(rig.reply("01" "0000" "07000000" "00"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("01 0000 07000000 00"), std::uint32_t(Continue));
     QCOMPARE(rig.seen.calls.last(), QString("caption 0 7 "));
 }
 
@@ -235,16 +205,15 @@ void TestHartTransfers::resumePoint_data()
     QTest::addColumn<quint32>("resume");
     QTest::addColumn<QByteArray>("next"); // empty: finished at once
     QTest::addColumn<quint32>("remaining");
-    QTest::newRow("from first") << QByteArray("02" "05000000" "04000000") << 5u << QByteArray("0305000000") << 4u;
-    QTest::newRow("after stored") << QByteArray("02" "05000000" "04000000") << 7u << QByteArray("0307000000") << 2u;
-    QTest::newRow("below first raised") << QByteArray("02" "05000000" "04000000") << 1u << QByteArray("0305000000")
-                                        << 4u;
-    QTest::newRow("at end") << QByteArray("02" "05000000" "04000000") << 9u << QByteArray() << 0u;
-    QTest::newRow("beyond end") << QByteArray("02" "05000000" "04000000") << 100u << QByteArray() << 0u;
-    QTest::newRow("empty log") << QByteArray("02" "05000000" "00000000") << 5u << QByteArray() << 0u;
-    QTest::newRow("end past 2^32") << QByteArray("02" "f0ffffff" "20000000") << 0xFFFFFFF0u
+    QTest::newRow("from first") << QByteArray("02 05000000 04000000") << 5u << QByteArray("0305000000") << 4u;
+    QTest::newRow("after stored") << QByteArray("02 05000000 04000000") << 7u << QByteArray("0307000000") << 2u;
+    QTest::newRow("below first raised") << QByteArray("02 05000000 04000000") << 1u << QByteArray("0305000000") << 4u;
+    QTest::newRow("at end") << QByteArray("02 05000000 04000000") << 9u << QByteArray() << 0u;
+    QTest::newRow("beyond end") << QByteArray("02 05000000 04000000") << 100u << QByteArray() << 0u;
+    QTest::newRow("empty log") << QByteArray("02 05000000 00000000") << 5u << QByteArray() << 0u;
+    QTest::newRow("end past 2^32") << QByteArray("02 f0ffffff 20000000") << 0xFFFFFFF0u
                                    << QByteArray("03f0ffffff") << 0x20u;
-    QTest::newRow("wrong length") << QByteArray("02" "05000000" "040000") << 5u << QByteArray("02") << 0u;
+    QTest::newRow("wrong length") << QByteArray("02 05000000 040000") << 5u << QByteArray("02") << 0u;
 }
 
 void TestHartTransfers::resumePoint()
@@ -253,12 +222,10 @@ void TestHartTransfers::resumePoint()
     QFETCH(quint32, resume);
     QFETCH(QByteArray, next);
     QFETCH(quint32, remaining);
-    LogRig rig;
+    LogRig rig(EventLogState::Range);
     rig.seen.useResume = true;
     rig.seen.resumeAt = resume;
-    rig.eventLog.state = EventLogState::Range;
-    rig.nextRequest();
-    rig.reply(range.constData());
+    rig.startRecords(range.constData());
     QCOMPARE(rig.nextRequest().toHex(), next);
     QCOMPARE(rig.eventLog.remaining, remaining);
     QCOMPARE(rig.seen.finished, next.isEmpty() ? 1 : 0);
@@ -266,22 +233,20 @@ void TestHartTransfers::resumePoint()
 
 void TestHartTransfers::recordBlocks()
 {
-    LogRig rig;
-    rig.eventLog.state = EventLogState::Range;
-    rig.nextRequest();
-    rig.reply("02" "00000000" "0a000000");
+    LogRig rig(EventLogState::Range);
+    rig.startRecords("02 00000000 0a000000");
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
     // Another block than the one asked for: asked again, not stored.
-    QCOMPARE(rig.reply("03" "01000000" "01" "00000000" "01" "00000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.reply("03 01000000 01 00000000 01 00000000"), std::uint32_t(Ignore));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
     QCOMPARE(int(rig.master.attempts), 4);
     // A block covering no position would be asked for without end.
-    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "00" "00000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.reply("03 00000000 01 00000000 00 00000000"), std::uint32_t(Ignore));
     // Too short to be a block, too long to be a short answer.
-    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "01" "000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.reply("03 00000000 01 00000000 01 000000"), std::uint32_t(Ignore));
     QCOMPARE(rig.seen.calls.size(), 1);
     // The data length is the rest of the frame, whatever the block says.
-    QCOMPARE(rig.reply("03" "00000000" "05" "01000000" "03" "02000000" "ffeeddccbbaa99"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("03 00000000 05 01000000 03 02000000 ffeeddccbbaa99"), std::uint32_t(Continue));
     QCOMPARE(rig.seen.calls.last(), QString("records 0 3 5 1 2 ffeeddccbbaa99"));
     QCOMPARE(rig.eventLog.index, 3u);
     QCOMPARE(rig.eventLog.remaining, 7u);
@@ -290,20 +255,18 @@ void TestHartTransfers::recordBlocks()
 
 void TestHartTransfers::shortRecordAnswers()
 {
-    LogRig rig;
-    rig.eventLog.state = EventLogState::Range;
-    rig.nextRequest();
-    rig.reply("02" "00000000" "02000000");
+    LogRig rig(EventLogState::Range);
+    rig.startRecords("02 00000000 02000000");
     rig.nextRequest();
     // The record was overwritten meanwhile: the range is read again.
-    QCOMPARE(rig.reply("03" "00000000" "84"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("03 00000000 84"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
-    rig.reply("02" "01000000" "02000000");
+    rig.reply("02 01000000 02000000");
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("0301000000"));
     // No such record: skipped.
-    QCOMPARE(rig.reply("03" "01000000" "00"), std::uint32_t(Continue));
+    QCOMPARE(rig.reply("03 01000000 00"), std::uint32_t(Continue));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
-    QCOMPARE(rig.reply("03" "02000000" "00"), std::uint32_t(Ok));
+    QCOMPARE(rig.reply("03 02000000 00"), std::uint32_t(Ok));
     QCOMPARE(rig.seen.finished, 1);
 }
 
@@ -313,7 +276,7 @@ void TestHartTransfers::eraseTakesPrecedence()
     rig.eventLog.requestFlags = EventLogRequest::Read | EventLogRequest::Erase;
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
     QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
-    QCOMPARE(rig.reply("00" "0000" "00000000" "00000000"), std::uint32_t(Ignore)); // not the erase answer
+    QCOMPARE(rig.reply("00 0000 00000000 00000000"), std::uint32_t(Ignore)); // not the erase answer
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
     QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
     QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
@@ -327,49 +290,65 @@ void TestHartTransfers::answersAfterStopAreIgnored()
     LogRig rig;
     rig.nextRequest();
     rig.eventLog.requestFlags = 0; // the user unchecked the download
-    QCOMPARE(rig.reply("00" "0000" "01000000" "02000000"), std::uint32_t(Ignore));
+    QCOMPARE(rig.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
     QCOMPARE(rig.seen.calls.size(), 0);
-    BuildStatus status;
-    rig.build(&status);
-    QCOMPARE(int(status), int(BuildStatus::NothingDue));
-}
+    QCOMPARE(rig.step(), NothingDue);
 
-void TestHartTransfers::eraseDuringDownload()
-{
     // The window resets to the info state and asks for the erase; the info answer still on its
     // way must not start a catalogue check.
-    LogRig rig;
-    rig.nextRequest();
-    rig.eventLog.state = EventLogState::Info;
-    rig.eventLog.requestFlags = EventLogRequest::Erase;
-    QCOMPARE(rig.reply("00" "0000" "01000000" "02000000"), std::uint32_t(Ignore));
-    QVERIFY(rig.seen.calls.isEmpty());
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    LogRig erase;
+    erase.nextRequest();
+    erase.eventLog.requestFlags = EventLogRequest::Erase;
+    QCOMPARE(erase.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
+    QVERIFY(erase.seen.calls.isEmpty());
+    QCOMPARE(erase.nextRequest().toHex(), QByteArray("80ff0055aa"));
 }
 
 void TestHartTransfers::callbackStopsTransfer()
 {
-    LogRig rig;
+    LogRig rig(EventLogState::Range);
     rig.seen.stopInRecords = true;
-    rig.eventLog.state = EventLogState::Range;
+    rig.startRecords("02 00000000 01000000");
     rig.nextRequest();
-    rig.reply("02" "00000000" "01000000");
-    rig.nextRequest();
-    QCOMPARE(rig.reply("03" "00000000" "01" "00000000" "01" "00000000"), std::uint32_t(Ok));
+    QCOMPARE(rig.reply("03 00000000 01 00000000 01 00000000"), std::uint32_t(Ok));
     QCOMPARE(int(rig.eventLog.state), int(EventLogState::Info)); // as the window left it
     QCOMPARE(rig.seen.finished, 0);
     QVERIFY(rig.nextRequest().isEmpty());
 }
 
-void TestHartTransfers::firmwareEmptyImage()
+void TestHartTransfers::firmwareGoldenSequence()
+{
+    FirmwareRig rig;
+    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 04 00000082 cf").toHex());
+    QCOMPARE(rig.master.deadline, 2000u); // 1000 ms for the announcement
+    QCOMPARE(rig.reply("00000000"), std::uint32_t(Continue));
+    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000000 00..3f 0d").toHex());
+    QCOMPARE(rig.master.deadline, 6000u); // 5000 ms per chunk
+    QCOMPARE(rig.reply("00000040"), std::uint32_t(Continue));
+    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000040 40..7f 4d").toHex());
+    QCOMPARE(rig.reply("00000080", 8), std::uint32_t(Continue)); // 8 is a warning only
+    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 06 00000080 8081 ce").toHex());
+    QCOMPARE(rig.reply("00000082"), std::uint32_t(Ok));
+    QCOMPARE(int(rig.firmware.requestFlags), 0);
+    QCOMPARE(rig.seen.progress, (QList<std::uint32_t>{0, 64, 128, 130}));
+    QCOMPARE(rig.seen.begins, 1);
+    QCOMPARE(rig.step(), NothingDue);
+}
+
+void TestHartTransfers::firmwareEmptyImageOrCancelled()
 {
     FirmwareRig rig;
     rig.seen.size = 0;
-    BuildStatus status;
-    QVERIFY(rig.build(&status).isEmpty());
-    QCOMPARE(int(status), int(BuildStatus::NothingDue));
+    QCOMPARE(rig.step(), NothingDue);
     QCOMPARE(int(rig.firmware.requestFlags), 0);
     QCOMPARE(rig.seen.begins, 1);
+
+    FirmwareRig cancelled;
+    cancelled.nextRequest();
+    cancelled.firmware.requestFlags = 0; // Cancel
+    QCOMPARE(cancelled.reply("00000000"), std::uint32_t(Ignore));
+    QVERIFY(cancelled.seen.progress.isEmpty());
+    QCOMPARE(cancelled.firmware.started, 0u);
 }
 
 void TestHartTransfers::firmwareDeviceStartsOver()
@@ -395,16 +374,12 @@ void TestHartTransfers::firmwareOffsetBeyondImage()
 {
     QFETCH(QByteArray, offset);
     FirmwareRig rig;
-    rig.nextRequest();
-    rig.reply("00000000");
-    rig.nextRequest();
+    rig.started();
     // An offset past the image ends the transfer: no read past the size, no further request.
     QCOMPARE(rig.reply(offset.constData()), std::uint32_t(Ok));
     QCOMPARE(int(rig.firmware.requestFlags), 0);
     QCOMPARE(rig.seen.progress.last(), offset.toUInt(nullptr, 16));
-    BuildStatus status;
-    QVERIFY(rig.build(&status).isEmpty());
-    QCOMPARE(int(status), int(BuildStatus::NothingDue));
+    QCOMPARE(rig.step(), NothingDue);
     for (const auto& read : rig.seen.reads)
         QVERIFY(read.first + read.second <= rig.seen.size);
 }
@@ -412,27 +387,15 @@ void TestHartTransfers::firmwareOffsetBeyondImage()
 void TestHartTransfers::firmwareLastChunkAndShortAnswers()
 {
     FirmwareRig rig;
-    rig.nextRequest();
-    rig.reply("00000000");
-    rig.nextRequest();
+    rig.started();
     QCOMPARE(rig.reply("000001"), std::uint32_t(Ignore));
     QCOMPARE(rig.reply("00000081"), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000081a5"));
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
     QCOMPARE(rig.seen.reads.last(), qMakePair(129u, 1u));
     // A transfer error ends the exchange and keeps the transfer for its next turn.
     QCOMPARE(rig.reply("", 9), std::uint32_t(InvalidFirmware));
     QCOMPARE(int(rig.firmware.requestFlags), int(FirmwareRequest::Transfer));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000081a5"));
-}
-
-void TestHartTransfers::firmwareAnswerAfterCancel()
-{
-    FirmwareRig rig;
-    rig.nextRequest();
-    rig.firmware.requestFlags = 0; // Cancel
-    QCOMPARE(rig.reply("00000000"), std::uint32_t(Ignore));
-    QVERIFY(rig.seen.progress.isEmpty());
-    QCOMPARE(rig.firmware.started, 0u);
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
 }
 
 QTEST_APPLESS_MAIN(TestHartTransfers)

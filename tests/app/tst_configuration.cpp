@@ -1,5 +1,4 @@
 #include "mainwindow.h"
-#include "modalanswerer.h"
 #include "simulatedwindow.h"
 #include "noiseindicator.h"
 #include "resources.h"
@@ -7,9 +6,7 @@
 
 #include "hart/detectorconfig.h"
 #include "hart/identityrecord.h"
-#include "sim/simulator.h"
 
-#include <QDialog>
 #include <QMessageBox>
 #include <QtTest>
 
@@ -18,37 +15,32 @@
 
 namespace {
 
-uint32_t now = 0x10000u;
-uint32_t testTick()
+QString sentCommands(const Sim::Simulator& sim)
 {
-    return now;
+    return SimulatedWindow::commandList(SimulatedWindow::commandsOf(sim.requests()));
 }
 
-QString commandList(const std::vector<Sim::ReceivedRequest>& requests)
-{
-    return SimulatedWindow::commandList(SimulatedWindow::commandsOf(requests));
-}
+// Rows of the configuration tables: an analysis setting as the window shows it, and the four
+// configuration bytes that carry it.
+struct Layout {
+    int model, type; QString text; int types; bool uv; int dMin, dMax; QString captions; int longestTime;
+};
+struct Setting {
+    int model, type, fixTime; bool heat, alarmNO, faultNC; int time, byte0, byte1, byte3;
+};
+struct ReadBack {
+    int model; QByteArray config; int type, sensitivity, time, fixTime; bool heat, alarmNO, faultNC;
+};
 
 }
+Q_DECLARE_METATYPE(Layout)
+Q_DECLARE_METATYPE(Setting)
+Q_DECLARE_METATYPE(ReadBack)
 
-class TestConfiguration : public QObject {
+class TestConfiguration : public QObject, WindowBench {
     Q_OBJECT
 
-    std::unique_ptr<ModalAnswerer> answerer;
-    std::unique_ptr<SimulatedWindow> rig;
     std::unique_ptr<MainWindow> lineless;
-    MainWindow* window = nullptr;
-    Sim::Simulator* sim = nullptr;
-
-    void connectWindow(uint16_t model = 0xFF04)
-    {
-        Sim::Options options;
-        options.expandedDeviceType = model;
-        rig = std::make_unique<SimulatedWindow>(*answerer, options);
-        window = &rig->window();
-        sim = &rig->simulator();
-        QVERIFY(rig->isConnected());
-    }
 
     // A window without a line, for what needs no device.
     void newWindow()
@@ -67,9 +59,6 @@ class TestConfiguration : public QObject {
         sim->clearRequests();
     }
 
-    // Ticks the engine, each request answered before the next, until nothing more goes out.
-    void runUntilQuiet() { rig->runUntilQuiet(); }
-
     // Pretends the device of this model has been identified, without a line.
     void setModel(uint16_t model, int analysisType)
     {
@@ -82,94 +71,63 @@ private slots:
     void initTestCase()
     {
         initResources();
-        Hart::setTickFunction(testTick);
+        TestClock::install(0x10000u);
     }
-
-    void init() { answerer = std::make_unique<ModalAnswerer>(); }
-
+    void init() { start(); }
     void cleanup()
     {
-        rig.reset();
+        finish();
         lineless.reset();
-        window = nullptr;
-        sim = nullptr;
-        answerer.reset();
     }
 
-    void startUpLayout()
-    {
-        MainWindow w;
-        QCOMPARE(w.ui->model->text(), QStringLiteral("\"Альтор - ИК/УФ\" HART"));
-        QCOMPARE(w.ui->analysisType->count(), 5);
-        QCOMPARE(w.ui->analysisType->currentIndex(), 4);
-        QCOMPARE(w.ui->sensitivityLen->minimum(), 18);
-        QCOMPARE(w.ui->sensitivityLen->maximum(), 25);
-        QCOMPARE(w.ui->sensitivityLen->value(), 25);
-        QVERIFY(!w.ui->uvValue->isHidden());
-        QVERIFY(!w.ui->noiseSlider->isHidden());
-        // Table 3 at 25 m and 10 s holds 0.7703.
-        QCOMPARE(w.ui->noiseSlider->value(), 77);
-        QCOMPARE(w.modifiedGroups, uint8_t(0));
-    }
-
+    // The layout per model and analysis type; "start-up" is the window before any device.
     void modelLayout_data()
     {
-        QTest::addColumn<int>("model");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("types");   // -1: the analysis type is hidden
-        QTest::addColumn<bool>("uv");
-        QTest::addColumn<int>("dMin");    // 0: no distance scale
-        QTest::addColumn<int>("dMax");
-        QTest::addColumn<QString>("captions");
-        QTest::addColumn<int>("longestTime");
-        const QString irUv = QStringLiteral("\"Альтор - ИК/УФ\" HART");
-        const QString ir = QStringLiteral("\"Альтор - 3 ИК\" HART");
-        QTest::newRow("FF04 type 0") << 0xFF04 << 0 << irUv << 5 << true << 18 << 40
-                                     << "18 20 22 24 26 28 30 32 34 36 38 40" << 20;
-        QTest::newRow("FF04 type 3") << 0xFF04 << 3 << irUv << 5 << true << 18 << 40
-                                     << "18 20 22 24 26 28 30 32 34 36 38 40" << 20;
-        QTest::newRow("FF04 type 4") << 0xFF04 << 4 << irUv << 5 << true << 18 << 25 << "18 19 20 21 22 23 24 25" << 20;
-        QTest::newRow("FF03 type 0") << 0xFF03 << 0 << ir << 2 << false << 17 << 50
-                                     << "17 20 23 26 29 32 35 38 41 44 47 50" << 20;
-        QTest::newRow("FF03 type 1") << 0xFF03 << 1 << ir << 2 << false << 17 << 25 << "17 18 19 20 21 22 23 24 25" << 20;
-        QTest::newRow("FF02") << 0xFF02 << 1 << irUv << 4 << true << 0 << 0 << "" << 10;
-        QTest::newRow("FF01") << 0xFF01 << 0 << ir << -1 << false << 0 << 0 << "" << 10;
-        QTest::newRow("FF05") << 0xFF05 << 0 << QStringLiteral("Неизвестная модель") << -1 << false << 0 << 0 << "" << 10;
+        QTest::addColumn<Layout>("l"); // types -1: the analysis type is hidden; dMin 0: no distance scale
+        const QString irUv = QStringLiteral("\"Альтор - ИК/УФ\" HART"), ir = QStringLiteral("\"Альтор - 3 ИК\" HART");
+        const QString to40 = "18 20 22 24 26 28 30 32 34 36 38 40", to25 = "18 19 20 21 22 23 24 25";
+        QTest::newRow("start-up") << Layout{ 0, 4, irUv, 5, true, 18, 25, to25, 20 };
+        QTest::newRow("FF04 type 0") << Layout{ 0xFF04, 0, irUv, 5, true, 18, 40, to40, 20 };
+        QTest::newRow("FF04 type 3") << Layout{ 0xFF04, 3, irUv, 5, true, 18, 40, to40, 20 };
+        QTest::newRow("FF04 type 4") << Layout{ 0xFF04, 4, irUv, 5, true, 18, 25, to25, 20 };
+        QTest::newRow("FF03 type 0") << Layout{ 0xFF03, 0, ir, 2, false, 17, 50, "17 20 23 26 29 32 35 38 41 44 47 50", 20 };
+        QTest::newRow("FF03 type 1") << Layout{ 0xFF03, 1, ir, 2, false, 17, 25, "17 18 19 20 21 22 23 24 25", 20 };
+        QTest::newRow("FF02") << Layout{ 0xFF02, 1, irUv, 4, true, 0, 0, "", 10 };
+        QTest::newRow("FF01") << Layout{ 0xFF01, 0, ir, -1, false, 0, 0, "", 10 };
+        QTest::newRow("FF05") << Layout{ 0xFF05, 0, QStringLiteral("Неизвестная модель"), -1, false, 0, 0, "", 10 };
     }
     void modelLayout()
     {
-        QFETCH(int, model);
-        QFETCH(int, type);
-        QFETCH(QString, text);
-        QFETCH(int, types);
-        QFETCH(bool, uv);
-        QFETCH(int, dMin);
-        QFETCH(int, dMax);
-        QFETCH(QString, captions);
-        QFETCH(int, longestTime);
+        QFETCH(Layout, l);
         newWindow();
         Ui::MainWindow* ui = window->ui;
-        setModel(uint16_t(model), type);
-        QCOMPARE(ui->model->text(), text);
-        QCOMPARE(ui->analysisTypeLabel->isHidden(), types < 0);
-        if (types > 0)
-            QCOMPARE(ui->analysisType->count(), types);
-        QCOMPARE(!ui->uvValue->isHidden(), uv);
-        QCOMPARE(!ui->noiseSlider->isHidden(), dMin != 0);
-        QCOMPARE(ui->sensitivitySlider->tickPosition(), dMin ? QSlider::TicksBothSides : QSlider::TicksAbove);
-        QCOMPARE(ui->sensitivitySlider->captionsBelow.join(' '), captions);
-        if (dMin) {
-            QCOMPARE(ui->sensitivityLen->minimum(), dMin);
-            QCOMPARE(ui->sensitivityLen->maximum(), dMax);
+        if (l.model)
+            setModel(uint16_t(l.model), l.type);
+        QCOMPARE(ui->model->text(), l.text);
+        QCOMPARE(ui->analysisTypeLabel->isHidden(), l.types < 0);
+        if (l.types > 0)
+            QCOMPARE(ui->analysisType->count(), l.types);
+        QCOMPARE(!ui->uvValue->isHidden(), l.uv);
+        QCOMPARE(!ui->noiseSlider->isHidden(), l.dMin != 0);
+        QCOMPARE(ui->sensitivitySlider->tickPosition(), l.dMin ? QSlider::TicksBothSides : QSlider::TicksAbove);
+        QCOMPARE(ui->sensitivitySlider->captionsBelow.join(' '), l.captions);
+        if (l.dMin) {
+            QCOMPARE(ui->sensitivityLen->minimum(), l.dMin);
+            QCOMPARE(ui->sensitivityLen->maximum(), l.dMax);
         }
-        QCOMPARE(ui->analysisTime->maximum(), longestTime);
-        QCOMPARE(ui->analysisTimeSlider->maximum(), longestTime);
-        QCOMPARE(ui->analysisTime->singleStep(), longestTime == 20 ? 1 : 5);
+        QCOMPARE(ui->analysisTime->maximum(), l.longestTime);
+        QCOMPARE(ui->analysisTimeSlider->maximum(), l.longestTime);
+        QCOMPARE(ui->analysisTime->singleStep(), l.longestTime == 20 ? 1 : 5);
         QCOMPARE(ui->analysisTimeSlider->captionsBelow.join(','),
-                 longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с"));
-        if (dMin == 0)
+                 l.longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с"));
+        if (l.dMin == 0)
             QCOMPARE(ui->noiseSlider->value(), 0);
+        if (l.model == 0) {
+            QCOMPARE(ui->analysisType->currentIndex(), 4);
+            QCOMPARE(ui->sensitivityLen->value(), 25);
+            QCOMPARE(ui->noiseSlider->value(), 77); // table 3 at 25 m and 10 s holds 0.7703
+            QCOMPARE(window->modifiedGroups, uint8_t(0));
+        }
     }
 
     // The item lists are rebuilt only for another model, keeping the position where it exists.
@@ -215,101 +173,83 @@ private slots:
         QCOMPARE(window->modifiedGroups, uint8_t(0x10));
     }
 
+    // Models with 5 s steps round to the nearer step, by box or by slider; the others take any second.
     void analysisTimeSteps_data()
     {
-        QTest::addColumn<int>("model");
-        QTest::addColumn<int>("set");
-        QTest::addColumn<bool>("bySlider");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("FF01 box 7") << 0xFF01 << 7 << false << 5;
-        QTest::newRow("FF01 box 8") << 0xFF01 << 8 << false << 10;
-        QTest::newRow("FF02 slider 6") << 0xFF02 << 6 << true << 5;
-        QTest::newRow("FF02 slider 9") << 0xFF02 << 9 << true << 10;
-        QTest::newRow("FF04 box 7") << 0xFF04 << 7 << false << 7;
-        QTest::newRow("FF03 slider 13") << 0xFF03 << 13 << true << 13;
+        QTest::addColumn<QVector<int>>("c"); // model, value set, by slider, value shown
+        QTest::newRow("FF01 box 7") << QVector<int>{ 0xFF01, 7, false, 5 };
+        QTest::newRow("FF01 box 8") << QVector<int>{ 0xFF01, 8, false, 10 };
+        QTest::newRow("FF02 slider 6") << QVector<int>{ 0xFF02, 6, true, 5 };
+        QTest::newRow("FF02 slider 9") << QVector<int>{ 0xFF02, 9, true, 10 };
+        QTest::newRow("FF04 box 7") << QVector<int>{ 0xFF04, 7, false, 7 };
+        QTest::newRow("FF03 slider 13") << QVector<int>{ 0xFF03, 13, true, 13 };
     }
     void analysisTimeSteps()
     {
-        QFETCH(int, model);
-        QFETCH(int, set);
-        QFETCH(bool, bySlider);
-        QFETCH(int, shown);
+        QFETCH(QVector<int>, c);
         newWindow();
-        setModel(uint16_t(model), 0);
-        window->ui->analysisTime->setValue(shown == 10 ? 5 : 10);
+        setModel(uint16_t(c[0]), 0);
+        window->ui->analysisTime->setValue(c[3] == 10 ? 5 : 10);
         window->modifiedGroups = 0;
-        if (bySlider)
-            window->ui->analysisTimeSlider->setValue(set);
+        if (c[2])
+            window->ui->analysisTimeSlider->setValue(c[1]);
         else
-            window->ui->analysisTime->setValue(set);
-        QCOMPARE(window->ui->analysisTime->value(), shown);
-        QCOMPARE(window->ui->analysisTimeSlider->value(), shown);
+            window->ui->analysisTime->setValue(c[1]);
+        QCOMPARE(window->ui->analysisTime->value(), c[3]);
+        QCOMPARE(window->ui->analysisTimeSlider->value(), c[3]);
         QCOMPARE(window->modifiedGroups, uint8_t(0x10));
     }
 
     // Expected values worked out by hand from the published grids (single-precision cells).
     void noiseTables_data()
     {
-        QTest::addColumn<int>("table");
-        QTest::addColumn<double>("distance");
-        QTest::addColumn<double>("time");
-        QTest::addColumn<double>("expected");
-        QTest::newRow("1 inside") << 1 << 20.0 << 7.0 << 0.5019400000572205;
-        QTest::newRow("1 high outside") << 1 << 60.0 << 25.0 << 0.49689990282058716;
-        QTest::newRow("2 on the axes") << 2 << 25.0 << 10.0 << 0.259799987077713;
-        QTest::newRow("2 short time") << 2 << 35.0 << 3.0 << 0.15003999695181847;
-        QTest::newRow("3 inside") << 3 << 20.0 << 7.0 << 0.7615174800157547;
-        QTest::newRow("3 high outside") << 3 << 60.0 << 25.0 << 1.0933000445365906;
-        QTest::newRow("4 inside") << 4 << 27.5 << 12.5 << 0.7549249976873398;
-        QTest::newRow("4 low outside") << 4 << 10.0 << 2.0 << 0.749827580153942;
-        QTest::newRow("5 inside") << 5 << 20.0 << 7.0 << 0.72360250800848;
-        QTest::newRow("5 low outside") << 5 << 10.0 << 2.0 << 0.9660150900483131;
-        QTest::newRow("5 short time") << 5 << 35.0 << 3.0 << 0.4920466423034668;
-        QTest::newRow("6 far corner") << 6 << 40.0 << 20.0 << 0.3743000030517578;
-        QTest::newRow("6 near long time") << 6 << 12.0 << 17.0 << 0.6499050170183182;
-        QTest::newRow("no grid") << 0 << 20.0 << 7.0 << 0.0;
-        QTest::newRow("not a number") << 4 << qQNaN() << 7.0 << 0.0;
+        QTest::addColumn<QVector<double>>("c"); // table, distance, time, expected
+        QTest::newRow("1 inside") << QVector<double>{ 1, 20.0, 7.0, 0.5019400000572205 };
+        QTest::newRow("1 high outside") << QVector<double>{ 1, 60.0, 25.0, 0.49689990282058716 };
+        QTest::newRow("2 on the axes") << QVector<double>{ 2, 25.0, 10.0, 0.259799987077713 };
+        QTest::newRow("2 short time") << QVector<double>{ 2, 35.0, 3.0, 0.15003999695181847 };
+        QTest::newRow("3 inside") << QVector<double>{ 3, 20.0, 7.0, 0.7615174800157547 };
+        QTest::newRow("3 high outside") << QVector<double>{ 3, 60.0, 25.0, 1.0933000445365906 };
+        QTest::newRow("4 inside") << QVector<double>{ 4, 27.5, 12.5, 0.7549249976873398 };
+        QTest::newRow("4 low outside") << QVector<double>{ 4, 10.0, 2.0, 0.749827580153942 };
+        QTest::newRow("5 inside") << QVector<double>{ 5, 20.0, 7.0, 0.72360250800848 };
+        QTest::newRow("5 low outside") << QVector<double>{ 5, 10.0, 2.0, 0.9660150900483131 };
+        QTest::newRow("5 short time") << QVector<double>{ 5, 35.0, 3.0, 0.4920466423034668 };
+        QTest::newRow("6 far corner") << QVector<double>{ 6, 40.0, 20.0, 0.3743000030517578 };
+        QTest::newRow("6 near long time") << QVector<double>{ 6, 12.0, 17.0, 0.6499050170183182 };
+        QTest::newRow("no grid") << QVector<double>{ 0, 20.0, 7.0, 0.0 };
+        QTest::newRow("not a number") << QVector<double>{ 4, qQNaN(), 7.0, 0.0 };
     }
     void noiseTables()
     {
-        QFETCH(int, table);
-        QFETCH(double, distance);
-        QFETCH(double, time);
-        QFETCH(double, expected);
-        QVERIFY2(std::abs(NoiseIndicator::value(table, distance, time) - expected) < 1e-9,
-                 qPrintable(QString::number(NoiseIndicator::value(table, distance, time), 'g', 17)));
+        QFETCH(QVector<double>, c);
+        const double value = NoiseIndicator::value(int(c[0]), c[1], c[2]);
+        QVERIFY2(std::abs(value - c[3]) < 1e-9, qPrintable(QString::number(value, 'g', 17)));
     }
 
+    // The slider shows the grid value at the distance and time set, in hundredths.
     void noiseIndicator_data()
     {
-        QTest::addColumn<int>("model");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("sensitivity");
-        QTest::addColumn<int>("time");
-        QTest::addColumn<int>("position");
-        QTest::newRow("FF04 type 0, 29 m, 12 s") << 0xFF04 << 0 << 50 << 12 << 75;
-        QTest::newRow("FF04 type 1, 18 m, 5 s") << 0xFF04 << 1 << 0 << 5 << 26;
-        QTest::newRow("FF04 type 3, 40 m, 20 s") << 0xFF04 << 3 << 100 << 20 << 25;
-        QTest::newRow("FF04 type 4, 20.31 m, 6 s") << 0xFF04 << 4 << 33 << 6 << 76;
-        QTest::newRow("FF03 type 0, 26.9 m, 15 s") << 0xFF03 << 0 << 30 << 15 << 57;
-        QTest::newRow("FF03 type 1, 23 m, 20 s") << 0xFF03 << 1 << 75 << 20 << 100;
-        QTest::newRow("FF04 type 2, 0, 5 s") << 0xFF04 << 2 << 0 << 5 << 50;
-        QTest::newRow("FF04 type 2, 37, 13 s") << 0xFF04 << 2 << 37 << 13 << 50;
-        QTest::newRow("FF04 type 2, 100, 20 s") << 0xFF04 << 2 << 100 << 20 << 50;
-        QTest::newRow("FF01") << 0xFF01 << 0 << 50 << 10 << 0;
+        QTest::addColumn<QVector<int>>("c"); // model, type, sensitivity, time, position
+        QTest::newRow("FF04 type 0, 29 m, 12 s") << QVector<int>{ 0xFF04, 0, 50, 12, 75 };
+        QTest::newRow("FF04 type 1, 18 m, 5 s") << QVector<int>{ 0xFF04, 1, 0, 5, 26 };
+        QTest::newRow("FF04 type 3, 40 m, 20 s") << QVector<int>{ 0xFF04, 3, 100, 20, 25 };
+        QTest::newRow("FF04 type 4, 20.31 m, 6 s") << QVector<int>{ 0xFF04, 4, 33, 6, 76 };
+        QTest::newRow("FF03 type 0, 26.9 m, 15 s") << QVector<int>{ 0xFF03, 0, 30, 15, 57 };
+        QTest::newRow("FF03 type 1, 23 m, 20 s") << QVector<int>{ 0xFF03, 1, 75, 20, 100 };
+        QTest::newRow("FF04 type 2, 0, 5 s") << QVector<int>{ 0xFF04, 2, 0, 5, 50 };
+        QTest::newRow("FF04 type 2, 37, 13 s") << QVector<int>{ 0xFF04, 2, 37, 13, 50 };
+        QTest::newRow("FF04 type 2, 100, 20 s") << QVector<int>{ 0xFF04, 2, 100, 20, 50 };
+        QTest::newRow("FF01") << QVector<int>{ 0xFF01, 0, 50, 10, 0 };
     }
     void noiseIndicator()
     {
-        QFETCH(int, model);
-        QFETCH(int, type);
-        QFETCH(int, sensitivity);
-        QFETCH(int, time);
-        QFETCH(int, position);
+        QFETCH(QVector<int>, c);
         newWindow();
-        setModel(uint16_t(model), type);
-        window->ui->sensitivity->setValue(sensitivity);
-        window->ui->analysisTime->setValue(time);
-        QCOMPARE(window->ui->noiseSlider->value(), position);
+        setModel(uint16_t(c[0]), c[1]);
+        window->ui->sensitivity->setValue(c[2]);
+        window->ui->analysisTime->setValue(c[3]);
+        QCOMPARE(window->ui->noiseSlider->value(), c[4]);
     }
 
     void upperCaseWhileTyping()
@@ -335,61 +275,41 @@ private slots:
 
     void writeBytes_data()
     {
-        QTest::addColumn<int>("model");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("fixTime");
-        QTest::addColumn<bool>("heat");
-        QTest::addColumn<bool>("alarmNO");
-        QTest::addColumn<bool>("faultNC");
-        QTest::addColumn<int>("time");
-        QTest::addColumn<int>("byte0");
-        QTest::addColumn<int>("byte1");
-        QTest::addColumn<int>("byte3");
-        QTest::newRow("FF04 type 0") << 0xFF04 << 0 << 0 << true << true << true << 13 << 0x07 << 0x86 << 13;
-        QTest::newRow("FF04 type 1") << 0xFF04 << 1 << 1 << false << false << false << 5 << 0x04 << 0x8B << 5;
-        QTest::newRow("FF04 type 2") << 0xFF04 << 2 << 0 << true << true << false << 20 << 0x06 << 0x96 << 20;
-        QTest::newRow("FF04 type 3") << 0xFF04 << 3 << 1 << true << false << true << 7 << 0x05 << 0x9F << 7;
-        QTest::newRow("FF04 type 4") << 0xFF04 << 4 << 1 << true << true << true << 10 << 0x07 << 0xA7 << 10;
-        QTest::newRow("FF03 type 0") << 0xFF03 << 0 << 0 << false << true << true << 17 << 0x07 << 0x82 << 17;
-        QTest::newRow("FF03 type 1") << 0xFF03 << 1 << 1 << true << false << false << 6 << 0x04 << 0xA7 << 6;
-        QTest::newRow("FF01") << 0xFF01 << 0 << 0 << false << true << true << 7 << 0x07 << 0xA2 << 5;
-        QTest::newRow("FF02") << 0xFF02 << 3 << 1 << true << false << true << 9 << 0x05 << 0xA7 << 10;
+        QTest::addColumn<Setting>("c");
+        QTest::newRow("FF04 type 0") << Setting{ 0xFF04, 0, 0, true, true, true, 13, 0x07, 0x86, 13 };
+        QTest::newRow("FF04 type 1") << Setting{ 0xFF04, 1, 1, false, false, false, 5, 0x04, 0x8B, 5 };
+        QTest::newRow("FF04 type 2") << Setting{ 0xFF04, 2, 0, true, true, false, 20, 0x06, 0x96, 20 };
+        QTest::newRow("FF04 type 3") << Setting{ 0xFF04, 3, 1, true, false, true, 7, 0x05, 0x9F, 7 };
+        QTest::newRow("FF04 type 4") << Setting{ 0xFF04, 4, 1, true, true, true, 10, 0x07, 0xA7, 10 };
+        QTest::newRow("FF03 type 0") << Setting{ 0xFF03, 0, 0, false, true, true, 17, 0x07, 0x82, 17 };
+        QTest::newRow("FF03 type 1") << Setting{ 0xFF03, 1, 1, true, false, false, 6, 0x04, 0xA7, 6 };
+        QTest::newRow("FF01") << Setting{ 0xFF01, 0, 0, false, true, true, 7, 0x07, 0xA2, 5 };
+        QTest::newRow("FF02") << Setting{ 0xFF02, 3, 1, true, false, true, 9, 0x05, 0xA7, 10 };
     }
     void writeBytes()
     {
-        QFETCH(int, model);
-        QFETCH(int, type);
-        QFETCH(int, fixTime);
-        QFETCH(bool, heat);
-        QFETCH(bool, alarmNO);
-        QFETCH(bool, faultNC);
-        QFETCH(int, time);
-        QFETCH(int, byte0);
-        QFETCH(int, byte1);
-        QFETCH(int, byte3);
-        connectWindow();
+        QFETCH(Setting, c);
+        QVERIFY(connectWindow());
         Ui::MainWindow* ui = window->ui;
-        setModel(uint16_t(model), type);
-        ui->fixTime->setCurrentIndex(fixTime);
-        ui->autoHeat->setChecked(heat);
-        (alarmNO ? ui->alarmNO : ui->alarmNC)->setChecked(true);
-        (faultNC ? ui->faultNC : ui->faultNO)->setChecked(true);
-        ui->analysisTime->setValue(time);
+        setModel(uint16_t(c.model), c.type);
+        ui->fixTime->setCurrentIndex(c.fixTime);
+        ui->autoHeat->setChecked(c.heat);
+        (c.alarmNO ? ui->alarmNO : ui->alarmNC)->setChecked(true);
+        (c.faultNC ? ui->faultNC : ui->faultNO)->setChecked(true);
+        ui->analysisTime->setValue(c.time);
         ui->sensitivity->setValue(37);
         window->modifiedGroups = 0x10;
         ui->connectWrite->trigger();
         const Hart::DetectorConfig& d = window->detector;
         QCOMPARE(d.requestFlags, Hart::DetectorRequest::WriteConfiguration);
-        QCOMPARE(int(d.configurationByte(0)), byte0);
-        QCOMPARE(int(d.configurationByte(1)), byte1);
-        QCOMPARE(int(d.configurationByte(2)), 37);
-        QCOMPARE(int(d.configurationByte(3)), byte3);
+        const QVector<int> bytes = { d.configurationByte(0), d.configurationByte(1), d.configurationByte(2), d.configurationByte(3) };
+        QCOMPARE(bytes, QVector<int>({ c.byte0, c.byte1, 37, c.byte3 }));
         QVERIFY(answerer->boxes().isEmpty());
     }
 
     void writeCurrentsAndIdentity()
     {
-        connectWindow();
+        QVERIFY(connectWindow());
         Ui::MainWindow* ui = window->ui;
         // Products that fall just short of a whole microampere in binary must still round up.
         ui->currentError->setValue(3.6);
@@ -426,7 +346,7 @@ private slots:
         QFETCH(int, answer);
         QFETCH(int, boxes);
         QFETCH(QString, sent);
-        connectWindow();
+        QVERIFY(connectWindow());
         identify();
         window->modifiedGroups = uint8_t(groups);
         answerer->answerBoxesWith(answer);
@@ -438,7 +358,7 @@ private slots:
                      QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"));
         }
         runUntilQuiet();
-        QCOMPARE(commandList(sim->requests()), sent);
+        QCOMPARE(sentCommands(*sim), sent);
         QCOMPARE(window->modifiedGroups, uint8_t(0));
     }
 
@@ -455,7 +375,7 @@ private slots:
 
         // A refused write leaves its group marked for the next attempt.
         answerer->clearBoxes();
-        connectWindow();
+        QVERIFY(connectWindow());
         identify();
         sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
         window->modifiedGroups = 0x08;
@@ -468,74 +388,58 @@ private slots:
     // An edit made while its group is on the way to the device is not lost with the confirmation.
     void editDuringWriteStaysMarked()
     {
-        connectWindow();
+        QVERIFY(connectWindow());
         identify();
         window->modifiedGroups = 0x08 | 0x02;
         window->ui->connectWrite->trigger();
         window->ui->message->setText(QStringLiteral("CHANGED AGAIN"));
         runUntilQuiet();
-        QCOMPARE(commandList(sim->requests()), QStringLiteral("17 18"));
+        QCOMPARE(sentCommands(*sim), QStringLiteral("17 18"));
         QCOMPARE(window->modifiedGroups, uint8_t(0x08));
     }
 
     void readFillsFields_data()
     {
-        QTest::addColumn<int>("model");
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("sensitivity");
-        QTest::addColumn<int>("time");
-        QTest::addColumn<int>("fixTime");
-        QTest::addColumn<bool>("heat");
-        QTest::addColumn<bool>("alarmNO");
-        QTest::addColumn<bool>("faultNC");
-        QTest::newRow("FF04 type 4") << 0xFF04 << QByteArray("\x07\xA7\x32\x0D", 4) << 4 << 50 << 13 << 1 << true << true << true;
-        QTest::newRow("FF04 type 2") << 0xFF04 << QByteArray("\x04\x90\x00\x14", 4) << 2 << 0 << 20 << 0 << false << false << false;
-        QTest::newRow("FF04 time in bit 1") << 0xFF04 << QByteArray("\x05\x0A\x64\x11", 4) << 1 << 100 << 10 << 0 << false << false << true;
-        QTest::newRow("FF04 five seconds") << 0xFF04 << QByteArray("\x06\x00\x21\x11", 4) << 0 << 33 << 5 << 0 << false << true << false;
-        QTest::newRow("FF03 type 1") << 0xFF03 << QByteArray("\x07\xA0\x4B\x06", 4) << 1 << 75 << 6 << 0 << false << true << true;
-        QTest::newRow("FF01 keeps type") << 0xFF01 << QByteArray("\x07\xBF\x4B\x07", 4) << 0 << 75 << 5 << 1 << true << true << true;
-        QTest::newRow("out of range") << 0xFF04 << QByteArray("\xFF\xFF\xFF\xFF", 4) << 4 << 100 << 20 << 1 << true << true << true;
-        QTest::newRow("time zero") << 0xFF03 << QByteArray("\x00\x80\x00\x00", 4) << 0 << 0 << 5 << 0 << false << false << false;
+        QTest::addColumn<ReadBack>("r");
+        QTest::newRow("FF04 type 4") << ReadBack{ 0xFF04, QByteArray("\x07\xA7\x32\x0D", 4), 4, 50, 13, 1, true, true, true };
+        QTest::newRow("FF04 type 2") << ReadBack{ 0xFF04, QByteArray("\x04\x90\x00\x14", 4), 2, 0, 20, 0, false, false, false };
+        QTest::newRow("FF04 time in bit 1") << ReadBack{ 0xFF04, QByteArray("\x05\x0A\x64\x11", 4), 1, 100, 10, 0, false, false, true };
+        QTest::newRow("FF04 five seconds") << ReadBack{ 0xFF04, QByteArray("\x06\x00\x21\x11", 4), 0, 33, 5, 0, false, true, false };
+        QTest::newRow("FF03 type 1") << ReadBack{ 0xFF03, QByteArray("\x07\xA0\x4B\x06", 4), 1, 75, 6, 0, false, true, true };
+        QTest::newRow("FF01 keeps type") << ReadBack{ 0xFF01, QByteArray("\x07\xBF\x4B\x07", 4), 0, 75, 5, 1, true, true, true };
+        QTest::newRow("out of range") << ReadBack{ 0xFF04, QByteArray("\xFF\xFF\xFF\xFF", 4), 4, 100, 20, 1, true, true, true };
+        QTest::newRow("time zero") << ReadBack{ 0xFF03, QByteArray("\x00\x80\x00\x00", 4), 0, 0, 5, 0, false, false, false };
     }
     void readFillsFields()
     {
-        QFETCH(int, model);
-        QFETCH(QByteArray, config);
-        QFETCH(int, type);
-        QFETCH(int, sensitivity);
-        QFETCH(int, time);
-        QFETCH(int, fixTime);
-        QFETCH(bool, heat);
-        QFETCH(bool, alarmNO);
-        QFETCH(bool, faultNC);
+        QFETCH(ReadBack, r);
         newWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(80);
-        window->expandedDeviceType = uint16_t(model);
+        window->expandedDeviceType = uint16_t(r.model);
         Hart::DetectorConfig& d = window->detector;
-        std::memcpy(d.configuration, config.constData(), 3);
-        d.configuration3 = uint8_t(config[3]);
+        std::memcpy(d.configuration, r.config.constData(), 3);
+        d.configuration3 = uint8_t(r.config[3]);
         window->modifiedGroups = 0x3F;
 
         MainWindow::handleReadDetectorSettings(&d, window, 5);
         QCOMPARE(window->modifiedGroups, uint8_t(0x3F));
         MainWindow::handleReadDetectorSettings(&d, window, 0);
         QCOMPARE(window->modifiedGroups, uint8_t(0x2F));
-        QCOMPARE(ui->analysisType->currentIndex(), type);
-        QCOMPARE(ui->sensitivity->value(), double(sensitivity));
-        QCOMPARE(ui->sensitivitySlider->value(), sensitivity);
-        QCOMPARE(ui->analysisTime->value(), time);
-        QCOMPARE(ui->analysisTimeSlider->value(), time);
-        QCOMPARE(ui->fixTime->currentIndex(), fixTime);
-        QCOMPARE(ui->autoHeat->isChecked(), heat);
-        QCOMPARE(ui->alarmNO->isChecked(), alarmNO);
-        QCOMPARE(ui->alarmNC->isChecked(), !alarmNO);
-        QCOMPARE(ui->faultNC->isChecked(), faultNC);
-        QCOMPARE(ui->faultNO->isChecked(), !faultNC);
-        if (model == 0xFF04 && type == 4)
-            QCOMPARE(ui->sensitivityLen->value(), 18 + (sensitivity * 7 + 50) / 100);
+        QCOMPARE(ui->analysisType->currentIndex(), r.type);
+        QCOMPARE(ui->sensitivity->value(), double(r.sensitivity));
+        QCOMPARE(ui->sensitivitySlider->value(), r.sensitivity);
+        QCOMPARE(ui->analysisTime->value(), r.time);
+        QCOMPARE(ui->analysisTimeSlider->value(), r.time);
+        QCOMPARE(ui->fixTime->currentIndex(), r.fixTime);
+        QCOMPARE(ui->autoHeat->isChecked(), r.heat);
+        QCOMPARE(ui->alarmNO->isChecked(), r.alarmNO);
+        QCOMPARE(ui->alarmNC->isChecked(), !r.alarmNO);
+        QCOMPARE(ui->faultNC->isChecked(), r.faultNC);
+        QCOMPARE(ui->faultNO->isChecked(), !r.faultNC);
+        if (r.model == 0xFF04 && r.type == 4)
+            QCOMPARE(ui->sensitivityLen->value(), 18 + (r.sensitivity * 7 + 50) / 100);
     }
 
     void readFillsIdentity()
@@ -581,7 +485,7 @@ private slots:
     // change in the device.
     void endToEnd()
     {
-        connectWindow(0xFF04);
+        QVERIFY(connectWindow());
         Ui::MainWindow* ui = window->ui;
         sim->modify([](Sim::DeviceState& s) {
             s.tag = "OLD TAG";
@@ -615,7 +519,7 @@ private slots:
         ui->autoHeat->setChecked(false);
         ui->connectWrite->trigger();
         runUntilQuiet();
-        QCOMPARE(commandList(sim->requests()), QStringLiteral("18 132 134"));
+        QCOMPARE(sentCommands(*sim), QStringLiteral("18 132 134"));
         QVERIFY(answerer->boxes().isEmpty());
         QCOMPARE(window->modifiedGroups, uint8_t(0));
 

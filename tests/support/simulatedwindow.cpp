@@ -2,6 +2,8 @@
 #include "modalanswerer.h"
 #include "ui_mainwindow.h"
 
+#include "hart/parsermaster.h"
+
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -79,4 +81,56 @@ std::vector<uint16_t> SimulatedWindow::commandsOf(const std::vector<Sim::Receive
     for (size_t i = from; i < requests.size(); ++i)
         commands.push_back(requests[i].command);
     return commands;
+}
+
+namespace TestClock {
+uint32_t now = 0;
+static uint32_t read() { return now; }
+void install(uint32_t start)
+{
+    now = start;
+    Hart::setTickFunction(read);
+}
+}
+
+Sim::Options WindowBench::quick(uint16_t model)
+{
+    Sim::Options options;
+    options.turnaroundMs = 2;
+    options.expandedDeviceType = model;
+    return options;
+}
+
+bool WindowBench::connectWindow(const Sim::Options& options)
+{
+    rig = std::make_unique<SimulatedWindow>(*answerer, options);
+    window = rig->isConnected() ? &rig->window() : nullptr;
+    sim = &rig->simulator();
+    return window != nullptr;
+}
+
+void WindowBench::disconnectWindow()
+{
+    rig.reset();
+    window = nullptr;
+    sim = nullptr;
+}
+
+void WindowBench::finish()
+{
+    disconnectWindow();
+    answerer.reset();
+}
+
+QString WindowBench::runUntilQuiet(int maxTicks, bool* oneAtATime)
+{
+    return SimulatedWindow::commandList(rig->runUntilQuiet(maxTicks, oneAtATime));
+}
+
+QStringList WindowBench::boxTexts() const
+{
+    QStringList texts;
+    for (const auto& box : answerer->boxes())
+        texts << box.text;
+    return texts;
 }

@@ -4,12 +4,13 @@
 #include "sim/simulator.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-class ModalAnswerer;
+#include "modalanswerer.h"
 
 // A main window connected through the real port dialog, terminal and POSIX backend to a
 // simulated detector on a pseudo-terminal. The window's timers are stopped: the test ticks the
@@ -40,4 +41,29 @@ private:
     std::unique_ptr<Sim::Simulator> sim;
     std::unique_ptr<MainWindow> mainWindow;
     bool connected = false;
+};
+
+// The frame layer's clock for tests: installed by install(), moved by hand through `now`.
+namespace TestClock {
+extern uint32_t now;
+void install(uint32_t start);
+}
+
+// What a test of the window on a simulated line holds from init() to cleanup(): the answerer,
+// the rig, and short names for its window and device.
+struct WindowBench {
+    std::unique_ptr<ModalAnswerer> answerer;
+    std::unique_ptr<SimulatedWindow> rig;
+    MainWindow* window = nullptr;
+    Sim::Simulator* sim = nullptr;
+
+    // A device of this model answering after 2 ms, which keeps many exchanges quick.
+    static Sim::Options quick(uint16_t model = 0xFF04);
+    void start() { answerer = std::make_unique<ModalAnswerer>(); }
+    bool connectWindow(const Sim::Options& options = quick());
+    void disconnectWindow();
+    void finish();
+    // Ticks until quiet; the commands the device saw, separated by blanks.
+    QString runUntilQuiet(int maxTicks = 60, bool* oneAtATime = nullptr);
+    QStringList boxTexts() const;
 };

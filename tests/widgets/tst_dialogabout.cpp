@@ -31,123 +31,113 @@ void press(QWidget* dialog, Qt::Key key)
 
 } // namespace
 
-class TestDialogAbout : public QObject
-{
+class TestDialogAbout : public QObject {
     Q_OBJECT
 
 private slots:
-    void textShowsVersionInformation_data();
-    void textShowsVersionInformation();
-    void maintenanceSequence_data();
-    void maintenanceSequence();
-    void sequenceWithoutRegisteredAction();
+    void textShowsVersionInformation_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("company");
+        QTest::newRow("program's own") << "2.1" << QStringLiteral("ООО «Норвел»");
+        QTest::newRow("three-part version") << "10.0.3" << QStringLiteral("ООО «Норвел»");
+        QTest::newRow("markup characters in a value") << "2.1" << "A&B <Ltd>";
+    }
+    void textShowsVersionInformation()
+    {
+        QFETCH(QString, version);
+        QFETCH(QString, company);
+        DialogAbout::VersionStrings strings = sampleVersion();
+        strings.productVersion = version;
+        strings.companyName = company;
+        DialogAbout dialog(strings);
+
+        auto* label = dialog.findChild<QLabel*>("label");
+        QVERIFY(label);
+        QCOMPARE(label->text(), DialogAbout::aboutText(strings));
+        QVERIFY(label->text().contains("v." + version + "</span>"));
+
+        const QStringList lines = visibleLines(label->text());
+        QCOMPARE(lines.size(), 9);
+        QCOMPARE(lines[0], strings.productName);
+        QCOMPARE(lines[1], strings.internalName);
+        QCOMPARE(lines[2], "v." + version);
+        QCOMPARE(lines[3], strings.releaseYear);
+        QCOMPARE(lines[4], company);
+        QVERIFY(lines[5].startsWith("Email: "));
+        QVERIFY(lines[5].contains('@'));
+        QCOMPARE(lines[6], "Web: " + strings.companyDomain);
+    }
+    void maintenanceSequence_data()
+    {
+        // Letters are keys; '|' closes the dialog with OK and opens a new one; '!' is Escape.
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<bool>("revealed");
+        QTest::newRow("whole sequence") << "KLOVENT" << true;
+        QTest::newRow("across two openings") << "KLO|VENT" << true;
+        QTest::newRow("across many openings") << "K|L|O|V|E|N|T" << true;
+        QTest::newRow("one short") << "KLOVEN" << false;
+        QTest::newRow("wrong key starts over") << "KLOXKLOVENT" << true;
+        QTest::newRow("wrong key resets") << "KLOXVENT" << false;
+        QTest::newRow("breaking K is no new start") << "KLKLOVENT" << false;
+        QTest::newRow("K after the breaking K starts") << "KLKKLOVENT" << true;
+        QTest::newRow("escape resets and closes") << "KLO!VENT" << false;
+        QTest::newRow("doubled letter resets") << "KKLOVENT" << false;
+    }
+    void maintenanceSequence()
+    {
+        QFETCH(QString, keys);
+        QFETCH(bool, revealed);
+        QAction calibration(QStringLiteral("Калибровка оптики"), nullptr);
+        calibration.setVisible(false);
+        setMaintenanceAction(&calibration);
+
+        auto dialog = std::make_unique<DialogAbout>(sampleVersion());
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        // Whatever earlier rows left behind, a key outside the sequence starts from its beginning.
+        press(dialog.get(), Qt::Key_1);
+
+        bool closedBySequence = false;
+        for (const QChar c : keys) {
+            if (c == '|' || !dialog->isVisible()) {
+                dialog = std::make_unique<DialogAbout>(sampleVersion());
+                dialog->show();
+                QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+                if (c == '|')
+                    continue;
+            }
+            if (c == '!') {
+                press(dialog.get(), Qt::Key_Escape);
+                QVERIFY(!dialog->isVisible());
+                continue;
+            }
+            press(dialog.get(), Qt::Key(Qt::Key_A + (c.unicode() - 'A')));
+            closedBySequence = !dialog->isVisible();
+        }
+        QCOMPARE(calibration.isVisible(), revealed);
+        // The dialog closes itself exactly when the sequence completes.
+        QCOMPARE(closedBySequence, revealed);
+        if (revealed)
+            QCOMPARE(dialog->result(), int(QDialog::Accepted));
+        setMaintenanceAction(nullptr);
+    }
+    void sequenceWithoutRegisteredAction()
+    {
+        auto calibration = std::make_unique<QAction>(nullptr);
+        calibration->setVisible(false);
+        setMaintenanceAction(calibration.get());
+        calibration.reset(); // the window went away first
+
+        DialogAbout dialog(sampleVersion());
+        dialog.show();
+        press(&dialog, Qt::Key_1);
+        for (Qt::Key key : {Qt::Key_K, Qt::Key_L, Qt::Key_O, Qt::Key_V, Qt::Key_E, Qt::Key_N, Qt::Key_T})
+            press(&dialog, key);
+        QVERIFY(!dialog.isVisible());
+    }
 };
 
-void TestDialogAbout::textShowsVersionInformation_data()
-{
-    QTest::addColumn<QString>("version");
-    QTest::addColumn<QString>("company");
-    QTest::newRow("program's own") << "2.1" << QStringLiteral("ООО «Норвел»");
-    QTest::newRow("three-part version") << "10.0.3" << QStringLiteral("ООО «Норвел»");
-    QTest::newRow("markup characters in a value") << "2.1" << "A&B <Ltd>";
-}
-
-void TestDialogAbout::textShowsVersionInformation()
-{
-    QFETCH(QString, version);
-    QFETCH(QString, company);
-    DialogAbout::VersionStrings strings = sampleVersion();
-    strings.productVersion = version;
-    strings.companyName = company;
-    DialogAbout dialog(strings);
-
-    auto* label = dialog.findChild<QLabel*>("label");
-    QVERIFY(label);
-    QCOMPARE(label->text(), DialogAbout::aboutText(strings));
-    QVERIFY(label->text().contains("v." + version + "</span>"));
-
-    const QStringList lines = visibleLines(label->text());
-    QCOMPARE(lines.size(), 9);
-    QCOMPARE(lines[0], strings.productName);
-    QCOMPARE(lines[1], strings.internalName);
-    QCOMPARE(lines[2], "v." + version);
-    QCOMPARE(lines[3], strings.releaseYear);
-    QCOMPARE(lines[4], company);
-    QVERIFY(lines[5].startsWith("Email: "));
-    QVERIFY(lines[5].contains('@'));
-    QCOMPARE(lines[6], "Web: " + strings.companyDomain);
-}
-
-void TestDialogAbout::maintenanceSequence_data()
-{
-    // Letters are keys; '|' closes the dialog with OK and opens a new one; '!' is Escape.
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<bool>("revealed");
-    QTest::newRow("whole sequence") << "KLOVENT" << true;
-    QTest::newRow("across two openings") << "KLO|VENT" << true;
-    QTest::newRow("across many openings") << "K|L|O|V|E|N|T" << true;
-    QTest::newRow("one short") << "KLOVEN" << false;
-    QTest::newRow("wrong key starts over") << "KLOXKLOVENT" << true;
-    QTest::newRow("wrong key resets") << "KLOXVENT" << false;
-    QTest::newRow("breaking K is no new start") << "KLKLOVENT" << false;
-    QTest::newRow("K after the breaking K starts") << "KLKKLOVENT" << true;
-    QTest::newRow("escape resets and closes") << "KLO!VENT" << false;
-    QTest::newRow("doubled letter resets") << "KKLOVENT" << false;
-}
-
-void TestDialogAbout::maintenanceSequence()
-{
-    QFETCH(QString, keys);
-    QFETCH(bool, revealed);
-    QAction calibration(QStringLiteral("Калибровка оптики"), nullptr);
-    calibration.setVisible(false);
-    setMaintenanceAction(&calibration);
-
-    auto dialog = std::make_unique<DialogAbout>(sampleVersion());
-    dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-    // Whatever earlier rows left behind, a key outside the sequence starts from its beginning.
-    press(dialog.get(), Qt::Key_1);
-
-    bool closedBySequence = false;
-    for (const QChar c : keys) {
-        if (c == '|' || !dialog->isVisible()) {
-            dialog = std::make_unique<DialogAbout>(sampleVersion());
-            dialog->show();
-            QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
-            if (c == '|')
-                continue;
-        }
-        if (c == '!') {
-            press(dialog.get(), Qt::Key_Escape);
-            QVERIFY(!dialog->isVisible());
-            continue;
-        }
-        press(dialog.get(), Qt::Key(Qt::Key_A + (c.unicode() - 'A')));
-        closedBySequence = !dialog->isVisible();
-    }
-    QCOMPARE(calibration.isVisible(), revealed);
-    // The dialog closes itself exactly when the sequence completes.
-    QCOMPARE(closedBySequence, revealed);
-    if (revealed)
-        QCOMPARE(dialog->result(), int(QDialog::Accepted));
-    setMaintenanceAction(nullptr);
-}
-
-void TestDialogAbout::sequenceWithoutRegisteredAction()
-{
-    auto calibration = std::make_unique<QAction>(nullptr);
-    calibration->setVisible(false);
-    setMaintenanceAction(calibration.get());
-    calibration.reset(); // the window went away first
-
-    DialogAbout dialog(sampleVersion());
-    dialog.show();
-    press(&dialog, Qt::Key_1);
-    for (Qt::Key key : {Qt::Key_K, Qt::Key_L, Qt::Key_O, Qt::Key_V, Qt::Key_E, Qt::Key_N, Qt::Key_T})
-        press(&dialog, key);
-    QVERIFY(!dialog.isVisible());
-}
 
 int runDialogAboutTests(int argc, char** argv)
 {

@@ -24,147 +24,129 @@ void type(QWidget* widget, const QString& text)
 
 } // namespace
 
-class TestDialogFind : public QObject
-{
+class TestDialogFind : public QObject {
     Q_OBJECT
 
 private slots:
-    void rangeStaysOrdered_data();
-    void rangeStaysOrdered();
-    void tagInput_data();
-    void tagInput();
-    void longTagInput_data();
-    void longTagInput();
-    void resultCodes_data();
-    void resultCodes();
-    void enterStartsNoOtherSearch();
+    void rangeStaysOrdered_data()
+    {
+        QTest::addColumn<QString>("steps"); // "f40 t30": set from to 40, then to to 30
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("initial range") << "" << 0 << 62;
+        QTest::newRow("first above last drags last up") << "t30 f40" << 40 << 40;
+        QTest::newRow("then last below first drags first down") << "t30 f40 t10" << 10 << 10;
+        QTest::newRow("first below last leaves it") << "t30 f20" << 20 << 30;
+        QTest::newRow("only address 62") << "f62" << 62 << 62;
+        QTest::newRow("63 is out of range") << "f63 t63" << 62 << 62;
+        QTest::newRow("negative is out of range") << "t-1" << 0 << 0;
+    }
+    void rangeStaysOrdered()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        DialogFind dialog;
+        auto* from = dialog.findChild<QSpinBox*>("addrFrom");
+        auto* to = dialog.findChild<QSpinBox*>("addrTo");
+        QVERIFY(from && to);
+        for (const QString& step : steps.split(' ', Qt::SkipEmptyParts))
+            (step.at(0) == 'f' ? from : to)->setValue(step.mid(1).toInt());
+        QCOMPARE(dialog.firstAddress(), first);
+        QCOMPARE(dialog.lastAddress(), last);
+    }
+    void tagInput_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("digits, capitals, space, punctuation") << "A1 _[@" << "A1 _[@";
+        QTest::newRow("lower case refused") << "abc" << "";
+        QTest::newRow("lower case among capitals refused") << "AbC" << "AC";
+        QTest::newRow("ninth character refused") << "ABCDEFGHI" << "ABCDEFGH";
+        QTest::newRow("backquote and braces refused") << "`{}~" << "";
+        QTest::newRow("Cyrillic refused") << QStringLiteral("ЖA") << "A";
+        // Text that arrives without typing is shown in capitals.
+        QTest::newRow("set text upper-cased") << "=ab1 z" << "AB1 Z";
+    }
+    void tagInput()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        DialogFind dialog;
+        auto* tag = dialog.findChild<QLineEdit*>("tag");
+        QVERIFY(tag);
+        if (typed.startsWith('='))
+            tag->setText(typed.mid(1));
+        else
+            type(tag, typed);
+        QCOMPARE(dialog.tagText(), shown);
+    }
+    void longTagInput_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("lower case and punctuation") << "Flame det. #3 {north}" << "Flame det. #3 {north}";
+        QTest::newRow("Latin-1 letters") << QStringLiteral("Müller Ångström ÿ") << QStringLiteral("Müller Ångström ÿ");
+        QTest::newRow("Cyrillic refused") << QStringLiteral("Цех Z") << " Z";
+        QTest::newRow("above U+00FF refused") << QStringLiteral("a\u0100\u20acb") << "ab";
+        QTest::newRow("33rd character refused") << QString(33, 'x') << QString(32, 'x');
+    }
+    void longTagInput()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        DialogFind dialog;
+        auto* longTag = dialog.findChild<QLineEdit*>("longTag");
+        QVERIFY(longTag);
+        type(longTag, typed);
+        QCOMPARE(dialog.longTagText(), shown);
+    }
+    void resultCodes_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("code");
+        QTest::newRow("cancel") << "cancel" << 0;
+        QTest::newRow("escape") << "escape" << 0;
+        QTest::newRow("close") << "close" << 0;
+        QTest::newRow("range") << "findAddres" << 1;
+        QTest::newRow("tag") << "findTag" << 2;
+        QTest::newRow("long tag") << "findLongTag" << 3;
+    }
+    void resultCodes()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, code);
+        DialogFind dialog;
+        QTimer::singleShot(0, &dialog, [&] {
+            if (action == "cancel")
+                dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
+            else if (action == "escape")
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else if (action == "close")
+                dialog.close();
+            else
+                dialog.findChild<QPushButton*>(action)->click();
+        });
+        // A stray second run of the timer must not leave the test hanging.
+        QTimer::singleShot(5000, &dialog, [&] { dialog.done(-1); });
+        QCOMPARE(dialog.exec(), code);
+    }
+    // The find buttons are no defaults: Enter in the tag field must not start a range scan.
+    void enterStartsNoOtherSearch()
+    {
+        DialogFind dialog;
+        QTimer::singleShot(0, &dialog, [&] {
+            auto* tag = dialog.findChild<QLineEdit*>("tag");
+            tag->setFocus();
+            QTest::keyClick(tag, Qt::Key_Return);
+            if (dialog.isVisible())
+                dialog.reject();
+        });
+        const int code = dialog.exec();
+        QVERIFY2(code == DialogFind::NoSearch || code == DialogFind::ByTag, qPrintable(QString::number(code)));
+    }
 };
 
-void TestDialogFind::rangeStaysOrdered_data()
-{
-    QTest::addColumn<QString>("steps"); // "f40 t30": set from to 40, then to to 30
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("last");
-    QTest::newRow("initial range") << "" << 0 << 62;
-    QTest::newRow("first above last drags last up") << "t30 f40" << 40 << 40;
-    QTest::newRow("then last below first drags first down") << "t30 f40 t10" << 10 << 10;
-    QTest::newRow("first below last leaves it") << "t30 f20" << 20 << 30;
-    QTest::newRow("only address 62") << "f62" << 62 << 62;
-    QTest::newRow("63 is out of range") << "f63 t63" << 62 << 62;
-    QTest::newRow("negative is out of range") << "t-1" << 0 << 0;
-}
-
-void TestDialogFind::rangeStaysOrdered()
-{
-    QFETCH(QString, steps);
-    QFETCH(int, first);
-    QFETCH(int, last);
-    DialogFind dialog;
-    auto* from = dialog.findChild<QSpinBox*>("addrFrom");
-    auto* to = dialog.findChild<QSpinBox*>("addrTo");
-    QVERIFY(from && to);
-    for (const QString& step : steps.split(' ', Qt::SkipEmptyParts))
-        (step.at(0) == 'f' ? from : to)->setValue(step.mid(1).toInt());
-    QCOMPARE(dialog.firstAddress(), first);
-    QCOMPARE(dialog.lastAddress(), last);
-}
-
-void TestDialogFind::tagInput_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("digits, capitals, space, punctuation") << "A1 _[@" << "A1 _[@";
-    QTest::newRow("lower case refused") << "abc" << "";
-    QTest::newRow("lower case among capitals refused") << "AbC" << "AC";
-    QTest::newRow("ninth character refused") << "ABCDEFGHI" << "ABCDEFGH";
-    QTest::newRow("backquote and braces refused") << "`{}~" << "";
-    QTest::newRow("Cyrillic refused") << QStringLiteral("ЖA") << "A";
-    // Text that arrives without typing is shown in capitals.
-    QTest::newRow("set text upper-cased") << "=ab1 z" << "AB1 Z";
-}
-
-void TestDialogFind::tagInput()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, shown);
-    DialogFind dialog;
-    auto* tag = dialog.findChild<QLineEdit*>("tag");
-    QVERIFY(tag);
-    if (typed.startsWith('='))
-        tag->setText(typed.mid(1));
-    else
-        type(tag, typed);
-    QCOMPARE(dialog.tagText(), shown);
-}
-
-void TestDialogFind::longTagInput_data()
-{
-    QTest::addColumn<QString>("typed");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("lower case and punctuation") << "Flame det. #3 {north}" << "Flame det. #3 {north}";
-    QTest::newRow("Latin-1 letters") << QStringLiteral("Müller Ångström ÿ") << QStringLiteral("Müller Ångström ÿ");
-    QTest::newRow("Cyrillic refused") << QStringLiteral("Цех Z") << " Z";
-    QTest::newRow("above U+00FF refused") << QStringLiteral("a\u0100\u20acb") << "ab";
-    QTest::newRow("33rd character refused") << QString(33, 'x') << QString(32, 'x');
-}
-
-void TestDialogFind::longTagInput()
-{
-    QFETCH(QString, typed);
-    QFETCH(QString, shown);
-    DialogFind dialog;
-    auto* longTag = dialog.findChild<QLineEdit*>("longTag");
-    QVERIFY(longTag);
-    type(longTag, typed);
-    QCOMPARE(dialog.longTagText(), shown);
-}
-
-void TestDialogFind::resultCodes_data()
-{
-    QTest::addColumn<QString>("action");
-    QTest::addColumn<int>("code");
-    QTest::newRow("cancel") << "cancel" << 0;
-    QTest::newRow("escape") << "escape" << 0;
-    QTest::newRow("close") << "close" << 0;
-    QTest::newRow("range") << "findAddres" << 1;
-    QTest::newRow("tag") << "findTag" << 2;
-    QTest::newRow("long tag") << "findLongTag" << 3;
-}
-
-void TestDialogFind::resultCodes()
-{
-    QFETCH(QString, action);
-    QFETCH(int, code);
-    DialogFind dialog;
-    QTimer::singleShot(0, &dialog, [&] {
-        if (action == "cancel")
-            dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
-        else if (action == "escape")
-            QTest::keyClick(&dialog, Qt::Key_Escape);
-        else if (action == "close")
-            dialog.close();
-        else
-            dialog.findChild<QPushButton*>(action)->click();
-    });
-    // A stray second run of the timer must not leave the test hanging.
-    QTimer::singleShot(5000, &dialog, [&] { dialog.done(-1); });
-    QCOMPARE(dialog.exec(), code);
-}
-
-// The find buttons are no defaults: Enter in the tag field must not start a range scan.
-void TestDialogFind::enterStartsNoOtherSearch()
-{
-    DialogFind dialog;
-    QTimer::singleShot(0, &dialog, [&] {
-        auto* tag = dialog.findChild<QLineEdit*>("tag");
-        tag->setFocus();
-        QTest::keyClick(tag, Qt::Key_Return);
-        if (dialog.isVisible())
-            dialog.reject();
-    });
-    const int code = dialog.exec();
-    QVERIFY2(code == DialogFind::NoSearch || code == DialogFind::ByTag, qPrintable(QString::number(code)));
-}
 
 int runDialogFindTests(int argc, char** argv)
 {

@@ -38,6 +38,17 @@ QVector<int> darkColumns(const QImage& image, int top, int bottom, int threshold
     return columns;
 }
 
+// A horizontal slider over 0..100 as the window uses them.
+void setUp(Slider& slider, int ticks, int width, int height, const QStringList& captions = {}, int interval = 0)
+{
+    slider.setOrientation(Qt::Horizontal);
+    slider.setRange(0, 100);
+    slider.setTickInterval(interval);
+    slider.setTickPosition(QSlider::TickPosition(ticks));
+    slider.setCaptionsBelow(captions);
+    slider.resize(width, height);
+}
+
 QStringList twelveDistances()
 {
     QStringList list;
@@ -48,277 +59,233 @@ QStringList twelveDistances()
 
 } // namespace
 
-class TestSlider : public QObject
-{
+class TestSlider : public QObject {
     Q_OBJECT
 
 private slots:
-    void threeCaptionsStayInside();
-    void manyCaptionsCentredAndGrooveShortened_data();
-    void manyCaptionsCentredAndGrooveShortened();
-    void numericLabels_data();
-    void numericLabels();
-    void lowerRowBlackUpperRowTextColour();
-    void clickLandsWhereClicked_data();
-    void clickLandsWhereClicked();
-    void minimumHeightGrowsWithFont_data();
-    void minimumHeightGrowsWithFont();
+    void threeCaptionsStayInside()
+    {
+        Slider slider;
+        setUp(slider, QSlider::TicksBelow, 300, 60, {QStringLiteral("Низкий"), QStringLiteral("Средний"), QStringLiteral("Высокий")});
+        slider.setEnabled(false);
+        const QImage image = paint(slider);
+
+        const QFontMetrics fm(slider.font());
+        // No side margins for three captions.
+        QCOMPARE(slider.grooveRect(), QRect(QPoint(0, 0), QPoint(299, 60 - fm.height() - 1)));
+
+        const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
+        QCOMPARE(labels.size(), 3);
+        QCOMPARE(labels[0].x, 0);
+        QCOMPARE(labels[2].x + labels[2].advance, 299);
+        const int length = handleLength(slider);
+        const int grooveMiddle = length / 2 + (300 - length) / 2;
+        QVERIFY2(qAbs(labels[1].x + labels[1].advance / 2 - grooveMiddle) <= 1,
+                 qPrintable(QString("middle caption at %1, groove middle %2").arg(labels[1].x).arg(grooveMiddle)));
+
+        // The ink itself: it starts at the left edge and ends at the right edge, all inside the widget.
+        const QVector<int> ink = darkColumns(image, 60 - fm.height(), 59, 100);
+        QVERIFY(!ink.isEmpty());
+        QVERIFY2(ink.first() <= 2, qPrintable(QString::number(ink.first())));
+        QVERIFY2(ink.last() >= 299 - 3, qPrintable(QString::number(ink.last())));
+    }
+    void manyCaptionsCentredAndGrooveShortened_data()
+    {
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("ticks");
+        QTest::newRow("12 distances below") << twelveDistances() << int(QSlider::TicksBelow);
+        QTest::newRow("12 distances both sides") << twelveDistances() << int(QSlider::TicksBothSides);
+        QTest::newRow("4 long end captions")
+            << QStringList{QStringLiteral("Быстродействие"), QStringLiteral("a"), QStringLiteral("b"),
+                           QStringLiteral("Достоверность")}
+            << int(QSlider::TicksBelow);
+    }
+    void manyCaptionsCentredAndGrooveShortened()
+    {
+        QFETCH(QStringList, captions);
+        QFETCH(int, ticks);
+        Slider slider;
+        setUp(slider, ticks, 400, 80, captions);
+        paint(slider);
+
+        const QFontMetrics fm(slider.font());
+        const int length = handleLength(slider);
+        const int half = length / 2;
+        // An upper row without captions shows the end numbers, which need their own room.
+        int leftWidth = fm.horizontalAdvance(captions.first());
+        int rightWidth = fm.horizontalAdvance(captions.last());
+        if (ticks == QSlider::TicksBothSides) {
+            leftWidth = qMax(leftWidth, fm.horizontalAdvance("0"));
+            rightWidth = qMax(rightWidth, fm.horizontalAdvance("100"));
+        }
+        const int leftMargin = qMax(0, (leftWidth + 1) / 2 - half);
+        const int rightMargin = qMax(0, (rightWidth + 1) / 2 - half);
+        const QRect groove = slider.grooveRect();
+        QCOMPARE(groove.left(), leftMargin);
+        QCOMPARE(groove.right(), 399 - rightMargin);
+        QCOMPARE(groove.top(), ticks == QSlider::TicksBothSides ? fm.height() : 0);
+        QCOMPARE(groove.bottom(), 80 - fm.height() - 1);
+
+        const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
+        QCOMPARE(labels.size(), captions.size());
+        const int track = groove.width() - length;
+        for (int i = 0; i < labels.size(); ++i) {
+            QCOMPARE(labels[i].text, captions[i]);
+            const double tickCentre = groove.left() + half + double(track) * i / (captions.size() - 1);
+            const double centre = labels[i].x + labels[i].advance / 2.0;
+            QVERIFY2(qAbs(centre - tickCentre) <= 1.5,
+                     qPrintable(QString("%1 centred at %2, tick at %3").arg(captions[i]).arg(centre).arg(tickCentre)));
+            QVERIFY(labels[i].x >= 0);
+            QVERIFY(labels[i].x + labels[i].advance <= 400);
+        }
+    }
+    void numericLabels_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("every 25") << 25 << QStringList{"0", "25", "50", "75", "100"};
+        QTest::newRow("no interval") << 0 << QStringList{};
+        QTest::newRow("interval past the range") << 150 << QStringList{"0"};
+    }
+    void numericLabels()
+    {
+        QFETCH(int, interval);
+        QFETCH(QStringList, texts);
+        Slider slider;
+        setUp(slider, QSlider::TicksAbove, 300, 60, {}, interval);
+        paint(slider);
+
+        const auto labels = slider.scaleLabels(Slider::ScaleRow::Above);
+        QStringList shown;
+        for (const auto& label : labels)
+            shown << label.text;
+        QCOMPARE(shown, texts);
+
+        const QRect groove = slider.grooveRect();
+        const int length = handleLength(slider);
+        const int half = length / 2;
+        const int track = groove.width() - length;
+        for (const auto& label : labels) {
+            const int value = label.text.toInt();
+            const double tickCentre = groove.left() + half + track * value / 100.0;
+            QVERIFY2(qAbs(label.x + label.advance / 2.0 - tickCentre) <= 1.5, qPrintable(label.text));
+        }
+    }
+    void lowerRowBlackUpperRowTextColour()
+    {
+        Slider slider;
+        setUp(slider, QSlider::TicksBothSides, 300, 80, {}, 50);
+        QPalette palette = slider.palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0, 0, 255));
+        slider.setPalette(palette);
+        slider.setEnabled(false);
+        const QImage image = paint(slider);
+        const QFontMetrics fm(slider.font());
+
+        auto darkest = [&](int top, int bottom, bool (*pick)(QRgb)) {
+            int count = 0;
+            for (int y = top; y <= bottom; ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    count += pick(image.pixel(x, y)) ? 1 : 0;
+            return count;
+        };
+        auto blue = [](QRgb c) { return qBlue(c) > 200 && qRed(c) < 80 && qGreen(c) < 80; };
+        auto black = [](QRgb c) { return qRed(c) < 40 && qGreen(c) < 40 && qBlue(c) < 40; };
+        // Upper numbers in the palette's (disabled) text colour, lower numbers black.
+        QVERIFY(darkest(0, fm.height() - 1, blue) > 0);
+        QCOMPARE(darkest(0, fm.height() - 1, black), 0);
+        QVERIFY(darkest(80 - fm.height(), 79, black) > 0);
+        QCOMPARE(darkest(80 - fm.height(), 79, blue), 0);
+    }
+    void clickLandsWhereClicked_data()
+    {
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("target");
+        const QStringList wide{QStringLiteral("Быстродействие"), QStringLiteral("1"), QStringLiteral("2"),
+                               QStringLiteral("Достоверность")};
+        for (int target : {0, 30, 70, 100}) {
+            QTest::addRow("wide end captions, to %d", target) << wide << int(QSlider::TicksBelow) << target;
+            QTest::addRow("numbers both sides, to %d", target) << QStringList{} << int(QSlider::TicksBothSides) << target;
+            QTest::addRow("no ticks, to %d", target) << QStringList{} << int(QSlider::NoTicks) << target;
+        }
+    }
+    // Drags the handle from where it is painted to where the target value is painted.
+    void clickLandsWhereClicked()
+    {
+        QFETCH(QStringList, captions);
+        QFETCH(int, ticks);
+        QFETCH(int, target);
+        Slider slider;
+        setUp(slider, ticks, 400, 80, captions, 25);
+        slider.setValue(50);
+        slider.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&slider));
+        paint(slider);
+
+        const QRect groove = ticks == QSlider::NoTicks ? slider.rect() : slider.grooveRect();
+        if (ticks != QSlider::NoTicks)
+            QVERIFY(groove != slider.rect());
+        QStyleOptionSlider option;
+        option.initFrom(&slider);
+        option.rect = groove;
+        const int length = slider.style()->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
+        const int half = length / 2;
+        const int space = groove.width() - length;
+        auto paintedX = [&](int value) { return groove.left() + half + QStyle::sliderPositionFromValue(0, 100, value, space); };
+        const int y = groove.center().y();
+
+        QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(50), y));
+        QVERIFY(slider.isSliderDown());
+        QMouseEvent move(QEvent::MouseMove, QPointF(paintedX(target), y), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&slider, &move);
+        QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(target), y));
+        QVERIFY2(qAbs(slider.value() - target) <= 1, qPrintable(QString::number(slider.value())));
+
+        // Styles that jump to the clicked point must land on the value painted there too.
+        const auto jumpButtons = Qt::MouseButtons(slider.style()->styleHint(QStyle::SH_Slider_AbsoluteSetButtons));
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton}) {
+            if (!(jumpButtons & button))
+                continue;
+            slider.setValue(target > 50 ? 0 : 100);
+            QTest::mouseClick(&slider, button, Qt::NoModifier, QPoint(paintedX(target), y));
+            QVERIFY2(qAbs(slider.value() - target) <= 1, qPrintable(QString::number(slider.value())));
+        }
+    }
+    void minimumHeightGrowsWithFont_data()
+    {
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("one row") << int(QSlider::TicksBelow) << 1;
+        QTest::newRow("two rows") << int(QSlider::TicksBothSides) << 2;
+    }
+    void minimumHeightGrowsWithFont()
+    {
+        QFETCH(int, ticks);
+        QFETCH(int, rows);
+        Slider slider;
+        setUp(slider, ticks, 300, 40, {}, 10);
+        paint(slider);
+        const int small = slider.minimumHeight();
+        QCOMPARE(small, rows * (QFontMetrics(slider.font()).height() + 5) + 22);
+
+        QFont big = slider.font();
+        big.setPointSize(big.pointSize() * 3);
+        slider.setFont(big);
+        paint(slider);
+        const int grown = rows * (QFontMetrics(big).height() + 5) + 22;
+        QVERIFY(grown > small);
+        QCOMPARE(slider.minimumHeight(), grown);
+
+        // The minimum never shrinks back.
+        QFont tiny = slider.font();
+        tiny.setPointSize(6);
+        slider.setFont(tiny);
+        paint(slider);
+        QCOMPARE(slider.minimumHeight(), grown);
+    }
 };
 
-void TestSlider::threeCaptionsStayInside()
-{
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setRange(0, 100);
-    slider.setTickPosition(QSlider::TicksBelow);
-    slider.setEnabled(false);
-    slider.setCaptionsBelow({QStringLiteral("Низкий"), QStringLiteral("Средний"), QStringLiteral("Высокий")});
-    slider.resize(300, 60);
-    const QImage image = paint(slider);
-
-    const QFontMetrics fm(slider.font());
-    // No side margins for three captions.
-    QCOMPARE(slider.grooveRect(), QRect(QPoint(0, 0), QPoint(299, 60 - fm.height() - 1)));
-
-    const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
-    QCOMPARE(labels.size(), 3);
-    QCOMPARE(labels[0].x, 0);
-    QCOMPARE(labels[2].x + labels[2].advance, 299);
-    const int length = handleLength(slider);
-    const int grooveMiddle = length / 2 + (300 - length) / 2;
-    QVERIFY2(qAbs(labels[1].x + labels[1].advance / 2 - grooveMiddle) <= 1,
-             qPrintable(QString("middle caption at %1, groove middle %2").arg(labels[1].x).arg(grooveMiddle)));
-
-    // The ink itself: it starts at the left edge and ends at the right edge, all inside the widget.
-    const QVector<int> ink = darkColumns(image, 60 - fm.height(), 59, 100);
-    QVERIFY(!ink.isEmpty());
-    QVERIFY2(ink.first() <= 2, qPrintable(QString::number(ink.first())));
-    QVERIFY2(ink.last() >= 299 - 3, qPrintable(QString::number(ink.last())));
-}
-
-void TestSlider::manyCaptionsCentredAndGrooveShortened_data()
-{
-    QTest::addColumn<QStringList>("captions");
-    QTest::addColumn<int>("ticks");
-    QTest::newRow("12 distances below") << twelveDistances() << int(QSlider::TicksBelow);
-    QTest::newRow("12 distances both sides") << twelveDistances() << int(QSlider::TicksBothSides);
-    QTest::newRow("4 long end captions")
-        << QStringList{QStringLiteral("Быстродействие"), QStringLiteral("a"), QStringLiteral("b"),
-                       QStringLiteral("Достоверность")}
-        << int(QSlider::TicksBelow);
-}
-
-void TestSlider::manyCaptionsCentredAndGrooveShortened()
-{
-    QFETCH(QStringList, captions);
-    QFETCH(int, ticks);
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setRange(0, 100);
-    slider.setTickPosition(QSlider::TickPosition(ticks));
-    slider.setCaptionsBelow(captions);
-    slider.resize(400, 80);
-    paint(slider);
-
-    const QFontMetrics fm(slider.font());
-    const int length = handleLength(slider);
-    const int half = length / 2;
-    // An upper row without captions shows the end numbers, which need their own room.
-    int leftWidth = fm.horizontalAdvance(captions.first());
-    int rightWidth = fm.horizontalAdvance(captions.last());
-    if (ticks == QSlider::TicksBothSides) {
-        leftWidth = qMax(leftWidth, fm.horizontalAdvance("0"));
-        rightWidth = qMax(rightWidth, fm.horizontalAdvance("100"));
-    }
-    const int leftMargin = qMax(0, (leftWidth + 1) / 2 - half);
-    const int rightMargin = qMax(0, (rightWidth + 1) / 2 - half);
-    const QRect groove = slider.grooveRect();
-    QCOMPARE(groove.left(), leftMargin);
-    QCOMPARE(groove.right(), 399 - rightMargin);
-    QCOMPARE(groove.top(), ticks == QSlider::TicksBothSides ? fm.height() : 0);
-    QCOMPARE(groove.bottom(), 80 - fm.height() - 1);
-
-    const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
-    QCOMPARE(labels.size(), captions.size());
-    const int track = groove.width() - length;
-    for (int i = 0; i < labels.size(); ++i) {
-        QCOMPARE(labels[i].text, captions[i]);
-        const double tickCentre = groove.left() + half + double(track) * i / (captions.size() - 1);
-        const double centre = labels[i].x + labels[i].advance / 2.0;
-        QVERIFY2(qAbs(centre - tickCentre) <= 1.5,
-                 qPrintable(QString("%1 centred at %2, tick at %3").arg(captions[i]).arg(centre).arg(tickCentre)));
-        QVERIFY(labels[i].x >= 0);
-        QVERIFY(labels[i].x + labels[i].advance <= 400);
-    }
-}
-
-void TestSlider::numericLabels_data()
-{
-    QTest::addColumn<int>("interval");
-    QTest::addColumn<QStringList>("texts");
-    QTest::newRow("every 25") << 25 << QStringList{"0", "25", "50", "75", "100"};
-    QTest::newRow("no interval") << 0 << QStringList{};
-    QTest::newRow("interval past the range") << 150 << QStringList{"0"};
-}
-
-void TestSlider::numericLabels()
-{
-    QFETCH(int, interval);
-    QFETCH(QStringList, texts);
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setRange(0, 100);
-    slider.setTickInterval(interval);
-    slider.setTickPosition(QSlider::TicksAbove);
-    slider.resize(300, 60);
-    paint(slider);
-
-    const auto labels = slider.scaleLabels(Slider::ScaleRow::Above);
-    QStringList shown;
-    for (const auto& label : labels)
-        shown << label.text;
-    QCOMPARE(shown, texts);
-
-    const QRect groove = slider.grooveRect();
-    const int length = handleLength(slider);
-    const int half = length / 2;
-    const int track = groove.width() - length;
-    for (const auto& label : labels) {
-        const int value = label.text.toInt();
-        const double tickCentre = groove.left() + half + track * value / 100.0;
-        QVERIFY2(qAbs(label.x + label.advance / 2.0 - tickCentre) <= 1.5, qPrintable(label.text));
-    }
-}
-
-void TestSlider::lowerRowBlackUpperRowTextColour()
-{
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setRange(0, 100);
-    slider.setTickInterval(50);
-    slider.setTickPosition(QSlider::TicksBothSides);
-    QPalette palette = slider.palette();
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0, 0, 255));
-    slider.setPalette(palette);
-    slider.setEnabled(false);
-    slider.resize(300, 80);
-    const QImage image = paint(slider);
-    const QFontMetrics fm(slider.font());
-
-    auto darkest = [&](int top, int bottom, bool (*pick)(QRgb)) {
-        int count = 0;
-        for (int y = top; y <= bottom; ++y)
-            for (int x = 0; x < image.width(); ++x)
-                count += pick(image.pixel(x, y)) ? 1 : 0;
-        return count;
-    };
-    auto blue = [](QRgb c) { return qBlue(c) > 200 && qRed(c) < 80 && qGreen(c) < 80; };
-    auto black = [](QRgb c) { return qRed(c) < 40 && qGreen(c) < 40 && qBlue(c) < 40; };
-    // Upper numbers in the palette's (disabled) text colour, lower numbers black.
-    QVERIFY(darkest(0, fm.height() - 1, blue) > 0);
-    QCOMPARE(darkest(0, fm.height() - 1, black), 0);
-    QVERIFY(darkest(80 - fm.height(), 79, black) > 0);
-    QCOMPARE(darkest(80 - fm.height(), 79, blue), 0);
-}
-
-void TestSlider::clickLandsWhereClicked_data()
-{
-    QTest::addColumn<QStringList>("captions");
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<int>("target");
-    const QStringList wide{QStringLiteral("Быстродействие"), QStringLiteral("1"), QStringLiteral("2"),
-                           QStringLiteral("Достоверность")};
-    for (int target : {0, 30, 70, 100}) {
-        QTest::addRow("wide end captions, to %d", target) << wide << int(QSlider::TicksBelow) << target;
-        QTest::addRow("numbers both sides, to %d", target) << QStringList{} << int(QSlider::TicksBothSides) << target;
-        QTest::addRow("no ticks, to %d", target) << QStringList{} << int(QSlider::NoTicks) << target;
-    }
-}
-
-// Drags the handle from where it is painted to where the target value is painted.
-void TestSlider::clickLandsWhereClicked()
-{
-    QFETCH(QStringList, captions);
-    QFETCH(int, ticks);
-    QFETCH(int, target);
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setRange(0, 100);
-    slider.setValue(50);
-    slider.setTickInterval(25);
-    slider.setTickPosition(QSlider::TickPosition(ticks));
-    slider.setCaptionsBelow(captions);
-    slider.resize(400, 80);
-    slider.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&slider));
-    paint(slider);
-
-    const QRect groove = ticks == QSlider::NoTicks ? slider.rect() : slider.grooveRect();
-    if (ticks != QSlider::NoTicks)
-        QVERIFY(groove != slider.rect());
-    QStyleOptionSlider option;
-    option.initFrom(&slider);
-    option.rect = groove;
-    const int length = slider.style()->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
-    const int half = length / 2;
-    const int space = groove.width() - length;
-    auto paintedX = [&](int value) { return groove.left() + half + QStyle::sliderPositionFromValue(0, 100, value, space); };
-    const int y = groove.center().y();
-
-    QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(50), y));
-    QVERIFY(slider.isSliderDown());
-    QMouseEvent move(QEvent::MouseMove, QPointF(paintedX(target), y), Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&slider, &move);
-    QTest::mouseRelease(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(target), y));
-    QVERIFY2(qAbs(slider.value() - target) <= 1, qPrintable(QString::number(slider.value())));
-
-    // Styles that jump to the clicked point must land on the value painted there too.
-    const auto jumpButtons = Qt::MouseButtons(slider.style()->styleHint(QStyle::SH_Slider_AbsoluteSetButtons));
-    for (Qt::MouseButton button : {Qt::LeftButton, Qt::MiddleButton}) {
-        if (!(jumpButtons & button))
-            continue;
-        slider.setValue(target > 50 ? 0 : 100);
-        QTest::mouseClick(&slider, button, Qt::NoModifier, QPoint(paintedX(target), y));
-        QVERIFY2(qAbs(slider.value() - target) <= 1, qPrintable(QString::number(slider.value())));
-    }
-}
-
-void TestSlider::minimumHeightGrowsWithFont_data()
-{
-    QTest::addColumn<int>("ticks");
-    QTest::addColumn<int>("rows");
-    QTest::newRow("one row") << int(QSlider::TicksBelow) << 1;
-    QTest::newRow("two rows") << int(QSlider::TicksBothSides) << 2;
-}
-
-void TestSlider::minimumHeightGrowsWithFont()
-{
-    QFETCH(int, ticks);
-    QFETCH(int, rows);
-    Slider slider;
-    slider.setOrientation(Qt::Horizontal);
-    slider.setTickPosition(QSlider::TickPosition(ticks));
-    slider.setTickInterval(10);
-    slider.resize(300, 40);
-    paint(slider);
-    const int small = slider.minimumHeight();
-    QCOMPARE(small, rows * (QFontMetrics(slider.font()).height() + 5) + 22);
-
-    QFont big = slider.font();
-    big.setPointSize(big.pointSize() * 3);
-    slider.setFont(big);
-    paint(slider);
-    const int grown = rows * (QFontMetrics(big).height() + 5) + 22;
-    QVERIFY(grown > small);
-    QCOMPARE(slider.minimumHeight(), grown);
-
-    // The minimum never shrinks back.
-    QFont tiny = slider.font();
-    tiny.setPointSize(6);
-    slider.setFont(tiny);
-    paint(slider);
-    QCOMPARE(slider.minimumHeight(), grown);
-}
 
 int runSliderTests(int argc, char** argv)
 {

@@ -15,11 +15,6 @@
 
 namespace {
 
-QString sentCommands(const Sim::Simulator& sim)
-{
-    return SimulatedWindow::commandList(SimulatedWindow::commandsOf(sim.requests()));
-}
-
 // Rows of the configuration tables: an analysis setting as the window shows it, and the four
 // configuration bytes that carry it.
 struct Layout {
@@ -27,6 +22,11 @@ struct Layout {
 };
 struct Setting {
     int model, type, fixTime; bool heat, alarmNO, faultNC; int time, byte0, byte1, byte3;
+};
+// A write: what is edited (and how the line is set up), the box shown, what is sent and
+// which groups stay marked.
+struct Write {
+    QString setup; int groups, answer; QString title, box, sent; int groupsAfter;
 };
 struct ReadBack {
     int model; QByteArray config; int type, sensitivity, time, fixTime; bool heat, alarmNO, faultNC;
@@ -36,6 +36,7 @@ struct ReadBack {
 Q_DECLARE_METATYPE(Layout)
 Q_DECLARE_METATYPE(Setting)
 Q_DECLARE_METATYPE(ReadBack)
+Q_DECLARE_METATYPE(Write)
 
 class TestConfiguration : public QObject, WindowBench {
     Q_OBJECT
@@ -60,11 +61,12 @@ class TestConfiguration : public QObject, WindowBench {
     }
 
     // Pretends the device of this model has been identified, without a line.
-    void setModel(uint16_t model, int analysisType)
+    void setModel(uint16_t model, int analysisType = -1)
     {
         window->expandedDeviceType = model;
         window->applyModelLayout();
-        window->ui->analysisType->setCurrentIndex(analysisType);
+        if (analysisType >= 0)
+            window->ui->analysisType->setCurrentIndex(analysisType);
     }
 
 private slots:
@@ -139,13 +141,11 @@ private slots:
         setModel(0xFF03, 1);
         QCOMPARE(ui->analysisType->itemText(1), QStringLiteral("3 ИК (повышенная помехозащищенность)"));
         QCOMPARE(ui->analysisType->currentIndex(), 1);
-        window->expandedDeviceType = 0xFF04;
-        window->applyModelLayout();
+        setModel(0xFF04);
         QCOMPARE(ui->analysisType->count(), 5);
         QCOMPARE(ui->analysisType->currentIndex(), 1);
         ui->analysisType->setCurrentIndex(4);
-        window->expandedDeviceType = 0xFF03;
-        window->applyModelLayout();
+        setModel(0xFF03);
         QCOMPARE(ui->analysisType->currentIndex(), -1);
         QCOMPARE(ui->sensitivityLen->maximum(), 25);
     }
@@ -330,72 +330,43 @@ private slots:
 
     void writeChoice_data()
     {
-        QTest::addColumn<int>("groups");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<int>("boxes");
-        QTest::addColumn<QString>("sent");
-        QTest::newRow("nothing edited, No") << 0 << int(QMessageBox::No) << 1 << "";
+        QTest::addColumn<Write>("w");
+        const QString none = "Нет изменений параметров.\nВыполнить запись всех параметров?";
+        QTest::newRow("nothing edited, No") << Write{ "", 0, QMessageBox::No, "", none, "", 0 };
         // Raised together, the writes reach the device in the command table's order.
-        QTest::newRow("nothing edited, Yes") << 0 << int(QMessageBox::Yes) << 1 << "6 17 18 22 132 134";
-        QTest::newRow("message and currents") << 0x28 << 0 << 0 << "17 132";
-        QTest::newRow("address and detector") << 0x11 << 0 << 0 << "6 134";
+        QTest::newRow("nothing edited, Yes") << Write{ "", 0, QMessageBox::Yes, "", none, "6 17 18 22 132 134", 0 };
+        QTest::newRow("message and currents") << Write{ "", 0x28, 0, "", "", "17 132", 0 };
+        QTest::newRow("address and detector") << Write{ "", 0x11, 0, "", "", "6 134", 0 };
+        QTest::newRow("no port") << Write{ "no port", 0x3F, 0, "Ошибка", "Соединение не установлено", "", 0x3F };
+        // A refused write leaves its group marked for the next attempt.
+        QTest::newRow("write protected") << Write{ "write protected", 0x08, 0, "Ошибка 7",
+                                                   "Полевое устройство защищено от записи и не может принять эту команду записи",
+                                                   "17", 0x08 };
+        // An edit made while its group is on the way to the device is not lost with the confirmation.
+        QTest::newRow("edit during the write") << Write{ "edit", 0x08 | 0x02, 0, "", "", "17 18", 0x08 };
     }
     void writeChoice()
     {
-        QFETCH(int, groups);
-        QFETCH(int, answer);
-        QFETCH(int, boxes);
-        QFETCH(QString, sent);
-        QVERIFY(connectWindow());
-        identify();
-        window->modifiedGroups = uint8_t(groups);
-        answerer->answerBoxesWith(answer);
-        window->ui->connectWrite->trigger();
-        QCOMPARE(answerer->boxes().size(), boxes);
-        if (boxes) {
-            QCOMPARE(answerer->boxes()[0].title, QString());
-            QCOMPARE(answerer->boxes()[0].text,
-                     QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"));
+        QFETCH(Write, w);
+        if (w.setup == "no port") {
+            newWindow();
+        } else {
+            QVERIFY(connectWindow());
+            identify();
         }
-        runUntilQuiet();
-        QCOMPARE(sentCommands(*sim), sent);
-        QCOMPARE(window->modifiedGroups, uint8_t(0));
-    }
-
-    void writeRefusals()
-    {
-        MainWindow closed;
-        closed.modifiedGroups = 0x3F;
-        closed.ui->connectWrite->trigger();
-        QCOMPARE(answerer->boxes().size(), 1);
-        QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
-        QCOMPARE(answerer->boxes()[0].text, QStringLiteral("Соединение не установлено"));
-        QCOMPARE(closed.identity.requestFlags, uint16_t(0));
-        QCOMPARE(closed.detector.requestFlags, uint16_t(0));
-
-        // A refused write leaves its group marked for the next attempt.
-        answerer->clearBoxes();
-        QVERIFY(connectWindow());
-        identify();
-        sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
-        window->modifiedGroups = 0x08;
+        if (w.setup == "write protected")
+            sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
+        window->modifiedGroups = uint8_t(w.groups);
+        answerer->answerBoxesWith(w.answer);
         window->ui->connectWrite->trigger();
-        runUntilQuiet();
-        QCOMPARE(answerer->boxes().size(), 1);
-        QCOMPARE(window->modifiedGroups, uint8_t(0x08));
-    }
-
-    // An edit made while its group is on the way to the device is not lost with the confirmation.
-    void editDuringWriteStaysMarked()
-    {
-        QVERIFY(connectWindow());
-        identify();
-        window->modifiedGroups = 0x08 | 0x02;
-        window->ui->connectWrite->trigger();
-        window->ui->message->setText(QStringLiteral("CHANGED AGAIN"));
-        runUntilQuiet();
-        QCOMPARE(sentCommands(*sim), QStringLiteral("17 18"));
-        QCOMPARE(window->modifiedGroups, uint8_t(0x08));
+        if (w.setup == "edit")
+            window->ui->message->setText(QStringLiteral("CHANGED AGAIN"));
+        QCOMPARE(rig ? runUntilQuiet() : QString(), w.sent);
+        QCOMPARE(boxTexts(), w.box.isEmpty() ? QStringList() : QStringList{ w.box });
+        if (!w.box.isEmpty())
+            QCOMPARE(answerer->boxes()[0].title, w.title);
+        QCOMPARE(window->modifiedGroups, uint8_t(w.groupsAfter));
+        QCOMPARE(window->identity.requestFlags | window->detector.requestFlags, 0);
     }
 
     void readFillsFields_data()
@@ -519,7 +490,7 @@ private slots:
         ui->autoHeat->setChecked(false);
         ui->connectWrite->trigger();
         runUntilQuiet();
-        QCOMPARE(sentCommands(*sim), QStringLiteral("18 132 134"));
+        QCOMPARE(sent(), QStringLiteral("18 132 134"));
         QVERIFY(answerer->boxes().isEmpty());
         QCOMPARE(window->modifiedGroups, uint8_t(0));
 

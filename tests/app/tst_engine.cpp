@@ -30,7 +30,6 @@ class TestEngine : public QObject, WindowBench {
         return commands;
     }
     bool tick(int answerWaitMs = 1000) { return rig->tick(answerWaitMs); }
-    QString sent() const { return SimulatedWindow::commandList(SimulatedWindow::commandsOf(sim->requests())); }
     void identify()
     {
         window->ui->connectRead->trigger();

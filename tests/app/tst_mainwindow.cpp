@@ -22,78 +22,48 @@
 namespace {
 
 // A pseudo-terminal pair standing in for the modem: the window opens the slave path, the test
-// watches the master side for anything the window sends.
+// keeps only the master side and watches it for anything the window sends.
 struct Modem {
     int master = -1;
-    int slave = -1;
     QString path;
 
     Modem()
     {
         char name[128] = {};
+        int slave = -1;
         if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
             path = QString::fromLocal8Bit(name);
             termios raw {};
             tcgetattr(slave, &raw);
             cfmakeraw(&raw);
             tcsetattr(slave, TCSANOW, &raw);
-            // The window opens the device itself; the test keeps only the master side.
             ::close(slave);
-            slave = -1;
         }
     }
-    ~Modem()
-    {
-        if (master >= 0)
-            ::close(master);
-    }
+    ~Modem() { ::close(master); }
     // Bytes the window wrote within the given time.
     int bytesWithin(int ms) const
     {
         int total = 0;
+        char buffer[256];
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) {
             QCoreApplication::processEvents();
             pollfd p { master, POLLIN, 0 };
-            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN)) {
-                char buffer[256];
-                const ssize_t n = ::read(master, buffer, sizeof buffer);
-                if (n > 0)
-                    total += int(n);
-            }
+            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN))
+                total += int(qMax<ssize_t>(0, ::read(master, buffer, sizeof buffer)));
         }
         return total;
     }
 };
 
-// Queues an answer for the port dialog: choose `name` (added to the list when the machine
-// has no such port) and accept, or reject.
-void answerPortDialog(ModalAnswerer& answerer, const QString& name, bool accept = true,
-                      QString* preselected = nullptr)
+QSettings settings()
 {
-    answerer.queue([=](QWidget* dialog) {
-        auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-        if (preselected)
-            *preselected = port->currentText();
-        if (!name.isEmpty()) {
-            if (port->findText(name) < 0)
-                port->addItem(name);
-            port->setCurrentText(name);
-        }
-        if (accept)
-            static_cast<QDialog*>(dialog)->accept();
-        else
-            static_cast<QDialog*>(dialog)->reject();
-    });
+    return QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"));
 }
 
-QString storedPort()
-{
-    return QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"))
-        .value(QStringLiteral("PortName HART"))
-        .toString();
-}
+QString storedPort() { return settings().value(QStringLiteral("PortName HART")).toString(); }
 
 QAction* action(MainWindow& window, const char* name)
 {
@@ -106,14 +76,11 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        initResources();
-    }
+    void initTestCase() { initResources(); }
 
     void init()
     {
-        QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор")).clear();
+        settings().clear();
     }
 
     void leadingInteger_data()
@@ -160,7 +127,7 @@ private slots:
         {
             MainWindow window;
             window.show();
-            answerPortDialog(answerer, modem.path);
+            answerer.choosePort(modem.path);
             action(window, "connectButton")->trigger();
             QVERIFY(window.isPortOpen());
             QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Разъединить"));
@@ -182,7 +149,7 @@ private slots:
         }
         MainWindow restarted;
         QCOMPARE(restarted.storedPortName(), modem.path);
-        answerPortDialog(answerer, modem.path);
+        answerer.choosePort(modem.path);
         action(restarted, "connectButton")->trigger();
         QVERIFY(restarted.isPortOpen());
         QVERIFY(restarted.close());
@@ -210,11 +177,10 @@ private slots:
 
     void cancelChangesNothing()
     {
-        QSettings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"))
-            .setValue(QStringLiteral("PortName HART"), QStringLiteral("ttyUSB7"));
+        settings().setValue(QStringLiteral("PortName HART"), QStringLiteral("ttyUSB7"));
         ModalAnswerer answerer;
         MainWindow window;
-        answerPortDialog(answerer, QStringLiteral("/dev/some-other-port"), false);
+        answerer.choosePort(QStringLiteral("/dev/some-other-port"), false);
         action(window, "connectButton")->trigger();
         QVERIFY(!window.isPortOpen());
         QVERIFY(!action(window, "connectButton")->isChecked());
@@ -244,7 +210,7 @@ private slots:
         }
         ModalAnswerer answerer;
         MainWindow window;
-        answerPortDialog(answerer, name);
+        answerer.choosePort(name);
         QElapsedTimer clock;
         clock.start();
         action(window, "connectButton")->trigger();

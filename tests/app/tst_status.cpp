@@ -7,7 +7,6 @@
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QRegularExpression>
 #include <QTextDocumentFragment>
 #include <QtTest>
@@ -33,9 +32,22 @@ struct Variable {
 struct Variables {
     Variable v[3];
 };
+// Additional status bytes 0, 1 and the module's version; the fault lines shown; the version shown.
+struct Faults { QByteArray bytes; QStringList shown; QString module; };
+struct Icons { int statusBits; bool fixedAndChanged; QString set; };
+struct Lock { int state; QString checkedEnabled, icon; };
+struct Service { QString action; int result; bool failed; QString text; };
+struct Refusal { QString action; bool connected; QString title, text; };
+struct Operation { QString action, commands, box, loopMode; };
 
 }
 Q_DECLARE_METATYPE(Variables)
+Q_DECLARE_METATYPE(Faults)
+Q_DECLARE_METATYPE(Icons)
+Q_DECLARE_METATYPE(Lock)
+Q_DECLARE_METATYPE(Service)
+Q_DECLARE_METATYPE(Refusal)
+Q_DECLARE_METATYPE(Operation)
 
 class TestStatus : public QObject, WindowBench {
     Q_OBJECT
@@ -61,7 +73,7 @@ class TestStatus : public QObject, WindowBench {
         QVERIFY(rig->tick() && rig->tick());
         window->ui->connectRead->trigger();
         QCOMPARE(runUntilQuiet(), QString());
-        QCOMPARE(SimulatedWindow::commandList(SimulatedWindow::commandsOf(sim->requests())), QStringLiteral("0 48"));
+        QCOMPARE(sent(), QStringLiteral("0 48"));
         sim->clearRequests();
     }
 
@@ -71,7 +83,8 @@ private slots:
         initResources();
         TestClock::install(0x10000u);
     }
-    // A function may keep its rig for its next row (see deviceVariables); any other starts afresh.
+    // A function may keep its rig for its next row (see deviceVariables, lockActions); any other
+    // starts afresh.
     void init()
     {
         if (keptFor != QTest::currentTestFunction())
@@ -131,25 +144,21 @@ private slots:
 
     void faultLines_data()
     {
-        QTest::addColumn<QByteArray>("bytes"); // additional status 0, 1 and the module's version
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QString>("module");
-        QTest::newRow("0x81 0x02") << QByteArray("\x81\x02\x21", 3)
-                                   << QStringList{ "Неисправность тактового генератора частоты CPU", "Загрязнение оптики",
-                                                   "Обнаружение тестового фонаря" }
-                                   << "33";
-        QTest::newRow("none, no module") << QByteArray(3, 0) << QStringList() << "";
+        QTest::addColumn<Faults>("f");
+        QTest::newRow("0x81 0x02") << Faults{ QByteArray("\x81\x02\x21", 3),
+                                              { "Неисправность тактового генератора частоты CPU", "Загрязнение оптики",
+                                                "Обнаружение тестового фонаря" },
+                                              "33" };
+        QTest::newRow("none, no module") << Faults{ QByteArray(3, 0), {}, "" };
         QTest::newRow("0x08 0x80: module link, calibration")
-            << QByteArray("\x08\x80\x01", 3) << QStringList{ "Ошибка связи с модулем ИПП", "Ошибка калибровки оптики" } << "1";
-        QTest::newRow("0x00 0x70: bits 12..14 have no line") << QByteArray("\x00\x70\xFF", 3) << QStringList() << "255";
+            << Faults{ QByteArray("\x08\x80\x01", 3), { "Ошибка связи с модулем ИПП", "Ошибка калибровки оптики" }, "1" };
+        QTest::newRow("0x00 0x70: bits 12..14 have no line") << Faults{ QByteArray("\x00\x70\xFF", 3), {}, "255" };
     }
     void faultLines()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QStringList, shown);
-        QFETCH(QString, module);
+        QFETCH(Faults, f);
         QVERIFY(connectWindow());
-        sim->modify([&](Sim::DeviceState& s) { s.additionalStatus = { uint8_t(bytes[0]), uint8_t(bytes[1]), uint8_t(bytes[2]), 0, 0, 0 }; });
+        sim->modify([&](Sim::DeviceState& s) { s.additionalStatus = { uint8_t(f.bytes[0]), uint8_t(f.bytes[1]), uint8_t(f.bytes[2]), 0, 0, 0 }; });
         read();
         QStringList visible;
         QCOMPARE(window->ui->errorLayout->count(), 13);
@@ -161,26 +170,22 @@ private slots:
             if (!line->isHidden())
                 visible << QTextDocumentFragment::fromHtml(line->text()).toPlainText();
         }
-        QCOMPARE(visible, shown);
-        QCOMPARE(window->ui->ippVersion->text(), module);
+        QCOMPARE(visible, f.shown);
+        QCOMPARE(window->ui->ippVersion->text(), f.module);
     }
 
     // Icons 1..8 follow the status byte of the last answer; 0x48 is a fixed current and a
     // changed configuration.
     void statusIcons_data()
     {
-        QTest::addColumn<int>("statusBits");
-        QTest::addColumn<bool>("fixedAndChanged");
-        QTest::addColumn<QString>("setIcons");
-        QTest::newRow("0x48") << 0 << true << "4 7";
-        QTest::newRow("0x87") << 0x87 << false << "1 2 3 8";
-        QTest::newRow("0x00") << 0 << false << "";
+        QTest::addColumn<Icons>("c");
+        QTest::newRow("0x48") << Icons{ 0, true, "4 7" };
+        QTest::newRow("0x87") << Icons{ 0x87, false, "1 2 3 8" };
+        QTest::newRow("0x00") << Icons{ 0, false, "" };
     }
     void statusIcons()
     {
-        QFETCH(int, statusBits);
-        QFETCH(bool, fixedAndChanged);
-        QFETCH(QString, setIcons);
+        QFETCH(Icons, c);
         QVERIFY(connectWindow());
         const QString pictures[8] = { "primaryOut", "secondaryOut", "remove", "pin", "warning", "power", "change", "error" };
         for (int i = 0; i < 8; ++i)
@@ -191,8 +196,8 @@ private slots:
         window->ui->connectRead->trigger();
         runUntilQuiet();
         sim->modify([&](Sim::DeviceState& s) {
-            s.statusBits = uint8_t(statusBits);
-            s.fixedCurrent = s.configChanged = fixedAndChanged;
+            s.statusBits = uint8_t(c.statusBits);
+            s.fixedCurrent = s.configChanged = c.fixedAndChanged;
             s.coldStart = false;
             s.acknowledgedStatus = Sim::additionalStatusBytes(s);
         });
@@ -204,38 +209,40 @@ private slots:
             if (!text.contains("Disabled"))
                 set << QString::number(i + 1);
         }
-        QCOMPARE(set.join(' '), setIcons);
+        QCOMPARE(set.join(' '), c.set);
     }
 
     // Check marks and availability of unlock, temporary, permanent, all; and icon 9.
     void lockActions_data()
     {
-        QTest::addColumn<int>("lockState");
-        QTest::addColumn<QString>("checkedEnabled");
-        QTest::addColumn<QString>("icon");
-        QTest::newRow("0x00 unlocked") << 0x00 << "1000 1111" << "unlock";
-        QTest::newRow("0x01 temporary") << 0x01 << "0100 1111" << "lock";
-        QTest::newRow("0x03 permanent") << 0x03 << "0010 1111" << "lock";
-        QTest::newRow("0x05 primary's lock") << 0x05 << "0000 0000" << "lock";
-        QTest::newRow("0x09 all") << 0x09 << "0001 1001" << "lock";
-        QTest::newRow("0x0B all, permanent") << 0x0B << "0001 1001" << "lock";
+        QTest::addColumn<Lock>("l");
+        QTest::newRow("0x00 unlocked") << Lock{ 0x00, "1000 1111", "unlock" };
+        QTest::newRow("0x01 temporary") << Lock{ 0x01, "0100 1111", "lock" };
+        QTest::newRow("0x03 permanent") << Lock{ 0x03, "0010 1111", "lock" };
+        QTest::newRow("0x05 primary's lock") << Lock{ 0x05, "0000 0000", "lock" };
+        QTest::newRow("0x09 all") << Lock{ 0x09, "0001 1001", "lock" };
+        QTest::newRow("0x0B all, permanent") << Lock{ 0x0B, "0001 1001", "lock" };
     }
     void lockActions()
     {
-        QFETCH(int, lockState);
-        QFETCH(QString, checkedEnabled);
-        QFETCH(QString, icon);
-        QVERIFY(connectWindow());
-        sim->modify([&](Sim::DeviceState& s) { s.lockState = uint8_t(lockState); });
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
+        QFETCH(Lock, l);
+        // Rows share one identified device: each sets the lock state and reads it back.
+        if (!rig) {
+            QVERIFY(connectWindow());
+            window->ui->connectRead->trigger();
+            runUntilQuiet();
+        }
+        sim->modify([&](Sim::DeviceState& s) { s.lockState = uint8_t(l.state); });
+        window->requestFlags |= Hart::MasterRequest::ReadLockState;
+        QCOMPARE(runUntilQuiet(), QStringLiteral("76"));
         QString checked, enabled;
         for (QAction* a : { window->ui->unlock, window->ui->lockTemporary, window->ui->lockPermanent, window->ui->lockAll }) {
             checked += a->isChecked() ? '1' : '0';
             enabled += a->isEnabled() ? '1' : '0';
         }
-        QCOMPARE(checked + ' ' + enabled, checkedEnabled);
-        QCOMPARE(window->statusIcons[8]->text(), iconPath.arg(icon));
+        QCOMPARE(checked + ' ' + enabled, l.checkedEnabled);
+        QCOMPARE(window->statusIcons[8]->text(), iconPath.arg(l.icon));
+        keptFor = QTest::currentTestFunction();
     }
 
     // A lock from the menu reads the lock state back; only the chosen entry ends up checked.
@@ -256,35 +263,29 @@ private slots:
     // Calibration and optics check poll their state once per answer until the device is done.
     void serviceOperations_data()
     {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<bool>("failed");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("calibration done") << "calibration" << 2 << false << "Калибровка выполнена";
-        QTest::newRow("calibration failed") << "calibration" << 3 << true << "Калибровка не выполнена";
-        QTest::newRow("optics clean") << "actionCheckOptics" << 2 << false << "Оптика чиста";
-        QTest::newRow("optics low supply") << "actionCheckOptics" << 4 << true << "Низкое напряжение питания";
-        QTest::newRow("optics not calibrated") << "actionCheckOptics" << 5 << true << "Калибровка не выполнена";
-        QTest::newRow("optics dirty") << "actionCheckOptics" << 3 << true << "Оптика загрязнена";
+        QTest::addColumn<Service>("c");
+        QTest::newRow("calibration done") << Service{ "calibration", 2, false, "Калибровка выполнена" };
+        QTest::newRow("calibration failed") << Service{ "calibration", 3, true, "Калибровка не выполнена" };
+        QTest::newRow("optics clean") << Service{ "actionCheckOptics", 2, false, "Оптика чиста" };
+        QTest::newRow("optics low supply") << Service{ "actionCheckOptics", 4, true, "Низкое напряжение питания" };
+        QTest::newRow("optics not calibrated") << Service{ "actionCheckOptics", 5, true, "Калибровка не выполнена" };
+        QTest::newRow("optics dirty") << Service{ "actionCheckOptics", 3, true, "Оптика загрязнена" };
     }
     void serviceOperations()
     {
-        QFETCH(QString, actionName);
-        QFETCH(int, result);
-        QFETCH(bool, failed);
-        QFETCH(QString, text);
+        QFETCH(Service, c);
         QVERIFY(connectWindow());
         identifyOnly();
-        sim->modify([&](Sim::DeviceState& s) { s.calibration.result = s.opticsCheck.result = uint8_t(result); });
+        sim->modify([&](Sim::DeviceState& s) { s.calibration.result = s.opticsCheck.result = uint8_t(c.result); });
         answerer->answerBoxesWith(QMessageBox::Yes);
-        action(actionName)->trigger();
-        const bool calibration = actionName == "calibration";
+        action(c.action)->trigger();
+        const bool calibration = c.action == "calibration";
         QCOMPARE(runUntilQuiet(), calibration ? QStringLiteral("136 135 135 135 135") : QStringLiteral("138 137 137 137 137"));
         const auto& boxes = answerer->boxes();
         QCOMPARE(boxes.size(), calibration ? 2 : 1);
-        QCOMPARE(boxes.last().text, text);
-        QCOMPARE(boxes.last().icon, int(failed ? QMessageBox::Critical : QMessageBox::Information));
-        QCOMPARE(boxes.last().title, failed ? QStringLiteral("Ошибка") : QString());
+        QCOMPARE(boxes.last().text, c.text);
+        QCOMPARE(boxes.last().icon, int(c.failed ? QMessageBox::Critical : QMessageBox::Information));
+        QCOMPARE(boxes.last().title, c.failed ? QStringLiteral("Ошибка") : QString());
         QCOMPARE(window->receivedPackets(), window->sentPackets());
     }
 
@@ -295,25 +296,17 @@ private slots:
         identifyOnly();
         sim->modify([](Sim::DeviceState& s) { s.currentsUa[0] = 3500; });
 
-        // Answers the boxes itself, to see what was due at the moment each came up.
-        answerer.reset();
-        QStringList texts;
+        // What was due at the moment each box came up.
         QList<uint32_t> dueAtBox;
-        QTimer poller;
-        connect(&poller, &QTimer::timeout, [&] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            texts << box->text();
+        answerer->onBox = [&](const ModalAnswerer::Box&) {
             dueAtBox << (uint32_t(window->identity.requestFlags) << 16 | uint32_t(window->detector.requestFlags) << 8
                          | window->requestFlags);
-            (box->button(QMessageBox::Yes) ? box->button(QMessageBox::Yes) : box->defaultButton())->click();
-        });
-        poller.start(2);
+        };
+        answerer->answerBoxesWith(QMessageBox::Yes);
         window->ui->resetDefault->trigger();
         QCOMPARE(runUntilQuiet(), QStringLiteral("130 48 131 133 7 12 13 16 20 76"));
         QCOMPARE(sim->requests().at(0).data.at(0), uint8_t(2));
-        QCOMPARE(texts, (QStringList{ "Вы действительно хотите сбросить настройки по умолчанию?",
+        QCOMPARE(boxTexts(), (QStringList{ "Вы действительно хотите сбросить настройки по умолчанию?",
                                       "Сброс настроек по умолчанию выполнен" }));
         using namespace Hart;
         const uint32_t oneTimeReads = uint32_t(IdentityRequest::ReadMessage | IdentityRequest::ReadTagDescriptorDate
@@ -327,39 +320,31 @@ private slots:
     // Questions answered No, and operations that need a port tried without one, send nothing.
     void refusals_data()
     {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<Refusal>("c");
         const QString noPort = "Соединение не установлено";
-        QTest::newRow("reset to defaults, No") << "resetDefault" << true << "Сброс настроек по умолчанию"
-                                               << "Вы действительно хотите сбросить настройки по умолчанию?";
-        QTest::newRow("calibration, No") << "calibration" << true << ""
-                                         << "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
-                                            "чистом состоянии.\nВыполнить калибровку оптики?";
-        QTest::newRow("reset to defaults, no port") << "resetDefault" << false << "Ошибка" << noPort;
-        QTest::newRow("clear status, no port") << "actionClearStatus" << false << "Ошибка" << noPort;
-        QTest::newRow("calibration, no port") << "calibration" << false << "Ошибка" << noPort;
+        QTest::newRow("reset to defaults, No") << Refusal{ "resetDefault", true, "Сброс настроек по умолчанию",
+                                                           "Вы действительно хотите сбросить настройки по умолчанию?" };
+        QTest::newRow("calibration, No") << Refusal{ "calibration", true, "",
+                                                     "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
+                                                     "чистом состоянии.\nВыполнить калибровку оптики?" };
+        QTest::newRow("reset to defaults, no port") << Refusal{ "resetDefault", false, "Ошибка", noPort };
+        QTest::newRow("clear status, no port") << Refusal{ "actionClearStatus", false, "Ошибка", noPort };
+        QTest::newRow("calibration, no port") << Refusal{ "calibration", false, "Ошибка", noPort };
     }
     void refusals()
     {
-        QFETCH(QString, actionName);
-        QFETCH(bool, connected);
-        QFETCH(QString, title);
-        QFETCH(QString, text);
+        QFETCH(Refusal, c);
         MainWindow unconnected;
-        if (connected)
+        if (c.connected)
             QVERIFY(connectWindow());
         else
             window = &unconnected;
         answerer->answerBoxesWith(QMessageBox::No);
-        action(actionName)->trigger();
-        QCOMPARE(answerer->boxes().size(), 1);
-        QCOMPARE(answerer->boxes()[0].title, title);
-        QCOMPARE(answerer->boxes()[0].text, text);
+        action(c.action)->trigger();
+        QCOMPARE(boxTexts(), QStringList{ c.text });
+        QCOMPARE(answerer->boxes()[0].title, c.title);
         QCOMPARE(window->detector.requestFlags, uint16_t(0));
-        if (connected)
-            QCOMPARE(runUntilQuiet(), QString());
+        QCOMPARE(rig ? runUntilQuiet() : QString(), QString());
         window = nullptr;
     }
 
@@ -367,42 +352,37 @@ private slots:
     // loop-current mode the menu shows once the device has answered.
     void operations_data()
     {
-        QTest::addColumn<QString>("actionName");
-        QTest::addColumn<QString>("commands");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("loopMode");
-        QTest::newRow("restart") << "restart" << "42 48" << "Устройство перезагружено" << "normalCurrentMode";
-        QTest::newRow("configuration flag") << "resetFlagChanges" << "38" << "Сброс флага первичной конфигурации выполнен"
-                                            << "normalCurrentMode";
-        QTest::newRow("clock") << "updateTime" << "89" << "Текущее время установлено" << "normalCurrentMode";
-        QTest::newRow("clear status") << "actionClearStatus" << "130 2 9" << "" << "normalCurrentMode";
-        QTest::newRow("fixed 4 mA") << "fixMode4" << "6 40" << "" << "fixMode4";
-        QTest::newRow("fixed 20 mA") << "fixMode20" << "6 40" << "" << "fixMode20";
-        QTest::newRow("multidrop") << "multiDropMode" << "6" << "" << "multiDropMode";
+        QTest::addColumn<Operation>("c");
+        const QString normal = "normalCurrentMode";
+        QTest::newRow("restart") << Operation{ "restart", "42 48", "Устройство перезагружено", normal };
+        QTest::newRow("configuration flag")
+            << Operation{ "resetFlagChanges", "38", "Сброс флага первичной конфигурации выполнен", normal };
+        QTest::newRow("clock") << Operation{ "updateTime", "89", "Текущее время установлено", normal };
+        QTest::newRow("clear status") << Operation{ "actionClearStatus", "130 2 9", "", normal };
+        QTest::newRow("fixed 4 mA") << Operation{ "fixMode4", "6 40", "", "fixMode4" };
+        QTest::newRow("fixed 20 mA") << Operation{ "fixMode20", "6 40", "", "fixMode20" };
+        QTest::newRow("multidrop") << Operation{ "multiDropMode", "6", "", "multiDropMode" };
     }
     void operations()
     {
-        QFETCH(QString, actionName);
-        QFETCH(QString, commands);
-        QFETCH(QString, box);
-        QFETCH(QString, loopMode);
+        QFETCH(Operation, c);
         QVERIFY(connectWindow());
         identifyOnly();
-        if (actionName == "updateTime")
+        if (c.action == "updateTime")
             window->ui->updateTime->click();
         else
-            action(actionName)->trigger();
-        const QString sent = runUntilQuiet();
-        QVERIFY2(sent.startsWith(commands), qPrintable(sent));
-        QCOMPARE(boxTexts(), box.isEmpty() ? QStringList() : QStringList{ box });
+            action(c.action)->trigger();
+        const QString commands = runUntilQuiet();
+        QVERIFY2(commands.startsWith(c.commands), qPrintable(commands));
+        QCOMPARE(boxTexts(), c.box.isEmpty() ? QStringList() : QStringList{ c.box });
 
         read();
         for (const char* name : { "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
-            QCOMPARE(action(name)->isChecked(), loopMode == name);
+            QCOMPARE(action(name)->isChecked(), c.loopMode == name);
         const QString current = window->ui->curCurrent->text();
-        if (loopMode == "multiDropMode")
+        if (c.loopMode == "multiDropMode")
             QCOMPARE(current, QStringLiteral("---"));
-        else if (loopMode == "fixMode20")
+        else if (c.loopMode == "fixMode20")
             QCOMPARE(current, QStringLiteral("20 mA"));
         else
             QVERIFY2(current.endsWith(" mA"), qPrintable(current));

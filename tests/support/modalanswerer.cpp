@@ -1,6 +1,7 @@
 #include "modalanswerer.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -11,6 +12,17 @@ ModalAnswerer::ModalAnswerer()
     timer.start(5);
 }
 
+void ModalAnswerer::choosePort(const QString& name, bool accept)
+{
+    queue([=](QWidget* dialog) {
+        auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+        if (port->findText(name) < 0)
+            port->addItem(name);
+        port->setCurrentText(name);
+        static_cast<QDialog*>(dialog)->done(accept ? QDialog::Accepted : QDialog::Rejected);
+    });
+}
+
 void ModalAnswerer::poll()
 {
     QWidget* modal = QApplication::activeModalWidget();
@@ -18,6 +30,8 @@ void ModalAnswerer::poll()
         return;
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         seen.append({ box->windowTitle(), box->text(), int(box->icon()) });
+        if (onBox)
+            onBox(seen.last());
         QAbstractButton* button = boxAnswer ? box->button(QMessageBox::StandardButton(boxAnswer)) : nullptr;
         if (!button)
             button = box->defaultButton();

@@ -29,12 +29,19 @@ public:
     // Actions for non-message-box dialogs, used in order; without one the dialog is rejected.
     void queue(Action action) { actions.append(std::move(action)); }
 
+    // Answers the port dialog: chooses `name` (listed first if the machine has no such port)
+    // and accepts, or rejects.
+    void choosePort(const QString& name, bool accept = true);
+
     // Message boxes are answered with this button when they have it, else the default one.
     void answerBoxesWith(int standardButton) { boxAnswer = standardButton; }
 
     // How often to look for a dialog; long-running measurements look rarely, so as not to
     // measure the answerer.
     void setPollIntervalMs(int ms) { timer.setInterval(ms); }
+
+    // Called with each message box just before it is answered.
+    std::function<void(const Box&)> onBox;
 
     const QList<Box>& boxes() const { return seen; }
     void clearBoxes() { seen.clear(); }

@@ -4,8 +4,6 @@
 
 #include "hart/parsermaster.h"
 
-#include <QComboBox>
-#include <QDialog>
 #include <QElapsedTimer>
 #include <QStringList>
 #include <QTimer>
@@ -21,13 +19,7 @@ SimulatedWindow::SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& op
     mainWindow = std::make_unique<MainWindow>();
     mainWindow->parseTimer->stop();
     mainWindow->requestTimer->stop();
-    const QString path = QString::fromStdString(sim->portPath());
-    answerer.queue([path](QWidget* dialog) {
-        auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-        port->addItem(path);
-        port->setCurrentText(path);
-        static_cast<QDialog*>(dialog)->accept();
-    });
+    answerer.choosePort(QString::fromStdString(sim->portPath()));
     mainWindow->ui->connectButton->trigger();
     connected = mainWindow->isPortOpen();
 }
@@ -125,6 +117,11 @@ void WindowBench::finish()
 QString WindowBench::runUntilQuiet(int maxTicks, bool* oneAtATime)
 {
     return SimulatedWindow::commandList(rig->runUntilQuiet(maxTicks, oneAtATime));
+}
+
+QString WindowBench::sent() const
+{
+    return SimulatedWindow::commandList(SimulatedWindow::commandsOf(sim->requests()));
 }
 
 QStringList WindowBench::boxTexts() const

@@ -65,5 +65,7 @@ struct WindowBench {
     void finish();
     // Ticks until quiet; the commands the device saw, separated by blanks.
     QString runUntilQuiet(int maxTicks = 60, bool* oneAtATime = nullptr);
+    // Every command the device saw since its log was last emptied.
+    QString sent() const;
     QStringList boxTexts() const;
 };

@@ -55,51 +55,40 @@ private slots:
         QCOMPARE(dialog.firstAddress(), first);
         QCOMPARE(dialog.lastAddress(), last);
     }
-    void tagInput_data()
+    // Typed text as each search field takes it; "=" sets the text without typing.
+    void textInput_data()
     {
+        QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("digits, capitals, space, punctuation") << "A1 _[@" << "A1 _[@";
-        QTest::newRow("lower case refused") << "abc" << "";
-        QTest::newRow("lower case among capitals refused") << "AbC" << "AC";
-        QTest::newRow("ninth character refused") << "ABCDEFGHI" << "ABCDEFGH";
-        QTest::newRow("backquote and braces refused") << "`{}~" << "";
-        QTest::newRow("Cyrillic refused") << QStringLiteral("ЖA") << "A";
+        QTest::newRow("digits, capitals, space, punctuation") << "tag" << "A1 _[@" << "A1 _[@";
+        QTest::newRow("lower case refused") << "tag" << "abc" << "";
+        QTest::newRow("lower case among capitals refused") << "tag" << "AbC" << "AC";
+        QTest::newRow("ninth character refused") << "tag" << "ABCDEFGHI" << "ABCDEFGH";
+        QTest::newRow("backquote and braces refused") << "tag" << "`{}~" << "";
+        QTest::newRow("Cyrillic refused") << "tag" << QStringLiteral("ЖA") << "A";
         // Text that arrives without typing is shown in capitals.
-        QTest::newRow("set text upper-cased") << "=ab1 z" << "AB1 Z";
+        QTest::newRow("set text upper-cased") << "tag" << "=ab1 z" << "AB1 Z";
+        QTest::newRow("long tag: lower case and punctuation") << "longTag" << "Flame det. #3 {north}" << "Flame det. #3 {north}";
+        QTest::newRow("long tag: Latin-1 letters")
+            << "longTag" << QStringLiteral("Müller Ångström ÿ") << QStringLiteral("Müller Ångström ÿ");
+        QTest::newRow("long tag: Cyrillic refused") << "longTag" << QStringLiteral("Цех Z") << " Z";
+        QTest::newRow("long tag: above U+00FF refused") << "longTag" << QStringLiteral("a\u0100\u20acb") << "ab";
+        QTest::newRow("long tag: 33rd character refused") << "longTag" << QString(33, 'x') << QString(32, 'x');
     }
-    void tagInput()
+    void textInput()
     {
+        QFETCH(QString, field);
         QFETCH(QString, typed);
         QFETCH(QString, shown);
         DialogFind dialog;
-        auto* tag = dialog.findChild<QLineEdit*>("tag");
-        QVERIFY(tag);
+        auto* edit = dialog.findChild<QLineEdit*>(field);
+        QVERIFY(edit);
         if (typed.startsWith('='))
-            tag->setText(typed.mid(1));
+            edit->setText(typed.mid(1));
         else
-            type(tag, typed);
-        QCOMPARE(dialog.tagText(), shown);
-    }
-    void longTagInput_data()
-    {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("lower case and punctuation") << "Flame det. #3 {north}" << "Flame det. #3 {north}";
-        QTest::newRow("Latin-1 letters") << QStringLiteral("Müller Ångström ÿ") << QStringLiteral("Müller Ångström ÿ");
-        QTest::newRow("Cyrillic refused") << QStringLiteral("Цех Z") << " Z";
-        QTest::newRow("above U+00FF refused") << QStringLiteral("a\u0100\u20acb") << "ab";
-        QTest::newRow("33rd character refused") << QString(33, 'x') << QString(32, 'x');
-    }
-    void longTagInput()
-    {
-        QFETCH(QString, typed);
-        QFETCH(QString, shown);
-        DialogFind dialog;
-        auto* longTag = dialog.findChild<QLineEdit*>("longTag");
-        QVERIFY(longTag);
-        type(longTag, typed);
-        QCOMPARE(dialog.longTagText(), shown);
+            type(edit, typed);
+        QCOMPARE(field == "tag" ? dialog.tagText() : dialog.longTagText(), shown);
     }
     void resultCodes_data()
     {
@@ -147,11 +136,6 @@ private slots:
     }
 };
 
-
-int runDialogFindTests(int argc, char** argv)
-{
-    TestDialogFind test;
-    return QTest::qExec(&test, argc, argv);
-}
+WIDGETS_TEST_RUNNER(runDialogFindTests, TestDialogFind)
 
 #include "tst_dialogfind.moc"

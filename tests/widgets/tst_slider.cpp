@@ -9,19 +9,14 @@
 
 namespace {
 
-// Paints the slider the way the screen would and returns the picture.
-QImage paint(Slider& slider)
-{
-    return slider.grab().toImage();
-}
-
-int handleLength(Slider& slider)
+// The handle's length as the style measures it over the groove (or the given rectangle).
+int handleLength(Slider& slider, const QRect& groove = QRect())
 {
     QStyleOptionSlider option;
     option.initFrom(&slider);
     option.orientation = slider.orientation();
     option.tickPosition = slider.tickPosition();
-    option.rect = slider.grooveRect();
+    option.rect = groove.isNull() ? slider.grooveRect() : groove;
     return slider.style()->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
 }
 
@@ -49,14 +44,6 @@ void setUp(Slider& slider, int ticks, int width, int height, const QStringList& 
     slider.resize(width, height);
 }
 
-QStringList twelveDistances()
-{
-    QStringList list;
-    for (int d = 17; d <= 50; d += 3)
-        list << QString::number(d);
-    return list;
-}
-
 } // namespace
 
 class TestSlider : public QObject {
@@ -68,7 +55,7 @@ private slots:
         Slider slider;
         setUp(slider, QSlider::TicksBelow, 300, 60, {QStringLiteral("Низкий"), QStringLiteral("Средний"), QStringLiteral("Высокий")});
         slider.setEnabled(false);
-        const QImage image = paint(slider);
+        const QImage image = slider.grab().toImage();
 
         const QFontMetrics fm(slider.font());
         // No side margins for three captions.
@@ -93,8 +80,9 @@ private slots:
     {
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<int>("ticks");
-        QTest::newRow("12 distances below") << twelveDistances() << int(QSlider::TicksBelow);
-        QTest::newRow("12 distances both sides") << twelveDistances() << int(QSlider::TicksBothSides);
+        const QStringList distances = QString("17 20 23 26 29 32 35 38 41 44 47 50").split(' ');
+        QTest::newRow("12 distances below") << distances << int(QSlider::TicksBelow);
+        QTest::newRow("12 distances both sides") << distances << int(QSlider::TicksBothSides);
         QTest::newRow("4 long end captions")
             << QStringList{QStringLiteral("Быстродействие"), QStringLiteral("a"), QStringLiteral("b"),
                            QStringLiteral("Достоверность")}
@@ -106,7 +94,7 @@ private slots:
         QFETCH(int, ticks);
         Slider slider;
         setUp(slider, ticks, 400, 80, captions);
-        paint(slider);
+        slider.grab();
 
         const QFontMetrics fm(slider.font());
         const int length = handleLength(slider);
@@ -153,7 +141,7 @@ private slots:
         QFETCH(QStringList, texts);
         Slider slider;
         setUp(slider, QSlider::TicksAbove, 300, 60, {}, interval);
-        paint(slider);
+        slider.grab();
 
         const auto labels = slider.scaleLabels(Slider::ScaleRow::Above);
         QStringList shown;
@@ -179,7 +167,7 @@ private slots:
         palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0, 0, 255));
         slider.setPalette(palette);
         slider.setEnabled(false);
-        const QImage image = paint(slider);
+        const QImage image = slider.grab().toImage();
         const QFontMetrics fm(slider.font());
 
         auto darkest = [&](int top, int bottom, bool (*pick)(QRgb)) {
@@ -221,18 +209,15 @@ private slots:
         slider.setValue(50);
         slider.show();
         QVERIFY(QTest::qWaitForWindowExposed(&slider));
-        paint(slider);
+        slider.grab();
 
         const QRect groove = ticks == QSlider::NoTicks ? slider.rect() : slider.grooveRect();
         if (ticks != QSlider::NoTicks)
             QVERIFY(groove != slider.rect());
-        QStyleOptionSlider option;
-        option.initFrom(&slider);
-        option.rect = groove;
-        const int length = slider.style()->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
-        const int half = length / 2;
-        const int space = groove.width() - length;
-        auto paintedX = [&](int value) { return groove.left() + half + QStyle::sliderPositionFromValue(0, 100, value, space); };
+        const int length = handleLength(slider, groove);
+        auto paintedX = [&](int value) {
+            return groove.left() + length / 2 + QStyle::sliderPositionFromValue(0, 100, value, groove.width() - length);
+        };
         const int y = groove.center().y();
 
         QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(50), y));
@@ -265,14 +250,14 @@ private slots:
         QFETCH(int, rows);
         Slider slider;
         setUp(slider, ticks, 300, 40, {}, 10);
-        paint(slider);
+        slider.grab();
         const int small = slider.minimumHeight();
         QCOMPARE(small, rows * (QFontMetrics(slider.font()).height() + 5) + 22);
 
         QFont big = slider.font();
         big.setPointSize(big.pointSize() * 3);
         slider.setFont(big);
-        paint(slider);
+        slider.grab();
         const int grown = rows * (QFontMetrics(big).height() + 5) + 22;
         QVERIFY(grown > small);
         QCOMPARE(slider.minimumHeight(), grown);
@@ -281,16 +266,11 @@ private slots:
         QFont tiny = slider.font();
         tiny.setPointSize(6);
         slider.setFont(tiny);
-        paint(slider);
+        slider.grab();
         QCOMPARE(slider.minimumHeight(), grown);
     }
 };
 
-
-int runSliderTests(int argc, char** argv)
-{
-    TestSlider test;
-    return QTest::qExec(&test, argc, argv);
-}
+WIDGETS_TEST_RUNNER(runSliderTests, TestSlider)
 
 #include "tst_slider.moc"

@@ -76,10 +76,7 @@ public:
         }
         if (next.during)
             next.during();
-        if (next.bytes.empty())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        else
-            std::this_thread::sleep_for(std::chrono::microseconds(journal->readDelayUs));
+        std::this_thread::sleep_for(std::chrono::microseconds(next.bytes.empty() ? 1000 : journal->readDelayUs));
         received = std::min(capacity, next.bytes.size());
         std::copy(next.bytes.begin(), next.bytes.begin() + long(received), data);
         std::lock_guard<std::mutex> lock(journal->mutex);

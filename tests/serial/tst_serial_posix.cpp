@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <functional>
+#include <numeric>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
@@ -50,12 +51,6 @@ struct Pty {
         std::uint8_t data[4096];
         const ssize_t count = ::read(master, data, sizeof data);
         return count > 0 ? Bytes(data, data + count) : Bytes();
-    }
-    termios settings() const
-    {
-        termios tio{};
-        tcgetattr(slave, &tio);
-        return tio;
     }
 
     int master = -1;
@@ -137,8 +132,7 @@ private slots:
 
         // A block goes out whole.
         Bytes block(300);
-        for (std::size_t i = 0; i < block.size(); ++i)
-            block[i] = std::uint8_t(i);
+        std::iota(block.begin(), block.end(), std::uint8_t(0));
         QCOMPARE(port->write(block.data(), block.size()), SerialPortError::None);
         QCOMPARE(pty.receiveOnce(500), block);
 
@@ -165,13 +159,12 @@ private slots:
         QTest::addColumn<int>("baud");
         QTest::addColumn<int>("parity");
         QTest::addColumn<int>("stopBits");
-        QTest::addColumn<speed_t>("speed");
-        QTest::addColumn<SerialPortError>("result");
-        QTest::newRow("1200 8O1") << 1200 << 1 << 0 << speed_t(B1200) << SerialPortError::None;
-        QTest::newRow("9600 8N2") << 9600 << 0 << 2 << speed_t(B9600) << SerialPortError::None;
-        QTest::newRow("115200 8E1") << 115200 << 2 << 0 << speed_t(B115200) << SerialPortError::None;
-        QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0) << SerialPortError::BadSettings;
-        QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0) << SerialPortError::BadSettings;
+        QTest::addColumn<speed_t>("speed"); // B0: the settings are refused
+        QTest::newRow("1200 8O1") << 1200 << 1 << 0 << speed_t(B1200);
+        QTest::newRow("9600 8N2") << 9600 << 0 << 2 << speed_t(B9600);
+        QTest::newRow("115200 8E1") << 115200 << 2 << 0 << speed_t(B115200);
+        QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0);
+        QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0);
     }
 
     void appliedSettings()
@@ -180,18 +173,18 @@ private slots:
         QFETCH(int, parity);
         QFETCH(int, stopBits);
         QFETCH(speed_t, speed);
-        QFETCH(SerialPortError, result);
 
         Pty pty;
         auto port = createSerialPort();
-        const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity),
-                                      SerialStopBits(stopBits)};
-        QCOMPARE(port->open(pty.name.constData(), line, characterMs), result);
-        QCOMPARE(port->isOpen(), result == SerialPortError::None);
-        if (result != SerialPortError::None)
+        const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity), SerialStopBits(stopBits)};
+        QCOMPARE(port->open(pty.name.constData(), line, characterMs),
+                 speed == B0 ? SerialPortError::BadSettings : SerialPortError::None);
+        QCOMPARE(port->isOpen(), speed != B0);
+        if (speed == B0)
             return;
 
-        const termios tio = pty.settings();
+        termios tio{};
+        QCOMPARE(tcgetattr(pty.slave, &tio), 0);
         QCOMPARE(cfgetospeed(&tio), speed);
         QCOMPARE(cfgetispeed(&tio), speed);
         QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));

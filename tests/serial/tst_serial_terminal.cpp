@@ -7,30 +7,24 @@
 
 using Bytes = std::vector<std::uint8_t>;
 Q_DECLARE_METATYPE(TerminalState)
-Q_DECLARE_METATYPE(Bytes)
 
 namespace {
 
 constexpr auto silentFlag = ComHalfDuplexTerminal::lineSilentFlag;
 
-// The buffer sits in a larger block whose tail must stay untouched.
-struct Rig {
-    explicit Rig(std::uint32_t size = 256, std::uint8_t threshold = 2)
-        : memory(size + 16, 0xEE), size(size), terminal(memory.data(), size, threshold)
-    {
-    }
-    Bytes frame() const
-    {
-        const auto length = terminal.receivedLength();
-        return Bytes(memory.begin(), memory.begin() + length);
-    }
-    bool guardIntact() const
-    {
-        return std::all_of(memory.begin() + size, memory.end(), [](auto b) { return b == 0xEE; });
-    }
+// A terminal whose buffer sits in a larger block, the tail of which must stay untouched.
+struct Memory {
     Bytes memory;
+};
+struct Rig : Memory, ComHalfDuplexTerminal {
+    explicit Rig(std::uint32_t size = 256, std::uint8_t threshold = 2)
+        : Memory{Bytes(size + 16, 0xEE)}, ComHalfDuplexTerminal(memory.data(), size, threshold), size(size)
+    {
+    }
+    Bytes frame() const { return Bytes(memory.begin(), memory.begin() + receivedLength()); }
+    bool guardIntact() const { return std::all_of(memory.begin() + size, memory.end(), [](auto b) { return b == 0xEE; }); }
+    bool open(const std::shared_ptr<PortJournal>& journal) { return ComHalfDuplexTerminal::open(std::make_unique<ScriptedPort>(journal)); }
     std::uint32_t size;
-    ComHalfDuplexTerminal terminal;
 };
 
 Bytes pattern(int length)
@@ -39,12 +33,6 @@ Bytes pattern(int length)
     for (std::size_t i = 0; i < bytes.size(); ++i)
         bytes[i] = std::uint8_t(i * 7 + 1);
     return bytes;
-}
-
-void feed(ComHalfDuplexTerminal& t, const Bytes& bytes)
-{
-    for (auto b : bytes)
-        t.receiveByte(b);
 }
 
 // Worker passes with empty reads until the line counts as silent; returns the passes taken.
@@ -57,6 +45,14 @@ int silence(ComHalfDuplexTerminal& t)
         }
     }
     return -1;
+}
+
+// Bytes off the line, then (unless told otherwise) the silence after them; returns its passes.
+int feed(ComHalfDuplexTerminal& t, const Bytes& bytes, bool thenSilence = true)
+{
+    for (auto b : bytes)
+        t.receiveByte(b);
+    return thenSilence ? silence(t) : 0;
 }
 
 // What the worker writes for a frame in Transmitting, then the tick that ends it.
@@ -76,19 +72,13 @@ Bytes sendOut(ComHalfDuplexTerminal& t)
 bool post(ComHalfDuplexTerminal& t, const Bytes& request)
 {
     std::uint8_t* buffer = t.claimForTransmit();
-    if (!buffer)
-        return false;
-    std::copy(request.begin(), request.end(), buffer);
-    return t.transmit(std::uint32_t(request.size()));
+    return buffer && (std::copy(request.begin(), request.end(), buffer), t.transmit(std::uint32_t(request.size())));
 }
 
-void driveTo(Rig& rig, TerminalState state)
+void driveTo(ComHalfDuplexTerminal& t, TerminalState state)
 {
-    auto& t = rig.terminal;
     if (state == TerminalState::Receiving || state == TerminalState::Received)
-        feed(t, {0x11, 0x22, 0x33});
-    if (state == TerminalState::Received)
-        silence(t);
+        feed(t, {0x11, 0x22, 0x33}, state == TerminalState::Received);
     if (state >= TerminalState::Filling)
         std::fill_n(t.claimForTransmit(), 3, 0xA5);
     if (state >= TerminalState::TransmitRequested)
@@ -96,12 +86,6 @@ void driveTo(Rig& rig, TerminalState state)
     if (state == TerminalState::Transmitting)
         silence(t);
     QCOMPARE(t.state(), state);
-}
-
-// For the cases that run the terminal's real worker loop against a scripted port.
-std::unique_ptr<SerialPort> scripted(const std::shared_ptr<PortJournal>& journal)
-{
-    return std::make_unique<ScriptedPort>(journal);
 }
 
 // Empty reads from the later of the posting and the last received bytes to the last write.
@@ -153,9 +137,8 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(TerminalState, to);
 
-        Rig rig;
-        auto& t = rig.terminal;
-        driveTo(rig, from);
+        Rig t;
+        driveTo(t, from);
         if (operation == "byte") {
             t.receiveByte(0x99);
         } else if (operation == "silence") {
@@ -173,132 +156,88 @@ private slots:
         QCOMPARE(t.state(), to);
         QCOMPARE(t.isTransmitting(), to == TerminalState::Transmitting);
         if (to == TerminalState::Received)
-            QCOMPARE(rig.frame(), Bytes({0x11, 0x22, 0x33}));
+            QCOMPARE(t.frame(), Bytes({0x11, 0x22, 0x33}));
         if (to == TerminalState::TransmitRequested) {
             silence(t);
             QCOMPARE(sendOut(t), Bytes(from == TerminalState::Filling ? 2 : 3, 0xA5));
         }
     }
 
-    void silenceThreshold_data()
-    {
-        QTest::addColumn<int>("threshold");
-        QTest::addColumn<int>("emptyReads");
-        QTest::newRow("0 acts as 1") << 0 << 1;
-        QTest::newRow("1") << 1 << 1;
-        QTest::newRow("2") << 2 << 2;
-        QTest::newRow("7") << 7 << 7;
-    }
-
+    // Empty reads that make the line silent: a threshold of 0 acts as 1.
     void silenceThreshold()
     {
-        QFETCH(int, threshold);
-        QFETCH(int, emptyReads);
+        for (int threshold : {0, 1, 2, 7}) {
+            const int emptyReads = std::max(threshold, 1);
+            Rig t(256, std::uint8_t(threshold));
+            QCOMPARE(feed(t, {0x01, 0x02}), emptyReads);
+            QCOMPARE(t.state(), TerminalState::Received);
+            QCOMPARE(t.receivedLength(), 2u);
 
-        Rig rig(256, std::uint8_t(threshold));
-        auto& t = rig.terminal;
-        feed(t, {0x01, 0x02});
-        QCOMPARE(silence(t), emptyReads);
-        QCOMPARE(t.state(), TerminalState::Received);
-        QCOMPARE(t.receivedLength(), 2u);
-
-        // The end of our own transmission restarts the wait just like a received byte.
-        t.releaseReceived();
-        QVERIFY(post(t, {0x42}));
-        silence(t);
-        QCOMPARE(sendOut(t), Bytes{0x42});
-        QVERIFY(post(t, {0x43}));
-        QCOMPARE(silence(t), emptyReads);
-        QCOMPARE(t.state(), TerminalState::Transmitting);
+            // The end of our own transmission restarts the wait just like a received byte.
+            t.releaseReceived();
+            QVERIFY(post(t, {0x42}));
+            silence(t);
+            QCOMPARE(sendOut(t), Bytes{0x42});
+            QVERIFY(post(t, {0x43}));
+            QCOMPARE(silence(t), emptyReads);
+            QCOMPARE(t.state(), TerminalState::Transmitting);
+        }
     }
 
-    void frameLength_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("delivered");
-        QTest::newRow("1") << 1 << true;
-        QTest::newRow("256, the buffer") << 256 << true;
-        QTest::newRow("257") << 257 << false;
-    }
-
+    // A frame that fills the buffer is delivered whole; one byte more drops it, and the next frame
+    // after the silence comes through either way.
     void frameLength()
     {
-        QFETCH(int, length);
-        QFETCH(bool, delivered);
-
-        Rig rig;
-        auto& t = rig.terminal;
-        const Bytes frame = pattern(length);
-        feed(t, frame);
-        silence(t);
-        QVERIFY(rig.guardIntact());
-        QCOMPARE(t.state(), delivered ? TerminalState::Received : TerminalState::Idle);
-        QCOMPARE(rig.frame(), delivered ? frame : Bytes());
-
-        // Whatever happened, the next frame after the silence comes through.
-        t.releaseReceived();
-        feed(t, {0x5A, 0x5B});
-        silence(t);
-        QCOMPARE(rig.frame(), Bytes({0x5A, 0x5B}));
+        for (int length : {1, 256, 257}) {
+            Rig t;
+            const Bytes frame = pattern(length);
+            feed(t, frame);
+            QVERIFY(t.guardIntact());
+            QCOMPARE(t.state(), length <= 256 ? TerminalState::Received : TerminalState::Idle);
+            QCOMPARE(t.frame(), length <= 256 ? frame : Bytes());
+            t.releaseReceived();
+            feed(t, {0x5A, 0x5B});
+            QCOMPARE(t.frame(), Bytes({0x5A, 0x5B}));
+        }
     }
 
-    void secondFrameWhileReceivedIsDropped_data()
-    {
-        QTest::addColumn<int>("releaseAfter");
-        QTest::newRow("released after its first byte") << 1;
-        QTest::newRow("released after its last byte") << 10;
-        QTest::newRow("never released") << -1;
-    }
-
+    // A second frame while the first waits in Received is dropped whole, whenever the first is
+    // released during it (-1: never).
     void secondFrameWhileReceivedIsDropped()
     {
-        QFETCH(int, releaseAfter);
-
-        Rig rig;
-        auto& t = rig.terminal;
-        feed(t, {0x01, 0x02, 0x03});
-        silence(t);
-        for (int i = 0; i < 10; ++i) {
-            t.receiveByte(std::uint8_t(0xB0 + i));
-            if (i + 1 == releaseAfter)
+        for (int releaseAfter : {1, 10, -1}) {
+            Rig t;
+            feed(t, {0x01, 0x02, 0x03});
+            for (int i = 0; i < 10; ++i) {
+                t.receiveByte(std::uint8_t(0xB0 + i));
+                if (i + 1 == releaseAfter)
+                    t.releaseReceived();
+            }
+            silence(t);
+            if (releaseAfter < 0) {
+                QCOMPARE(t.frame(), Bytes({0x01, 0x02, 0x03}));
                 t.releaseReceived();
+            }
+            QCOMPARE(t.state(), TerminalState::Idle);
+            feed(t, {0x77});
+            QCOMPARE(t.frame(), Bytes{0x77});
         }
-        silence(t);
-        if (releaseAfter < 0) {
-            QCOMPARE(rig.frame(), Bytes({0x01, 0x02, 0x03}));
-            t.releaseReceived();
-        }
-        QCOMPARE(t.state(), TerminalState::Idle);
-        feed(t, {0x77});
-        silence(t);
-        QCOMPARE(rig.frame(), Bytes{0x77});
-    }
-
-    void requestLength_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("0") << 0 << false;
-        QTest::newRow("1") << 1 << true;
-        QTest::newRow("256, the buffer") << 256 << true;
-        QTest::newRow("257, past the buffer") << 257 << false;
     }
 
     void requestLength()
     {
-        QFETCH(int, length);
-        QFETCH(bool, accepted);
-
-        Rig rig;
-        auto& t = rig.terminal;
-        const Bytes whole = pattern(int(rig.size));
-        std::copy(whole.begin(), whole.end(), t.claimForTransmit());
-        QCOMPARE(t.transmit(std::uint32_t(length)), accepted);
-        QCOMPARE(t.state(), accepted ? TerminalState::TransmitRequested : TerminalState::Idle);
-        if (accepted) {
-            silence(t);
-            QCOMPARE(sendOut(t), Bytes(whole.begin(), whole.begin() + length));
-            QCOMPARE(t.state(), TerminalState::Idle);
+        for (int length : {0, 1, 256, 257}) {
+            const bool accepted = length >= 1 && length <= 256;
+            Rig t;
+            const Bytes whole = pattern(int(t.size));
+            std::copy(whole.begin(), whole.end(), t.claimForTransmit());
+            QCOMPARE(t.transmit(std::uint32_t(length)), accepted);
+            QCOMPARE(t.state(), accepted ? TerminalState::TransmitRequested : TerminalState::Idle);
+            if (accepted) {
+                silence(t);
+                QCOMPARE(sendOut(t), Bytes(whole.begin(), whole.begin() + length));
+                QCOMPARE(t.state(), TerminalState::Idle);
+            }
         }
     }
 
@@ -314,7 +253,8 @@ private slots:
 
     void requestWaitsForSilence_data()
     {
-        QTest::addColumn<QVector<int>>("reads"); // bytes per read; the request is posted in the last
+        // Bytes per read, the request posted in the last; the reads after; empty reads before it goes.
+        QTest::addColumn<QVector<int>>("reads");
         QTest::addColumn<QVector<int>>("readsAfter");
         QTest::addColumn<int>("emptyReads");
         QTest::newRow("silent line") << QVector<int>{0, 0} << QVector<int>{} << 1;
@@ -327,8 +267,7 @@ private slots:
         QFETCH(QVector<int>, reads);
         QFETCH(QVector<int>, readsAfter);
         QFETCH(int, emptyReads);
-
-        Rig rig;
+        Rig t;
         auto journal = std::make_shared<PortJournal>();
         std::atomic<int> postedAt{-1};
         for (int i = 0; i < reads.size(); ++i) {
@@ -336,55 +275,43 @@ private slots:
             if (i == reads.size() - 1)
                 during = [&] {
                     postedAt = int(journal->snapshot().size());
-                    post(rig.terminal, {0xFF, 0xFF, 0x02});
+                    post(t, {0xFF, 0xFF, 0x02});
                 };
             journal->add(Bytes(std::size_t(reads[i]), 0x31), during);
         }
         for (int n : readsAfter)
             journal->add(Bytes(std::size_t(n), 0x32));
-        QVERIFY(rig.terminal.open(scripted(journal)));
+        QVERIFY(t.open(journal));
         QTRY_COMPARE(journal->writes().size(), std::size_t(1));
-        rig.terminal.close();
+        t.close();
 
         QCOMPARE(journal->writes().front(), Bytes({0xFF, 0xFF, 0x02}));
         QCOMPARE(emptyReadsBeforeLastWrite(journal->snapshot(), postedAt), emptyReads);
         // Bytes that arrived around the request belong to no frame.
-        QCOMPARE(rig.terminal.state(), TerminalState::Idle);
+        QCOMPARE(t.state(), TerminalState::Idle);
     }
 
-    void stateSurvivesReopen_data()
-    {
-        QTest::addColumn<TerminalState>("before");
-        QTest::addColumn<Bytes>("delivered");
-        QTest::addColumn<Bytes>("written");
-        QTest::newRow("received frame") << TerminalState::Received << Bytes{0x11, 0x22, 0x33} << Bytes{};
-        QTest::newRow("half a frame") << TerminalState::Receiving << Bytes{0x11, 0x22, 0x33} << Bytes{};
-        QTest::newRow("pending request") << TerminalState::TransmitRequested << Bytes{} << Bytes(3, 0xA5);
-    }
-
+    // A frame, half a frame or a pending request left while closed is taken up on the next port.
     void stateSurvivesReopen()
     {
-        QFETCH(TerminalState, before);
-        QFETCH(Bytes, delivered);
-        QFETCH(Bytes, written);
+        for (auto before : {TerminalState::Received, TerminalState::Receiving, TerminalState::TransmitRequested}) {
+            Rig t;
+            QVERIFY(t.open(std::make_shared<PortJournal>()));
+            t.close();
+            QVERIFY(!t.isOpen());
+            driveTo(t, before);
 
-        Rig rig;
-        auto first = std::make_shared<PortJournal>();
-        QVERIFY(rig.terminal.open(scripted(first)));
-        rig.terminal.close();
-        QVERIFY(!rig.terminal.isOpen());
-        driveTo(rig, before);
-
-        auto second = std::make_shared<PortJournal>();
-        QVERIFY(rig.terminal.open(scripted(second)));
-        if (!delivered.empty()) {
-            QTRY_COMPARE(rig.terminal.state(), TerminalState::Received);
-            QCOMPARE(rig.frame(), delivered);
-        } else {
-            QTRY_COMPARE(second->writes().size(), std::size_t(1));
-            QCOMPARE(second->writes().front(), written);
+            auto second = std::make_shared<PortJournal>();
+            QVERIFY(t.open(second));
+            if (before == TerminalState::TransmitRequested) {
+                QTRY_COMPARE(second->writes().size(), std::size_t(1));
+                QCOMPARE(second->writes().front(), Bytes(3, 0xA5));
+            } else {
+                QTRY_COMPARE(t.state(), TerminalState::Received);
+                QCOMPARE(t.frame(), Bytes({0x11, 0x22, 0x33}));
+            }
+            t.close();
         }
-        rig.terminal.close();
     }
 
     // The master claims the buffer in the middle of a flood of bytes, over and over. Every request
@@ -392,8 +319,7 @@ private slots:
     // ThreadSanitizer build checks the latter).
     void claimWhileBytesArriveNeverCorruptsRequest()
     {
-        Rig rig(1024);
-        auto& t = rig.terminal;
+        Rig t(1024);
         auto journal = std::make_shared<PortJournal>();
         journal->readDelayUs = 20;
         for (int cycle = 0; cycle < 200; ++cycle) {
@@ -402,7 +328,7 @@ private slots:
             journal->add({});
             journal->add({});
         }
-        QVERIFY(t.open(scripted(journal)));
+        QVERIFY(t.open(journal));
 
         const auto waitFor = [&](auto condition) {
             while (!condition() && journal->scriptLeft() > 0)

@@ -18,15 +18,10 @@ struct Answer {
     bool checkOk = false;
     std::size_t noise = 0; // bytes before the first preamble
     unsigned preambles = 0;
-    std::uint8_t delimiter = 0, command = 0, byteCount = 0, responseCode = 0, deviceStatus = 0;
+    std::uint8_t delimiter = 0, command = 0, responseCode = 0, deviceStatus = 0;
     Bytes address, data;
 };
 Answer parseAnswer(const Bytes& bytes);
-
-struct Chunk {
-    SteadyClock::time_point time;
-    std::size_t size;
-};
 
 class TestMaster {
 public:
@@ -36,8 +31,8 @@ public:
     void close();
     bool send(const Bytes& bytes);
     // Everything that arrives until quietMs pass without a byte (after the first one), or until
-    // waitMs pass with nothing at all.
-    Bytes receive(int waitMs = 1000, int quietMs = 30, std::vector<Chunk>* chunks = nullptr);
+    // waitMs pass with nothing at all; reads gets the time of each read that brought bytes.
+    Bytes receive(int waitMs = 1000, int quietMs = 30, std::vector<SteadyClock::time_point>* reads = nullptr);
     Answer exchange(const Bytes& request) { return send(request) ? parseAnswer(receive()) : Answer(); }
     // True when the line reports a hang-up within waitMs.
     bool waitForHangup(int waitMs);

@@ -13,33 +13,21 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-Q_DECLARE_METATYPE(Bytes)
-Q_DECLARE_METATYPE(Sim::Fault)
-
 namespace {
 
 constexpr std::uint16_t deviceType = 0xFF04;
 constexpr std::uint32_t deviceId = 0x01E240;
 using Ms = std::chrono::duration<double, std::milli>;
 
-Bytes be32(std::uint32_t v)
-{
-    return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)};
-}
-std::uint32_t be32At(const Bytes& b, std::size_t at)
-{
-    return (std::uint32_t(b[at]) << 24) | (std::uint32_t(b[at + 1]) << 16) | (std::uint32_t(b[at + 2]) << 8) | b[at + 3];
-}
+Bytes be32(std::uint32_t v) { return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}; }
+std::uint32_t be32At(const Bytes& b, std::size_t at) { return std::uint32_t(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]; }
 Bytes floatBytes(float f)
 {
     std::uint32_t bits;
     std::memcpy(&bits, &f, 4);
     return be32(bits);
 }
-Bytes slice(const Bytes& b, std::size_t from, std::size_t to)
-{
-    return Bytes(b.begin() + std::ptrdiff_t(from), b.begin() + std::ptrdiff_t(std::min(to, b.size())));
-}
+Bytes slice(const Bytes& b, std::size_t from, std::size_t to) { return Bytes(&b[from], b.data() + std::min(to, b.size())); }
 Bytes pseudoRandom(std::size_t length, std::uint32_t& seed)
 {
     Bytes data(length);
@@ -51,6 +39,20 @@ Bytes operator+(Bytes a, const Bytes& b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
+}
+Bytes changed(Bytes b, std::size_t at, std::uint8_t value)
+{
+    b[at] = value;
+    return b;
+}
+
+// A table of struct rows as data rows, each named by its first field and fetched whole as "row".
+template <typename Row, std::size_t N>
+void addRows(const Row (&rows)[N])
+{
+    QTest::addColumn<Row>("row");
+    for (const Row& r : rows)
+        QTest::newRow(r.name) << r;
 }
 
 // The simulator and a master on its port; state changes go in before up().
@@ -64,15 +66,26 @@ struct Rig {
         qWarning("%s", error.c_str());
         return false;
     }
-    Answer ask(std::uint8_t command, const Bytes& data = {})
-    {
-        return master.exchange(longRequest(deviceType, deviceId, command, data));
-    }
+    Answer ask(std::uint8_t command, const Bytes& data = {}) { return master.exchange(longRequest(deviceType, deviceId, command, data)); }
     Sim::Simulator sim;
     TestMaster master;
 };
 
-enum Setup { None, Multidrop, WriteProtected };
+// What the master sees of an answer to command 0 under a fault. minBytes 0: nothing comes back;
+// gapMs: the widest pause inside the answer at least; delayMs: request to first byte at least.
+struct FaultRow {
+    const char* name;
+    Sim::Fault fault;
+    bool checkOk;
+    int noise, address, code, dataSize, minBytes, gapMs, delayMs;
+};
+struct FirmwareRow {
+    const char* name;
+    int size;
+    std::vector<std::uint32_t> askOrder;
+    int emptyAt, refuseCode, refuseAt, code; // refuseAt -1: at the announcement
+    QList<int> asked;
+};
 
 // Captions "Порог #u%" (id 7) and "Реле #c: #a" (id 9); eight positions holding records 2..9.
 void setUpLog(Sim::DeviceState& s)
@@ -90,6 +103,10 @@ void setUpLog(Sim::DeviceState& s)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Bytes)
+Q_DECLARE_METATYPE(FaultRow)
+Q_DECLARE_METATYPE(FirmwareRow)
 
 class TestSim : public QObject {
     Q_OBJECT
@@ -139,10 +156,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.up());
         // "TANK-7" packed into six bytes, descriptor of spaces, date 1.2.2026.
-        Bytes written{0x50, 0x13, 0x8B, 0xB7, 0x78, 0x20};
-        for (int i = 0; i < 4; ++i)
-            written.insert(written.end(), {0x82, 0x08, 0x20});
-        written.insert(written.end(), {1, 2, 126});
+        const Bytes written = Bytes{0x50, 0x13, 0x8B, 0xB7, 0x78, 0x20, 0x82, 0x08, 0x20, 0x82, 0x08, 0x20}
+                              + Bytes{0x82, 0x08, 0x20, 0x82, 0x08, 0x20, 1, 2, 126};
         Answer a = rig.ask(18, written);
         QCOMPARE(a.responseCode, std::uint8_t(0));
         QCOMPARE(a.data, written);
@@ -166,35 +181,31 @@ private slots:
 
     void responseCodes_data()
     {
-        QTest::addColumn<int>("setup");
+        QTest::addColumn<bool>("writeProtected");
         QTest::addColumn<int>("command");
         QTest::addColumn<Bytes>("data");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("length");
-        const auto row = [](const char* name, int command, const Bytes& data, int code, int length, int setup = None) {
-            QTest::newRow(name) << setup << command << data << code << length;
+        const auto row = [](const char* name, int command, const Bytes& data, int code, int length, bool wp = false) {
+            QTest::newRow(name) << wp << command << data << code << length;
         };
-        row("loop current", 2, {}, 0, 8);
         row("dynamic variables", 3, {}, 0, 19);
         row("three device variables", 9, {0, 1, 2}, 0, 29);
         row("device variable 7 first", 9, {7, 0}, 2, 0);
         row("device variable 7 later", 9, {0, 7}, 0, 21);
         row("device variables, no code", 9, {}, 5, 0);
-        row("additional status", 48, {}, 0, 9);
         row("lock state", 76, {}, 0, 1);
-        row("clock", 90, {}, 0, 15);
         row("currents", 131, {}, 0, 10);
         row("configuration", 133, {}, 0, 4);
         row("not implemented", 100, {}, 64, 0);
         row("extended, not implemented", 31, {0x01, 0x10}, 64, 2);
-        row("fixed current in multidrop", 40, floatBytes(4.0f), 11, 0, Multidrop);
         row("fixed current 25 mA", 40, floatBytes(25.0f), 3, 0);
         row("fixed current 4 mA", 40, floatBytes(4.0f), 0, 4);
         row("polling address 64", 6, {64, 1}, 2, 0);
         row("loop current mode 2", 6, {3, 2}, 12, 0);
         row("lock code 4", 71, {4}, 10, 0);
         row("clock on 31 February", 89, {1, 31, 2, 126, 0, 0, 0, 0, 0, 0}, 9, 0);
-        row("message while write protected", 17, Bytes(24, 0x20), 7, 0, WriteProtected);
+        row("message while write protected", 17, Bytes(24, 0x20), 7, 0, true);
         row("currents above 24 mA", 132, {0x07, 0xD0, 0x0B, 0xB8, 0x0F, 0xA0, 0x75, 0x30, 0x46, 0x50}, 3, 0);
         row("configuration too short", 134, {0x05, 0x84, 50}, 5, 0);
         row("sensitivity 101", 134, {0x05, 0x84, 101, 10}, 3, 0);
@@ -205,16 +216,13 @@ private slots:
 
     void responseCodes()
     {
-        QFETCH(int, setup);
+        QFETCH(bool, writeProtected);
         QFETCH(int, command);
         QFETCH(Bytes, data);
         QFETCH(int, code);
         QFETCH(int, length);
         Rig rig;
-        rig.sim.modify([&](Sim::DeviceState& s) {
-            s.loopCurrentMode = setup == Multidrop ? 0 : 1;
-            s.writeProtected = setup == WriteProtected;
-        });
+        rig.sim.modify([&](Sim::DeviceState& s) { s.writeProtected = writeProtected; });
         QVERIFY(rig.up());
         const Answer a = rig.ask(std::uint8_t(command), data);
         QVERIFY(a.checkOk);
@@ -231,14 +239,7 @@ private slots:
         QTest::addColumn<Bytes>("bytes");
         QTest::addColumn<bool>("answered");
         QTest::addColumn<int>("logged"); // intact requests logged; -1 not checked
-        Bytes badCheck = shortRequest(0, 0);
-        badCheck.back() ^= 0x01;
-        Bytes countPastEnd = longRequest(deviceType, deviceId, 1);
-        countPastEnd[27] = 200;
-        Bytes truncated = longRequest(deviceType, deviceId, 13);
-        truncated.resize(truncated.size() - 3);
-        Bytes expansion = longRequest(deviceType, deviceId, 1);
-        expansion[20] = 0xE2;
+        const Bytes request1 = longRequest(deviceType, deviceId, 1); // delimiter at 20, byte count at 27
         std::uint32_t seed = 12345;
         QTest::newRow("polling address 1") << shortRequest(1, 0) << false << 1;
         QTest::newRow("short frame, command 1") << shortRequest(0, 1) << false << 1;
@@ -246,15 +247,14 @@ private slots:
         QTest::newRow("other device type") << longRequest(0xFF03, deviceId, 1) << false << 1;
         QTest::newRow("broadcast, command 1") << longRequest(0, 0, 1) << false << 1;
         QTest::newRow("tag not ours") << longRequest(0, 0, 11, {0x50, 0x13, 0x8B, 0xB7, 0x78, 0x20}) << false << 1;
-        QTest::newRow("wrong check byte") << badCheck << false << 0;
+        QTest::newRow("wrong check byte") << changed(shortRequest(0, 0), 24, 0x03) << false << 0;
         QTest::newRow("one preamble") << shortRequest(0, 0, {}, 1) << false << 0;
         QTest::newRow("random bytes") << pseudoRandom(2048, seed) << false << -1;
         QTest::newRow("endless preambles") << Bytes(3000, 0xFF) << false << -1;
-        QTest::newRow("byte count past the end") << countPastEnd << false << -1;
-        QTest::newRow("truncated frame") << truncated << false << -1;
-        QTest::newRow("expansion bytes claimed") << expansion << false << -1;
-        QTest::newRow("answer frame echoed") << Bytes{0xFF, 0xFF, 0x06, 0x00, 0x00, 0x02, 0x00, 0x00, 0x04} << false
-                                             << -1;
+        QTest::newRow("byte count past the end") << changed(request1, 27, 200) << false << -1;
+        QTest::newRow("truncated frame") << slice(longRequest(deviceType, deviceId, 13), 0, 26) << false << -1;
+        QTest::newRow("expansion bytes claimed") << changed(request1, 20, 0xE2) << false << -1;
+        QTest::newRow("answer frame echoed") << Bytes{0xFF, 0xFF, 6, 0, 0, 2, 0, 0, 4} << false << -1;
         QTest::newRow("noise then request") << Bytes{0x00, 0x13, 0x7E, 0xFF, 0x42} + shortRequest(0, 0) << true << -1;
         QTest::newRow("bytes after the check byte") << shortRequest(0, 0) + Bytes{0x12, 0x34, 0x56} << true << -1;
     }
@@ -302,53 +302,36 @@ private slots:
     // Each fault on the wire, as the master sees an answer to command 0.
     void faults_data()
     {
-        QTest::addColumn<Sim::Fault>("fault");
-        QTest::addColumn<bool>("checkOk");
-        QTest::addColumn<int>("noise");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("dataSize");
-        QTest::addColumn<int>("minBytes"); // 0: nothing at all comes back
-        QTest::addColumn<int>("gapMs");    // the widest pause inside the answer at least
-        QTest::addColumn<int>("delayMs");  // from the request to the first byte at least
         using F = Sim::Fault;
-        QTest::newRow("no answer") << F::noAnswer(2) << false << 0 << 0 << 0 << 0 << 0 << 0 << 0;
-        QTest::newRow("other address") << F::otherAddress() << true << 0 << 1 << 0 << 22 << 1 << 0 << 0;
-        QTest::newRow("wrong check byte") << F::badCheckByte() << false << 0 << 0 << 0 << 22 << 1 << 0 << 0;
-        QTest::newRow("noise before preamble") << F::noiseBeforePreamble(5) << true << 5 << 0 << 0 << 22 << 1 << 0 << 0;
-        QTest::newRow("communication error") << F::communicationError(0x08) << true << 0 << 0 << 0x88 << 0 << 1 << 0
-                                             << 0;
-        QTest::newRow("response code for command 0") << F::responseCode(0, 6) << true << 0 << 0 << 6 << 0 << 1 << 0
-                                                     << 0;
-        QTest::newRow("frame split by a gap") << F::splitFrame(150) << true << 0 << 0 << 0 << 22 << 1 << 100 << 0;
-        QTest::newRow("burst over 256 bytes") << F::burst(300) << true << 0 << 0 << 0 << 22 << 300 << 0 << 0;
-        QTest::newRow("answer after the time-out") << F::lateAnswer(2100) << true << 0 << 0 << 0 << 22 << 1 << 0
-                                                   << 2000;
-        QTest::newRow("line closed") << F::lineClosed() << false << 0 << 0 << 0 << 0 << 0 << 0 << 0;
+        const FaultRow rows[] = {
+            {"no answer", F::noAnswer(2), false, 0, 0, 0, 0, 0, 0, 0},
+            {"other address", F::otherAddress(), true, 0, 1, 0, 22, 1, 0, 0},
+            {"wrong check byte", F::badCheckByte(), false, 0, 0, 0, 22, 1, 0, 0},
+            {"noise before preamble", F::noiseBeforePreamble(5), true, 5, 0, 0, 22, 1, 0, 0},
+            {"communication error", F::communicationError(0x08), true, 0, 0, 0x88, 0, 1, 0, 0},
+            {"response code for command 0", F::responseCode(0, 6), true, 0, 0, 6, 0, 1, 0, 0},
+            {"frame split by a gap", F::splitFrame(150), true, 0, 0, 0, 22, 1, 100, 0},
+            {"burst over 256 bytes", F::burst(300), true, 0, 0, 0, 22, 300, 0, 0},
+            {"answer after the time-out", F::lateAnswer(2100), true, 0, 0, 0, 22, 1, 0, 2000},
+            {"line closed", F::lineClosed(), false, 0, 0, 0, 0, 0, 0, 0},
+        };
+        addRows(rows);
     }
 
     void faults()
     {
-        QFETCH(Sim::Fault, fault);
-        QFETCH(bool, checkOk);
-        QFETCH(int, noise);
-        QFETCH(int, address);
-        QFETCH(int, code);
-        QFETCH(int, dataSize);
-        QFETCH(int, minBytes);
-        QFETCH(int, gapMs);
-        QFETCH(int, delayMs);
+        QFETCH(FaultRow, row);
         Rig rig;
         QVERIFY(rig.up());
-        rig.sim.inject(fault);
+        rig.sim.inject(row.fault);
         QVERIFY(rig.master.send(shortRequest(0, 0)));
         const auto sent = SteadyClock::now();
-        std::vector<Chunk> chunks;
-        const Bytes bytes = rig.master.receive(delayMs ? 4000 : 1000, gapMs ? 300 : 30, &chunks);
+        std::vector<SteadyClock::time_point> reads;
+        const Bytes bytes = rig.master.receive(row.delayMs ? 4000 : 1000, row.gapMs ? 300 : 30, &reads);
         const Answer a = parseAnswer(bytes);
-        if (minBytes == 0) {
+        if (row.minBytes == 0) {
             QVERIFY(bytes.empty());
-            if (fault.kind == Sim::FaultKind::LineClosed) {
+            if (row.fault.kind == Sim::FaultKind::LineClosed) {
                 QVERIFY(rig.master.waitForHangup(1000));
                 QVERIFY(!rig.sim.isLineOpen());
                 return;
@@ -357,18 +340,18 @@ private slots:
             QVERIFY(rig.master.receive(300).empty());
         } else {
             QVERIFY(a.found);
-            QCOMPARE(a.checkOk, checkOk);
-            QCOMPARE(int(a.noise), noise);
-            QCOMPARE(a.address, Bytes{std::uint8_t(address)});
-            QCOMPARE(int(a.responseCode), code);
-            QCOMPARE(int(a.data.size()), dataSize);
-            QVERIFY(int(bytes.size()) >= minBytes);
+            QCOMPARE(a.checkOk, row.checkOk);
+            QCOMPARE(int(a.noise), row.noise);
+            QCOMPARE(a.address, Bytes{std::uint8_t(row.address)});
+            QCOMPARE(int(a.responseCode), row.code);
+            QCOMPARE(int(a.data.size()), row.dataSize);
+            QVERIFY(int(bytes.size()) >= row.minBytes);
             Ms widest(0);
-            for (std::size_t i = 1; i < chunks.size(); ++i)
-                widest = std::max(widest, Ms(chunks[i].time - chunks[i - 1].time));
-            QVERIFY2(widest.count() >= gapMs, qPrintable(QString("gap %1 ms").arg(widest.count())));
-            const double delay = Ms(chunks[0].time - sent).count();
-            QVERIFY2(delay >= delayMs, qPrintable(QString("answer after %1 ms").arg(delay)));
+            for (std::size_t i = 1; i < reads.size(); ++i)
+                widest = std::max(widest, Ms(reads[i] - reads[i - 1]));
+            QVERIFY2(widest.count() >= row.gapMs, qPrintable(QString("gap %1 ms").arg(widest.count())));
+            const double delay = Ms(reads[0] - sent).count();
+            QVERIFY2(delay >= row.delayMs, qPrintable(QString("answer after %1 ms").arg(delay)));
         }
         // One request's worth of trouble; the next answer is clean.
         const Answer next = rig.master.exchange(shortRequest(0, 0));
@@ -387,11 +370,11 @@ private slots:
         const Bytes req = shortRequest(0, 0); // 25 bytes: 229 ms on the wire
         QVERIFY(rig.master.send(req));
         auto sent = SteadyClock::now();
-        std::vector<Chunk> chunks;
-        const Bytes bytes = rig.master.receive(2000, 100, &chunks);
+        std::vector<SteadyClock::time_point> reads;
+        const Bytes bytes = rig.master.receive(2000, 100, &reads);
         QVERIFY(parseAnswer(bytes).checkOk);
-        const double firstByte = Ms(chunks.front().time - sent).count();
-        const double perByte = Ms(chunks.back().time - chunks.front().time).count() / double(bytes.size() - 1);
+        const double firstByte = Ms(reads.front() - sent).count();
+        const double perByte = Ms(reads.back() - reads.front()).count() / double(bytes.size() - 1);
         qInfo("paced: first answer byte after %.1f ms (wire 229 + silence 18.3 + turnaround 20), "
               "%.2f ms per answer byte (wire 9.17)", firstByte, perByte);
         QVERIFY2(firstByte > 200 && firstByte < 800, qPrintable(QString::number(firstByte)));
@@ -403,9 +386,9 @@ private slots:
         rig.sim.setPaced(false);
         QVERIFY(rig.master.send(req));
         sent = SteadyClock::now();
-        chunks.clear();
-        QVERIFY(parseAnswer(rig.master.receive(2000, 60, &chunks)).checkOk);
-        const double fast = Ms(chunks.back().time - sent).count();
+        reads.clear();
+        QVERIFY(parseAnswer(rig.master.receive(2000, 60, &reads)).checkOk);
+        const double fast = Ms(reads.back() - sent).count();
         QVERIFY2(fast < 150, qPrintable(QString("unpaced: whole answer after %1 ms").arg(fast)));
     }
 
@@ -435,18 +418,15 @@ private slots:
         QVERIFY(rig.up());
         // Loop current and whether the current is fixed (status bit 0x08), after a request.
         const auto after = [&](std::uint8_t command, const Bytes& data) {
-            const std::uint8_t code = rig.ask(command, data).responseCode;
+            const int code = rig.ask(command, data).responseCode;
             const Answer a = rig.ask(2);
-            std::uint32_t bits = a.data.size() == 8 ? be32At(a.data, 0) : 0;
-            float ma;
-            std::memcpy(&ma, &bits, 4);
-            return std::make_tuple(code, ma, bool(a.deviceStatus & 0x08));
+            return std::make_tuple(code, a.data.size() == 8 ? slice(a.data, 0, 4) : Bytes(), bool(a.deviceStatus & 0x08));
         };
-        QCOMPARE(after(0, {}), std::make_tuple(std::uint8_t(0), 18.0f, false));
-        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(std::uint8_t(0), 20.0f, true));
-        QCOMPARE(after(6, {0, 1}), std::make_tuple(std::uint8_t(0), 18.0f, false)); // back to signalling
-        QCOMPARE(after(6, {0, 0}), std::make_tuple(std::uint8_t(0), 4.0f, true));   // multidrop
-        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(std::uint8_t(11), 4.0f, true));
+        QCOMPARE(after(0, {}), std::make_tuple(0, floatBytes(18.0f), false));
+        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(0, floatBytes(20.0f), true));
+        QCOMPARE(after(6, {0, 1}), std::make_tuple(0, floatBytes(18.0f), false)); // back to signalling
+        QCOMPARE(after(6, {0, 0}), std::make_tuple(0, floatBytes(4.0f), true));   // multidrop
+        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(11, floatBytes(4.0f), true));
     }
 
     void moreStatusAcknowledged()
@@ -518,7 +498,7 @@ private slots:
         QCOMPARE(seen, states);
     }
 
-    void eventLogCatalogue()
+    void eventLog()
     {
         Rig rig;
         rig.sim.modify(setUpLog);
@@ -529,6 +509,21 @@ private slots:
         QCOMPARE(rig.ask(252, {0x01, 2, 0}).responseCode, std::uint8_t(2));
         // Twelve positions written into eight: the first index has moved to 2.
         QCOMPARE(rig.ask(252, {0x02}).data, (Bytes{0x02, 2, 0, 0, 0, 8, 0, 0, 0}));
+        // Records by index, after the subcommand and the index: a block of three positions, only at
+        // its first; 0x84 for an overwritten index, 0x85 inside a block or past the end.
+        const std::pair<std::uint8_t, Bytes> records[] = {
+            {2, {0, 0xEA, 0x03, 0, 0, 1, 7, 0, 0, 0, 2}},
+            {6, Bytes{2, 0xD0, 0x07, 0, 0, 3, 9, 0, 0, 0} + Bytes(40, 0x31)},
+            {9, {1, 0xB8, 0x0B, 0, 0, 1, 7, 0, 0, 0, 42}},
+            {7, {0x85}},
+            {1, {0x84}},
+            {10, {0x85}},
+        };
+        for (const auto& [index, expected] : records) {
+            const Answer a = rig.ask(252, {0x03, index, 0, 0, 0});
+            QCOMPARE(a.responseCode, std::uint8_t(0));
+            QCOMPARE(a.data, (Bytes{0x03, index, 0, 0, 0} + expected));
+        }
         // Clearing takes the right key only.
         QCOMPARE(rig.ask(252, {0x80, 0xFF, 0x00, 0x55, 0xAB}).responseCode, std::uint8_t(2));
         QCOMPARE(rig.sim.state().eventLog.records().size(), std::size_t(6));
@@ -536,92 +531,55 @@ private slots:
         QCOMPARE(rig.ask(252, {0x02}).data, (Bytes{0x02, 0, 0, 0, 0, 0, 0, 0, 0}));
     }
 
-    void eventLogRecords_data()
-    {
-        QTest::addColumn<int>("index");
-        QTest::addColumn<Bytes>("expected"); // after the subcommand and the index
-        QTest::newRow("first record") << 2 << Bytes{0, 0xEA, 0x03, 0, 0, 1, 7, 0, 0, 0, 2};
-        QTest::newRow("block of three positions") << 6 << Bytes{2, 0xD0, 0x07, 0, 0, 3, 9, 0, 0, 0} + Bytes(40, 0x31);
-        QTest::newRow("last record") << 9 << Bytes{1, 0xB8, 0x0B, 0, 0, 1, 7, 0, 0, 0, 42};
-        QTest::newRow("inside a block") << 7 << Bytes{0x85};
-        QTest::newRow("overwritten") << 1 << Bytes{0x84};
-        QTest::newRow("past the end") << 10 << Bytes{0x85};
-    }
-
-    void eventLogRecords()
-    {
-        QFETCH(int, index);
-        QFETCH(Bytes, expected);
-        Rig rig;
-        rig.sim.modify(setUpLog);
-        QVERIFY(rig.up());
-        const Answer a = rig.ask(252, {0x03, std::uint8_t(index), 0, 0, 0});
-        QCOMPARE(a.responseCode, std::uint8_t(0));
-        QCOMPARE(slice(a.data, 0, 5), (Bytes{0x03, std::uint8_t(index), 0, 0, 0}));
-        QCOMPARE(slice(a.data, 5, a.data.size()), expected);
-    }
-
     void firmware_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<QList<int>>("askOrder");
-        QTest::addColumn<int>("emptyAt");
-        QTest::addColumn<int>("refuseCode");
-        QTest::addColumn<int>("refuseAt"); // -1 at the announcement
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QList<int>>("asked");
-        using L = QList<int>;
-        QTest::newRow("130 bytes in order") << 130 << L{} << -1 << 0 << 0 << 0 << L{0, 64, 128, 130};
-        QTest::newRow("asked out of order") << 200 << L{128, 0} << -1 << 0 << 0 << 0 << L{128, 0, 64, 192, 200};
-        QTest::newRow("empty answer restarts") << 130 << L{} << 64 << 0 << 0 << 0 << L{0, 64, -1, 0, 64, 128, 130};
-        QTest::newRow("refused at 64 with 10") << 130 << L{} << -1 << 10 << 64 << 10 << L{0, 64};
-        QTest::newRow("refused at once with 12") << 130 << L{} << -1 << 12 << -1 << 12 << L{};
-        QTest::newRow("image too large") << (2 << 20) << L{} << -1 << 0 << 0 << 9 << L{};
+        const FirmwareRow rows[] = {
+            {"130 bytes in order", 130, {}, -1, 0, 0, 0, {0, 64, 128, 130}},
+            {"asked out of order", 200, {128, 0}, -1, 0, 0, 0, {128, 0, 64, 192, 200}},
+            {"empty answer restarts", 130, {}, 64, 0, 0, 0, {0, 64, -1, 0, 64, 128, 130}},
+            {"refused at 64 with 10", 130, {}, -1, 10, 64, 10, {0, 64}},
+            {"refused at once with 12", 130, {}, -1, 12, -1, 12, {}},
+            {"image too large", 2 << 20, {}, -1, 0, 0, 9, {}},
+        };
+        addRows(rows);
     }
 
     void firmware()
     {
-        QFETCH(int, size);
-        QFETCH(QList<int>, askOrder);
-        QFETCH(int, emptyAt);
-        QFETCH(int, refuseCode);
-        QFETCH(int, refuseAt);
-        QFETCH(int, code);
-        QFETCH(QList<int>, asked);
+        QFETCH(FirmwareRow, row);
+        const auto orNone = [](int at) { return at < 0 ? Sim::FirmwareReceiver::none : std::uint32_t(at); };
         Rig rig;
         rig.sim.modify([&](Sim::DeviceState& s) {
-            for (int offset : askOrder)
-                s.firmware.askOrder.push_back(std::uint32_t(offset));
-            s.firmware.emptyAnswerAtOffset = emptyAt < 0 ? Sim::FirmwareReceiver::none : std::uint32_t(emptyAt);
-            s.firmware.refuseCode = std::uint8_t(refuseCode);
-            s.firmware.refuseAtOffset = refuseAt < 0 ? Sim::FirmwareReceiver::none : std::uint32_t(refuseAt);
+            s.firmware.askOrder = row.askOrder;
+            s.firmware.emptyAnswerAtOffset = orNone(row.emptyAt);
+            s.firmware.refuseCode = std::uint8_t(row.refuseCode);
+            s.firmware.refuseAtOffset = orNone(row.refuseAt);
         });
         QVERIFY(rig.up());
 
-        Bytes image(static_cast<std::size_t>(size));
-        for (std::size_t i = 0; i < image.size(); ++i)
-            image[i] = std::uint8_t(i * 7 + (i >> 8));
+        std::uint32_t seed = 7;
+        const Bytes image = pseudoRandom(std::size_t(row.size), seed);
         // The transfer as a master runs it: announce, then send whatever the device names.
         QList<int> seen;
-        Answer a = rig.ask(253, be32(std::uint32_t(size)));
+        Answer a = rig.ask(253, be32(std::uint32_t(row.size)));
         for (int turn = 0; turn < 20 && a.checkOk && a.responseCode == 0; ++turn) {
             if (a.data.empty()) {
                 seen << -1;
-                a = rig.ask(253, be32(std::uint32_t(size)));
+                a = rig.ask(253, be32(std::uint32_t(row.size)));
                 continue;
             }
             QCOMPARE(a.data.size(), std::size_t(4));
             const std::uint32_t offset = be32At(a.data, 0);
             seen << int(offset);
-            if (offset >= std::uint32_t(size))
+            if (offset >= std::uint32_t(row.size))
                 break;
             const auto from = image.begin() + offset;
             a = rig.ask(253, be32(offset) + Bytes(from, from + std::min<std::ptrdiff_t>(64, image.end() - from)));
         }
         QVERIFY(a.checkOk);
-        QCOMPARE(int(a.responseCode), code);
-        QCOMPARE(seen, asked);
-        if (code == 0) {
+        QCOMPARE(int(a.responseCode), row.code);
+        QCOMPARE(seen, row.asked);
+        if (row.code == 0) {
             QVERIFY(rig.sim.state().firmware.complete);
             QVERIFY(rig.sim.firmwareImage() == image);
         }

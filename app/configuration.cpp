@@ -134,11 +134,8 @@ void MainWindow::on_deviceConfiguration_toggled(bool)
 
 void MainWindow::on_connectWrite_triggered()
 {
-    if (!terminal.isOpen()) {
-        QMessageBox::critical(this, QStringLiteral("Ошибка"), QStringLiteral("Соединение не установлено"),
-                              QMessageBox::Ok);
+    if (!checkPortOpen())
         return;
-    }
     if (!(modifiedGroups & ConfigGroup::all)) {
         const auto answer = QMessageBox::question(
             this, QString(), QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"),

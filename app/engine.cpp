@@ -158,7 +158,7 @@ void MainWindow::parseTimerUpdate()
 
     if (status == Hart::BuildStatus::NoResponse) {
         stopPolling();
-        QMessageBox::critical(this, errorTitle, noResponseText, QMessageBox::Ok);
+        reportError(noResponseText);
         return;
     }
     if (length == 0 || !terminal.isOpen())
@@ -199,7 +199,7 @@ void MainWindow::on_connectRead_triggered(bool checked)
     }
     if (!terminal.isOpen()) {
         ui->connectRead->setChecked(false);
-        QMessageBox::critical(this, errorTitle, notConnectedText, QMessageBox::Ok);
+        reportError(notConnectedText);
         return;
     }
     identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
@@ -213,7 +213,7 @@ void MainWindow::on_find_triggered(bool checked)
     }
     if (!terminal.isOpen()) {
         ui->find->setChecked(false);
-        QMessageBox::critical(this, errorTitle, notConnectedText, QMessageBox::Ok);
+        reportError(notConnectedText);
         return;
     }
     cancelAllRequests();
@@ -247,7 +247,7 @@ void MainWindow::handleIdentification(void*, Hart::ParserMaster* master, uint8_t
         window->raiseOneTimeReads();
     } else {
         window->stopPolling();
-        QMessageBox::critical(window, errorTitle, QStringLiteral("Неизвестное устройство"), QMessageBox::Ok);
+        window->reportError(QStringLiteral("Неизвестное устройство"));
     }
 }
 

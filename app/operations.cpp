@@ -34,7 +34,7 @@ bool MainWindow::checkPortOpen()
 {
     if (terminal.isOpen())
         return true;
-    QMessageBox::critical(this, errorTitle, QStringLiteral("Соединение не установлено"), QMessageBox::Ok);
+    reportError(QStringLiteral("Соединение не установлено"));
     return false;
 }
 

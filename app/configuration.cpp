@@ -6,6 +6,7 @@
 
 #include "devicetext.h"
 #include "detectormodel.h"
+#include "textfields.h"
 
 #include "hart/detectorconfig.h"
 #include "hart/identityrecord.h"
@@ -19,25 +20,10 @@
 
 namespace {
 
-void upperCaseWhileTyping(QLineEdit* edit, const QString& text)
-{
-    const QString upper = text.toUpper();
-    if (upper == text)
-        return;
-    const int cursor = edit->cursorPosition();
-    edit->setText(upper);
-    edit->setCursorPosition(cursor);
-}
-
 // Device texts are NUL-terminated within their field, or fill it completely.
 QString fieldText(const char* field, size_t size)
 {
     return fromDeviceText(field, int(strnlen(field, size)));
-}
-
-MainWindow* windowOf(Hart::ParserMaster* master)
-{
-    return static_cast<MainWindow*>(master);
 }
 
 }
@@ -86,19 +72,19 @@ void MainWindow::confirmGroups(uint8_t groups)
 
 void MainWindow::on_tag_textChanged(const QString& text)
 {
-    upperCaseWhileTyping(ui->tag, text);
+    keepUpperCase(ui->tag, text);
     markModified(ConfigGroup::tagDescriptorDate);
 }
 
 void MainWindow::on_descriptor_textChanged(const QString& text)
 {
-    upperCaseWhileTyping(ui->descriptor, text);
+    keepUpperCase(ui->descriptor, text);
     markModified(ConfigGroup::tagDescriptorDate);
 }
 
 void MainWindow::on_message_textChanged(const QString& text)
 {
-    upperCaseWhileTyping(ui->message, text);
+    keepUpperCase(ui->message, text);
     markModified(ConfigGroup::message);
 }
 
@@ -288,34 +274,4 @@ void MainWindow::handleReadDetectorSettings(void*, Hart::ParserMaster* master, u
 void MainWindow::writeConfirmed(uint8_t group)
 {
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
-}
-
-void MainWindow::handleMessageWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
-{
-    if (responseCode == 0)
-        windowOf(master)->writeConfirmed(ConfigGroup::message);
-}
-
-void MainWindow::handleTagDescriptorDateWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
-{
-    if (responseCode == 0)
-        windowOf(master)->writeConfirmed(ConfigGroup::tagDescriptorDate);
-}
-
-void MainWindow::handleLongTagWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
-{
-    if (responseCode == 0)
-        windowOf(master)->writeConfirmed(ConfigGroup::longTag);
-}
-
-void MainWindow::handleCurrentsWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
-{
-    if (responseCode == 0)
-        windowOf(master)->writeConfirmed(ConfigGroup::currents);
-}
-
-void MainWindow::handleDetectorSettingsWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
-{
-    if (responseCode == 0)
-        windowOf(master)->writeConfirmed(ConfigGroup::detector);
 }

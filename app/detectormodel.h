@@ -11,6 +11,12 @@ constexpr std::uint16_t irUv = 0xFF02;   // "Альтор - ИК/УФ", first ge
 constexpr std::uint16_t ir3 = 0xFF03;    // "Альтор - 3 ИК"
 constexpr std::uint16_t irUv2 = 0xFF04;  // "Альтор - ИК/УФ"
 
+// The device types that reading accepts after identification; any other is reported unknown.
+inline bool isServed(std::uint16_t expandedDeviceType)
+{
+    return expandedDeviceType >= 0xFF03 && expandedDeviceType <= 0xFF06;
+}
+
 // Models with a detection-distance scale, analysis times of 5..20 s and the noise indicator.
 inline bool hasDistanceScale(std::uint16_t model)
 {

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "detectormodel.h"
 #include "devicetext.h"
 #include "dialogtraffic.h"
 #include "framerenderer.h"
@@ -19,13 +20,7 @@
 
 namespace {
 
-constexpr uint8_t allGroups = 0x3F;
 constexpr uint32_t frameBufferSize = 256;
-
-bool isDetectorModel(uint16_t expandedDeviceType)
-{
-    return expandedDeviceType >= 0xFF03 && expandedDeviceType <= 0xFF06;
-}
 
 const QString errorTitle = QStringLiteral("Ошибка");
 const QString notConnectedText = QStringLiteral("Соединение не установлено");
@@ -35,10 +30,8 @@ const QString noResponseText = QStringLiteral("Устройство не отв�
 
 void MainWindow::buildCommandTable()
 {
-    loopCurrentValue = Hart::DeviceVariable();
     dynamicVariables.loopCurrent = &loopCurrentValue;
     dynamicVariables.variables = deviceVariables;
-    dynamicVariables.recordCount = 3;
 
     Hart::fillCommandTable(commandTable,
                            { this, &identity, &dynamicVariables, &clock, &detector, &eventLogTransfer,
@@ -74,11 +67,11 @@ void MainWindow::buildCommandTable()
         { 20, handleReadLongTag },
         { 131, handleReadCurrents },
         { 133, handleReadDetectorSettings },
-        { 17, handleMessageWritten },
-        { 18, handleTagDescriptorDateWritten },
-        { 22, handleLongTagWritten },
-        { 132, handleCurrentsWritten },
-        { 134, handleDetectorSettingsWritten },
+        { 17, handleWritten<ConfigGroup::message> },
+        { 18, handleWritten<ConfigGroup::tagDescriptorDate> },
+        { 22, handleWritten<ConfigGroup::longTag> },
+        { 132, handleWritten<ConfigGroup::currents> },
+        { 134, handleWritten<ConfigGroup::detector> },
     };
     for (const auto& h : handlers)
         commandTable[Hart::commandRow(h.command)].handler = h.handler;
@@ -138,11 +131,9 @@ void MainWindow::parseTimerUpdate()
         uint8_t responseCode = 0x80;
         const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
         trafficWindow->appendHtml(renderFrame(copy, length, result, false));
-        // The frame is released before any message box: the box's own event loop keeps this
-        // timer running, and a buffer left Received would block the line meanwhile.
-        terminal.releaseReceived();
         if (result >= 1 && result <= 53)
             reportResult(result, responseCode);
+        terminal.releaseReceived();
     }
 
     const TerminalState state = terminal.state();
@@ -180,7 +171,7 @@ void MainWindow::transmitFrame(const uint8_t* frame, uint32_t length)
 
 void MainWindow::requestTimerUpdate()
 {
-    if (!ui->connectRead->isChecked() || !isDetectorModel(expandedDeviceType))
+    if (!ui->connectRead->isChecked() || !DetectorModel::isServed(expandedDeviceType))
         return;
     using namespace Hart::MasterRequest;
     if ((deviceStatus & 0x10) && !(requestFlags & AcknowledgeAdditionalStatus))
@@ -234,16 +225,16 @@ void MainWindow::on_find_triggered(bool checked)
 void MainWindow::on_deviceAddressSpinBox_valueChanged(int value)
 {
     pollingAddress = uint8_t(value);
-    modifiedGroups = allGroups;
+    modifiedGroups = ConfigGroup::all;
 }
 
 void MainWindow::handleIdentification(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
     if (responseCode != 0)
         return;
-    auto* window = static_cast<MainWindow*>(master);
+    MainWindow* window = windowOf(master);
     window->showIdentity();
-    if (isDetectorModel(window->expandedDeviceType)) {
+    if (DetectorModel::isServed(window->expandedDeviceType)) {
         window->raiseOneTimeReads();
     } else {
         window->stopPolling();
@@ -278,9 +269,9 @@ void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint
 {
     if (responseCode != 0)
         return;
-    auto* window = static_cast<MainWindow*>(master);
+    MainWindow* window = windowOf(master);
     window->ui->address->setValue(window->pollingAddress);
     window->addressSpinBox->setValue(window->pollingAddress);
-    window->modifiedGroups &= uint8_t(~0x01);
+    window->modifiedGroups &= uint8_t(~ConfigGroup::address);
     window->updateLoopCurrentActions();
 }

@@ -4,6 +4,7 @@
 #include "dialogabout.h"
 #include "dialogtraffic.h"
 #include "dialogportsettings.h"
+#include "detectormodel.h"
 #include "versioninfo.h"
 
 #include <QCloseEvent>
@@ -16,13 +17,10 @@
 
 namespace {
 
-MainWindow* theWindow = nullptr;
-
 constexpr uint32_t hartBaudRate = 1200;
 constexpr uint8_t oddParity = 1;
 constexpr uint8_t oneStopBit = 0;
 constexpr uint8_t silenceThreshold = 2;
-constexpr uint8_t allGroups = 0x3F;
 constexpr int parseIntervalMs = 100;
 constexpr int requestIntervalMs = 1000;
 
@@ -30,11 +28,6 @@ const char* const portNameKey = "PortName HART";
 const char* const openDirKey = "DirOpen";
 const char* const saveDirKey = "DirSave";
 
-}
-
-MainWindow* MainWindow::instance()
-{
-    return theWindow;
 }
 
 MainWindow::MainWindow(QWidget* parent)
@@ -47,7 +40,6 @@ MainWindow::MainWindow(QWidget* parent)
 
     parseTimer = std::make_unique<QTimer>();
     requestTimer = std::make_unique<QTimer>();
-    theWindow = this;
 
     ui->setupUi(this);
 
@@ -73,25 +65,17 @@ MainWindow::MainWindow(QWidget* parent)
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::on_dialogTrafficFinished);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
-    valuePalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
     setupConfiguration();
 
     updateConnectButton();
 }
 
+// The members then go in reverse order of declaration: the timers, the terminal (stopping its
+// worker) before the buffer it works on, then the secondary windows.
 MainWindow::~MainWindow()
 {
-    setMaintenanceAction(nullptr);
-    parseTimer->stop();
-    requestTimer->stop();
     delete ui;
-    ui = nullptr;
-    // The members go in reverse order of declaration: the terminal (stopping its worker)
-    // before the buffer it works on, then the secondary windows.
-    terminal.close();
-    if (theWindow == this)
-        theWindow = nullptr;
 }
 
 void MainWindow::readVersionStrings()
@@ -146,7 +130,7 @@ void MainWindow::on_connectButton_triggered()
             settings->setValue(portNameKey, portName);
             settings->sync();
             if (terminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit))
-                modifiedGroups = allGroups;
+                modifiedGroups = ConfigGroup::all;
         }
     } else {
         stopPolling();

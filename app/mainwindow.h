@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comhalfduplexterminal.h"
+#include "detectormodel.h"
 #include "dialogfind.h"
 
 #include "hart/clockrecord.h"
@@ -43,9 +44,6 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The one main window of the process, for the about dialog's maintenance mode.
-    static MainWindow* instance();
-
     // Ports offered in the port dialog after the ones the system lists.
     void setExtraPorts(const QStringList& ports) { extraPorts = ports; }
 
@@ -85,7 +83,8 @@ private:
     void reportResult(uint32_t result, uint8_t responseCode);
     void transmitFrame(const uint8_t* frame, uint32_t length);
 
-    // Result handlers of the command table; the master is this window.
+    // Result handlers of the command table get the master, which is this window.
+    static MainWindow* windowOf(Hart::ParserMaster* master) { return static_cast<MainWindow*>(master); }
     static void handleIdentification(void* context, Hart::ParserMaster* master, uint8_t responseCode);
     static void handleLoopConfiguration(void* context, Hart::ParserMaster* master, uint8_t responseCode);
     void showIdentity();
@@ -129,11 +128,13 @@ private:
     static void handleReadLongTag(void* context, Hart::ParserMaster* master, uint8_t responseCode);
     static void handleReadCurrents(void* context, Hart::ParserMaster* master, uint8_t responseCode);
     static void handleReadDetectorSettings(void* context, Hart::ParserMaster* master, uint8_t responseCode);
-    static void handleMessageWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
-    static void handleTagDescriptorDateWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
-    static void handleLongTagWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
-    static void handleCurrentsWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
-    static void handleDetectorSettingsWritten(void* context, Hart::ParserMaster* master, uint8_t responseCode);
+    // The confirmation of the write of one parameter group.
+    template <uint8_t group>
+    static void handleWritten(void*, Hart::ParserMaster* master, uint8_t responseCode)
+    {
+        if (responseCode == 0)
+            windowOf(master)->writeConfirmed(group);
+    }
 
     // Groups edited since their last write was raised: a confirmation that arrives after such
     // an edit must leave the group marked, or the edit would never be sent.
@@ -223,13 +224,11 @@ private:
     DialogFind searchWindow;
     DialogTraffic* trafficWindow = nullptr; // a child of the window
 
-    // Text colours of the value displays: the first two red, the third the default.
+    // Text colours of the value displays: red for doubtful and limited values, else the default.
     QPalette redTextPalette;
-    QPalette valuePalette;
     QPalette normalPalette;
 
-    // Parameter groups edited since the last write: 0x01 polling address, 0x02 tag,
-    // descriptor and date, 0x04 long tag, 0x08 message, 0x10 detector, 0x20 currents.
+    // Parameter groups (ConfigGroup bits) edited since the last write.
     uint8_t modifiedGroups = 0;
 
     // The terminal works on this buffer, so it is declared first and destroyed last.

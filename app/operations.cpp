@@ -14,11 +14,6 @@ namespace {
 
 const QString errorTitle = QStringLiteral("Ошибка");
 
-MainWindow* windowOf(Hart::ParserMaster* master)
-{
-    return static_cast<MainWindow*>(master);
-}
-
 // States of the calibration and optics-check reads.
 constexpr uint8_t operationIdle = 0;
 constexpr uint8_t operationRunning = 1;

@@ -124,11 +124,6 @@ QString valueWithUnit(float value, uint8_t unitCode)
     return QString::number(double(value), 'g', 6) + ' ' + QString::fromUtf8(Hart::unitText(unitCode));
 }
 
-MainWindow* windowOf(Hart::ParserMaster* master)
-{
-    return static_cast<MainWindow*>(master);
-}
-
 }
 
 void MainWindow::buildStatusDisplay()
@@ -223,7 +218,7 @@ void MainWindow::showDeviceVariable(uint8_t index)
         text = valueWithUnit(v.value, v.unitCode);
     const bool red = text == QLatin1String("?") || valueLimited(v.status);
     fields[index]->setText(text);
-    fields[index]->setPalette(red ? valuePalette : normalPalette);
+    fields[index]->setPalette(red ? redTextPalette : normalPalette);
 }
 
 void MainWindow::onDeviceVariableUpdated(Hart::DynamicVariablesRecord*, Hart::ParserMaster* master, uint8_t index)

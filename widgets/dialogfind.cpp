@@ -1,4 +1,5 @@
 #include "dialogfind.h"
+#include "textfields.h"
 #include "ui_dialogfind.h"
 
 #include <QRegExp>
@@ -69,10 +70,5 @@ void DialogFind::on_addrTo_valueChanged(int arg1)
 
 void DialogFind::on_tag_textChanged(const QString& arg1)
 {
-    const QString upper = arg1.toUpper();
-    if (upper == arg1)
-        return;
-    const int cursor = ui->tag->cursorPosition();
-    ui->tag->setText(upper);
-    ui->tag->setCursorPosition(cursor);
+    keepUpperCase(ui->tag, arg1);
 }

@@ -1,5 +1,6 @@
 #include "framerenderer.h"
 
+#include "hart/encoding.h"
 #include "hart/messages.h"
 #include "hart/parsermaster.h"
 
@@ -191,10 +192,7 @@ std::uint32_t renderFrameBody(const std::uint8_t* frame, std::uint32_t available
     const std::uint8_t check = frame[frameLength];
     QString checkText = hex(check) + QLatin1Char(' ');
 
-    std::uint8_t sum = 0;
-    for (std::uint32_t i = 0; i < frameLength; ++i)
-        sum ^= frame[i];
-    if (sum != check) {
+    if (Hart::checkByte(frame, frameLength) != check) {
         body += hexBytes(frame, frame + frameLength) + QLatin1Char(' ') + coloured(Style::red, checkText);
         return Hart::LongitudinalParityError;
     }
@@ -232,13 +230,7 @@ QString renderFrame(const std::uint8_t* bytes, std::uint32_t length, std::uint32
     while (start < length && bytes[start] == preambleByte)
         ++start;
     if (start >= length) {
-        QString text;
-        text.reserve(static_cast<int>(length) * 3);
-        for (std::uint32_t i = 0; i < length; ++i) {
-            appendHex(text, bytes[i]);
-            text += QLatin1Char(' ');
-        }
-        body = coloured(Style::grey, text);
+        body = coloured(Style::grey, length ? hexBytes(bytes, bytes + length) + QLatin1Char(' ') : QString());
     } else {
         result = renderFrameBody(bytes + start, length - start, result, body);
     }

@@ -42,7 +42,12 @@ inline bool deviceIdentified(const ParserMaster* master)
     return master->expandedDeviceType != 0;
 }
 
-// Copies at most size characters of text and terminates; the field has size + 1 bytes.
-void copyText(char* field, const char* text, std::uint32_t size);
+// Timeout of a request whose bit is set in the record's requestFlags and whose device is
+// identified; -1 otherwise.
+template <typename Record, typename Flag>
+std::int32_t whenDue(const Record* record, Flag flag, const ParserMaster* master)
+{
+    return (record->requestFlags & flag) && deviceIdentified(master) ? defaultTimeoutMs : -1;
+}
 
 } // namespace Hart

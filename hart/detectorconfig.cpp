@@ -12,13 +12,6 @@ DetectorConfig* detector(void* context)
     return static_cast<DetectorConfig*>(context);
 }
 
-std::int32_t whenDue(void* context, ParserMaster* master, std::uint16_t flag)
-{
-    if (!(detector(context)->requestFlags & flag) || !deviceIdentified(master))
-        return -1;
-    return defaultTimeoutMs;
-}
-
 std::uint32_t done(void* context, std::uint16_t flag)
 {
     detector(context)->requestFlags &= std::uint16_t(~flag);
@@ -64,7 +57,7 @@ void DetectorConfig::requestWriteCurrents(std::uint16_t c1, std::uint16_t c2, st
 
 std::int32_t encodeServiceOperation(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, DetectorRequest::ServiceOperation) < 0)
+    if (whenDue(detector(context), DetectorRequest::ServiceOperation, master) < 0)
         return -1;
     **cursor = detector(context)->serviceCode;
     *cursor += 1;
@@ -83,7 +76,7 @@ std::uint32_t decodeServiceOperation(void* context, ParserMaster*, const std::ui
 
 std::int32_t encodeReadCurrents(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::ReadCurrents);
+    return whenDue(detector(context), DetectorRequest::ReadCurrents, master);
 }
 
 std::uint32_t decodeReadCurrents(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -101,7 +94,7 @@ std::uint32_t decodeReadCurrents(void* context, ParserMaster*, const std::uint8_
 
 std::int32_t encodeWriteCurrents(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, DetectorRequest::WriteCurrents) < 0)
+    if (whenDue(detector(context), DetectorRequest::WriteCurrents, master) < 0)
         return -1;
     putCurrents(*cursor, detector(context));
     *cursor += 10;
@@ -126,7 +119,7 @@ std::uint32_t decodeWriteCurrents(void* context, ParserMaster*, const std::uint8
 
 std::int32_t encodeReadConfiguration(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::ReadConfiguration);
+    return whenDue(detector(context), DetectorRequest::ReadConfiguration, master);
 }
 
 std::uint32_t decodeReadConfiguration(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -146,7 +139,7 @@ std::uint32_t decodeReadConfiguration(void* context, ParserMaster*, const std::u
 
 std::int32_t encodeWriteConfiguration(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, DetectorRequest::WriteConfiguration) < 0)
+    if (whenDue(detector(context), DetectorRequest::WriteConfiguration, master) < 0)
         return -1;
     DetectorConfig* r = detector(context);
     for (unsigned i = 0; i < 4; ++i)
@@ -169,7 +162,7 @@ std::uint32_t decodeWriteConfiguration(void* context, ParserMaster*, const std::
 
 std::int32_t encodeReadCalibration(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::ReadCalibration);
+    return whenDue(detector(context), DetectorRequest::ReadCalibration, master);
 }
 
 std::uint32_t decodeReadCalibration(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -185,7 +178,7 @@ std::uint32_t decodeReadCalibration(void* context, ParserMaster*, const std::uin
 
 std::int32_t encodeStartCalibration(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::StartCalibration);
+    return whenDue(detector(context), DetectorRequest::StartCalibration, master);
 }
 
 std::uint32_t decodeStartCalibration(void* context, ParserMaster*, const std::uint8_t*, const std::uint8_t*,
@@ -198,7 +191,7 @@ std::uint32_t decodeStartCalibration(void* context, ParserMaster*, const std::ui
 
 std::int32_t encodeReadOpticsCheck(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::ReadOpticsCheck);
+    return whenDue(detector(context), DetectorRequest::ReadOpticsCheck, master);
 }
 
 std::uint32_t decodeReadOpticsCheck(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -214,7 +207,7 @@ std::uint32_t decodeReadOpticsCheck(void* context, ParserMaster*, const std::uin
 
 std::int32_t encodeStartOpticsCheck(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, DetectorRequest::StartOpticsCheck);
+    return whenDue(detector(context), DetectorRequest::StartOpticsCheck, master);
 }
 
 std::uint32_t decodeStartOpticsCheck(void* context, ParserMaster*, const std::uint8_t*, const std::uint8_t*,

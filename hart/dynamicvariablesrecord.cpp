@@ -14,13 +14,6 @@ DynamicVariablesRecord* dynamic(void* context)
     return static_cast<DynamicVariablesRecord*>(context);
 }
 
-std::int32_t readWhenDue(void* context, ParserMaster* master, std::uint8_t flag)
-{
-    if (!(dynamic(context)->requestFlags & flag) || !deviceIdentified(master))
-        return -1;
-    return defaultTimeoutMs;
-}
-
 DeviceVariable* slotRecord(DynamicVariablesRecord* r, std::uint8_t slot)
 {
     return r->variables && slot < r->recordCount ? &r->variables[slot] : nullptr;
@@ -70,7 +63,7 @@ void DynamicVariablesRecord::cancelDynamicRequests()
 
 std::int32_t encodeReadPrimaryVariable(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, DynamicRequest::ReadPrimaryVariable);
+    return whenDue(dynamic(context), DynamicRequest::ReadPrimaryVariable, master);
 }
 
 std::uint32_t decodeReadPrimaryVariable(void* context, ParserMaster*, const std::uint8_t* data,
@@ -91,7 +84,7 @@ std::uint32_t decodeReadPrimaryVariable(void* context, ParserMaster*, const std:
 
 std::int32_t encodeReadLoopCurrent(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, DynamicRequest::ReadLoopCurrent);
+    return whenDue(dynamic(context), DynamicRequest::ReadLoopCurrent, master);
 }
 
 std::uint32_t decodeReadLoopCurrent(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -111,7 +104,7 @@ std::uint32_t decodeReadLoopCurrent(void* context, ParserMaster*, const std::uin
 
 std::int32_t encodeReadDynamicVariables(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, DynamicRequest::ReadDynamicVariables);
+    return whenDue(dynamic(context), DynamicRequest::ReadDynamicVariables, master);
 }
 
 std::uint32_t decodeReadDynamicVariables(void* context, ParserMaster* master, const std::uint8_t* data,
@@ -200,7 +193,7 @@ std::uint32_t decodeReadDeviceVariables(void* context, ParserMaster* master, con
 
 std::int32_t encodeFixedCurrent(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (readWhenDue(context, master, DynamicRequest::FixedCurrent) < 0)
+    if (whenDue(dynamic(context), DynamicRequest::FixedCurrent, master) < 0)
         return -1;
     storeFloat(*cursor, dynamic(context)->fixedCurrent);
     *cursor += 4;

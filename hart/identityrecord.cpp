@@ -37,11 +37,13 @@ bool samePacked(const std::uint8_t* data, const char* text, std::uint32_t size)
     return std::memcmp(packed, data, size) == 0;
 }
 
-std::int32_t readWhenDue(void* context, ParserMaster* master, std::uint16_t flag)
+// Copies at most size characters of text and terminates; the field has size + 1 bytes.
+void copyText(char* field, const char* text, std::uint32_t size)
 {
-    if (!(identity(context)->requestFlags & flag) || !deviceIdentified(master))
-        return -1;
-    return defaultTimeoutMs;
+    const std::uint32_t length = text ? std::uint32_t(strnlen(text, size)) : 0;
+    if (length)
+        std::memcpy(field, text, length);
+    std::memset(field + length, 0, size + 1 - length);
 }
 
 const ResponseMapping readMapping[] = {{16, AccessRestricted}};
@@ -51,14 +53,6 @@ const ResponseMapping writeTagMapping[] = {{5, TooFewDataBytes}, {6, DeviceSpeci
                                            {9, InvalidDateFormat}, {16, AccessRestricted}};
 
 } // namespace
-
-void copyText(char* field, const char* text, std::uint32_t size)
-{
-    const std::uint32_t length = text ? std::uint32_t(strnlen(text, size)) : 0;
-    if (length)
-        std::memcpy(field, text, length);
-    std::memset(field + length, 0, size + 1 - length);
-}
 
 void IdentityRecord::startAddressScan(std::uint8_t first, std::uint8_t last)
 {
@@ -205,7 +199,7 @@ std::uint32_t decodeReadUniqueIdentifier(void* context, ParserMaster* master, co
 
 std::int32_t encodeReadMessage(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, IdentityRequest::ReadMessage);
+    return whenDue(identity(context), IdentityRequest::ReadMessage, master);
 }
 
 std::uint32_t decodeReadMessage(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -224,7 +218,7 @@ std::uint32_t decodeReadMessage(void* context, ParserMaster*, const std::uint8_t
 
 std::int32_t encodeReadTagDescriptorDate(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, IdentityRequest::ReadTagDescriptorDate);
+    return whenDue(identity(context), IdentityRequest::ReadTagDescriptorDate, master);
 }
 
 std::uint32_t decodeReadTagDescriptorDate(void* context, ParserMaster*, const std::uint8_t* data,
@@ -246,7 +240,7 @@ std::uint32_t decodeReadTagDescriptorDate(void* context, ParserMaster*, const st
 
 std::int32_t encodeReadFinalAssemblyNumber(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, IdentityRequest::ReadFinalAssemblyNumber);
+    return whenDue(identity(context), IdentityRequest::ReadFinalAssemblyNumber, master);
 }
 
 std::uint32_t decodeReadFinalAssemblyNumber(void* context, ParserMaster*, const std::uint8_t* data,
@@ -264,7 +258,7 @@ std::uint32_t decodeReadFinalAssemblyNumber(void* context, ParserMaster*, const 
 
 std::int32_t encodeWriteMessage(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (readWhenDue(context, master, IdentityRequest::WriteMessage) < 0)
+    if (whenDue(identity(context), IdentityRequest::WriteMessage, master) < 0)
         return -1;
     putPacked(cursor, identity(context)->message, 24);
     return defaultTimeoutMs;
@@ -284,7 +278,7 @@ std::uint32_t decodeWriteMessage(void* context, ParserMaster*, const std::uint8_
 
 std::int32_t encodeWriteTagDescriptorDate(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (readWhenDue(context, master, IdentityRequest::WriteTagDescriptorDate) < 0)
+    if (whenDue(identity(context), IdentityRequest::WriteTagDescriptorDate, master) < 0)
         return -1;
     IdentityRecord* r = identity(context);
     putPacked(cursor, r->tag, 6);
@@ -309,7 +303,7 @@ std::uint32_t decodeWriteTagDescriptorDate(void* context, ParserMaster*, const s
 
 std::int32_t encodeReadLongTag(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return readWhenDue(context, master, IdentityRequest::ReadLongTag);
+    return whenDue(identity(context), IdentityRequest::ReadLongTag, master);
 }
 
 std::uint32_t decodeReadLongTag(void* context, ParserMaster*, const std::uint8_t* data, const std::uint8_t* end,
@@ -327,7 +321,7 @@ std::uint32_t decodeReadLongTag(void* context, ParserMaster*, const std::uint8_t
 
 std::int32_t encodeWriteLongTag(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (readWhenDue(context, master, IdentityRequest::WriteLongTag) < 0)
+    if (whenDue(identity(context), IdentityRequest::WriteLongTag, master) < 0)
         return -1;
     putLatin(cursor, identity(context)->longTag, 32);
     return defaultTimeoutMs;

@@ -13,13 +13,6 @@ ParserMaster* self(void* context, ParserMaster* master)
     return context ? static_cast<ParserMaster*>(context) : master;
 }
 
-std::int32_t whenDue(void* context, ParserMaster* master, std::uint8_t flag)
-{
-    if (!(self(context, master)->requestFlags & flag) || !deviceIdentified(master))
-        return -1;
-    return defaultTimeoutMs;
-}
-
 void clear(void* context, ParserMaster* master, std::uint8_t flags)
 {
     ParserMaster* m = self(context, master);
@@ -60,7 +53,7 @@ void ParserMaster::cancelMasterRequests()
 
 std::int32_t encodeWritePollingAddress(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, MasterRequest::WritePollingAddress) < 0)
+    if (whenDue(self(context, master), MasterRequest::WritePollingAddress, master) < 0)
         return -1;
     ParserMaster* m = self(context, master);
     (*cursor)[0] = m->pollingAddress;
@@ -83,7 +76,7 @@ std::uint32_t decodeWritePollingAddress(void* context, ParserMaster* master, con
 
 std::int32_t encodeReadLoopConfiguration(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, MasterRequest::ReadLoopConfiguration);
+    return whenDue(self(context, master), MasterRequest::ReadLoopConfiguration, master);
 }
 
 std::uint32_t decodeReadLoopConfiguration(void* context, ParserMaster* master, const std::uint8_t* data,
@@ -102,7 +95,7 @@ std::uint32_t decodeReadLoopConfiguration(void* context, ParserMaster* master, c
 
 std::int32_t encodeResetConfigurationChanged(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, MasterRequest::ResetConfigurationChanged) < 0)
+    if (whenDue(self(context, master), MasterRequest::ResetConfigurationChanged, master) < 0)
         return -1;
     storeU16(*cursor, self(context, master)->configChangeCounter);
     *cursor += 2;
@@ -126,7 +119,7 @@ std::uint32_t decodeResetConfigurationChanged(void* context, ParserMaster* maste
 
 std::int32_t encodeDeviceReset(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, MasterRequest::DeviceReset);
+    return whenDue(self(context, master), MasterRequest::DeviceReset, master);
 }
 
 std::uint32_t decodeDeviceReset(void* context, ParserMaster* master, const std::uint8_t*, const std::uint8_t*,
@@ -183,7 +176,7 @@ std::uint32_t decodeReadAdditionalStatus(void* context, ParserMaster* master, co
 
 std::int32_t encodeLockDevice(void* context, ParserMaster* master, std::uint8_t** cursor)
 {
-    if (whenDue(context, master, MasterRequest::LockDevice) < 0)
+    if (whenDue(self(context, master), MasterRequest::LockDevice, master) < 0)
         return -1;
     **cursor = self(context, master)->lockCode;
     *cursor += 1;
@@ -203,7 +196,7 @@ std::uint32_t decodeLockDevice(void* context, ParserMaster* master, const std::u
 
 std::int32_t encodeReadLockState(void* context, ParserMaster* master, std::uint8_t**)
 {
-    return whenDue(context, master, MasterRequest::ReadLockState);
+    return whenDue(self(context, master), MasterRequest::ReadLockState, master);
 }
 
 std::uint32_t decodeReadLockState(void* context, ParserMaster* master, const std::uint8_t* data,

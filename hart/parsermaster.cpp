@@ -227,7 +227,9 @@ std::uint32_t ParserMaster::parseResponse(std::uint8_t* buffer, std::uint32_t le
     deadline = currentTick();
     if (attempts == 0 || !current)
         return Ignore;
-    if (!checkFrame(buffer, &n) || n == 0)
+    // From here on the address, expansion bytes, command and byte count are all present, and the
+    // byte count covers exactly the rest of the frame.
+    if (!checkFrame(buffer, &n))
         return Ignore;
 
     const std::uint8_t delimiter = buffer[0];
@@ -235,8 +237,6 @@ std::uint32_t ParserMaster::parseResponse(std::uint8_t* buffer, std::uint32_t le
         return Ignore;
     std::uint32_t pos;
     if (delimiter & 0x80) {
-        if (n < 6)
-            return Ignore;
         if ((buffer[1] >> 7) != (masterBit & 1))
             return Ignore;
         if (!broadcast
@@ -245,26 +245,19 @@ std::uint32_t ParserMaster::parseResponse(std::uint8_t* buffer, std::uint32_t le
             return Ignore;
         pos = 6;
     } else {
-        if (n < 2)
-            return Ignore;
         if ((buffer[1] >> 7) != (masterBit & 1) || (buffer[1] & 0x3F) != (pollingAddress & 0x3F))
             return Ignore;
         pos = 2;
     }
     const std::uint32_t expansion = (delimiter >> 5) & 0x03;
-    if (n < pos + expansion)
-        return Ignore;
     for (std::uint32_t i = 0; i < expansion; ++i) {
         if (buffer[pos + i] != expansionBytes[expansion - 1 - i])
             return Ignore;
     }
     pos += expansion;
-    if (n < pos + 2)
-        return Ignore;
     const std::uint8_t command = buffer[pos];
-    const std::uint32_t byteCount = buffer[pos + 1];
     pos += 2;
-    if (byteCount != n - pos || byteCount < 2)
+    if (n - pos < 2)
         return Ignore;
 
     const std::uint8_t status = buffer[pos];

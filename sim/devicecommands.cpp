@@ -11,22 +11,14 @@ constexpr std::uint8_t serviceFactoryReset = 2;
 constexpr std::uint8_t serviceClearStatus = 3;
 constexpr std::uint16_t maxCurrentUa = 24000;
 
-bool refuseWrite(Exchange& ex)
-{
-    if (!ex.state.writeProtected)
-        return false;
-    ex.fail(Rc::WriteProtected);
-    return true;
-}
-
 void serviceOperation(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size < 1)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(1))
+        return;
     const std::uint8_t code = ex.data[0];
     if (code == serviceFactoryReset) {
-        if (refuseWrite(ex))
+        if (!ex.mayWrite())
             return;
         s.configuration = defaultConfiguration(s.expandedDeviceType);
         s.currentsUa = DeviceState{}.currentsUa;
@@ -48,9 +40,7 @@ void serviceOperation(Exchange& ex)
 void writeCurrents(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size < 10)
-        return ex.fail(Rc::TooFewBytes);
-    if (refuseWrite(ex))
+    if (!ex.needs(10) || !ex.mayWrite())
         return;
     std::array<std::uint16_t, 5> values;
     for (std::size_t i = 0; i < values.size(); ++i) {
@@ -67,9 +57,7 @@ void writeCurrents(Exchange& ex)
 void writeConfiguration(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size < 4)
-        return ex.fail(Rc::TooFewBytes);
-    if (refuseWrite(ex))
+    if (!ex.needs(4) || !ex.mayWrite())
         return;
     if (ex.data[2] > 100)
         return ex.fail(Rc::TooLarge);
@@ -114,7 +102,7 @@ bool handleDeviceSpecific(Exchange& ex)
     case 134: writeConfiguration(ex); return true;
     case 135: readOperation(ex, s.calibration); return true;
     case 136:
-        if (!refuseWrite(ex))
+        if (ex.mayWrite())
             startOperation(ex, s.calibration);
         return true;
     case 137: readOperation(ex, s.opticsCheck); return true;

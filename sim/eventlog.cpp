@@ -193,8 +193,8 @@ const LogRecord* EventLog::recordAt(std::uint32_t index) const
 void handleEventLog(Exchange& ex)
 {
     EventLog& log = ex.state.eventLog;
-    if (ex.size == 0)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(1))
+        return;
     const std::uint8_t sub = ex.data[0];
     switch (sub) {
     case Info:
@@ -204,8 +204,8 @@ void handleEventLog(Exchange& ex)
         putLe32(ex, log.captionSetId);
         return;
     case CaptionAt: {
-        if (ex.size < 3)
-            return ex.fail(Rc::TooFewBytes);
+        if (!ex.needs(3))
+            return;
         const std::uint16_t index = Hart::loadU16Le(ex.data + 1);
         if (index >= log.captions.size())
             return ex.fail(Rc::InvalidSelection);
@@ -226,8 +226,8 @@ void handleEventLog(Exchange& ex)
         putLe32(ex, log.end() - log.first());
         return;
     case RecordAt: {
-        if (ex.size < 5)
-            return ex.fail(Rc::TooFewBytes);
+        if (!ex.needs(5))
+            return;
         const std::uint32_t index = Hart::loadU32Le(ex.data + 1);
         ex.put8(RecordAt);
         putLe32(ex, index);
@@ -245,8 +245,8 @@ void handleEventLog(Exchange& ex)
         return;
     }
     case Erase:
-        if (ex.size < sizeof erasePattern)
-            return ex.fail(Rc::TooFewBytes);
+        if (!ex.needs(sizeof erasePattern))
+            return;
         if (!std::equal(erasePattern, erasePattern + sizeof erasePattern, ex.data))
             return ex.fail(Rc::InvalidSelection);
         log.erase();

@@ -4,6 +4,22 @@
 
 namespace Sim {
 
+bool Exchange::needs(std::size_t bytes)
+{
+    if (size >= bytes)
+        return true;
+    fail(Rc::TooFewBytes);
+    return false;
+}
+
+bool Exchange::mayWrite()
+{
+    if (!state.writeProtected)
+        return true;
+    fail(Rc::WriteProtected);
+    return false;
+}
+
 void Exchange::put16(std::uint16_t v)
 {
     std::uint8_t b[2];

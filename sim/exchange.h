@@ -30,6 +30,10 @@ struct Exchange {
         responseCode = code;
         reply.clear();
     }
+    // False, with the answer failed, when the request data is shorter than bytes.
+    bool needs(std::size_t bytes);
+    // False, with the answer failed, when the device is write protected.
+    bool mayWrite();
     void put8(std::uint8_t v) { reply.push_back(v); }
     void put16(std::uint16_t v);
     void put24(std::uint32_t v);

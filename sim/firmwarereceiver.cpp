@@ -31,8 +31,8 @@ std::uint32_t FirmwareReceiver::nextOffset()
 void handleFirmware(Exchange& ex)
 {
     FirmwareReceiver& fw = ex.state.firmware;
-    if (ex.size < 4)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(4))
+        return;
     const std::uint32_t value = Hart::loadU32(ex.data);
 
     if (ex.size == 4) {

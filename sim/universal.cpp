@@ -13,11 +13,17 @@ namespace {
 constexpr std::uint8_t unitNotUsed = 250;
 constexpr std::uint32_t nanBits = 0x7FA00000;
 
+// Text packed into the first bytes (at most 24) of the field.
+std::array<std::uint8_t, 24> packed(const std::string& text, std::uint32_t bytes)
+{
+    std::array<std::uint8_t, 24> field{};
+    Hart::packAscii(field.data(), text.c_str(), bytes);
+    return field;
+}
+
 void putPacked(Exchange& ex, const std::string& text, std::uint32_t bytes)
 {
-    std::uint8_t buffer[24] = {};
-    Hart::packAscii(buffer, text.c_str(), bytes);
-    ex.putBytes(buffer, bytes);
+    ex.putBytes(packed(text, bytes).data(), bytes);
 }
 
 std::string unpacked(const std::uint8_t* data, std::uint32_t bytes)
@@ -27,11 +33,12 @@ std::string unpacked(const std::uint8_t* data, std::uint32_t bytes)
     return std::string(buffer, bytes / 3 * 4);
 }
 
-void putLongTag(Exchange& ex, const std::string& longTag)
+// The long tag as it travels: Latin-1, padded with zeros to 32 bytes.
+std::array<std::uint8_t, 32> longTagField(const std::string& longTag)
 {
-    std::uint8_t buffer[32] = {};
-    std::memcpy(buffer, longTag.data(), std::min<std::size_t>(longTag.size(), 32));
-    ex.putBytes(buffer, 32);
+    std::array<std::uint8_t, 32> field{};
+    std::memcpy(field.data(), longTag.data(), std::min<std::size_t>(longTag.size(), field.size()));
+    return field;
 }
 
 std::uint8_t lockStateFor(std::uint8_t code, bool primary)
@@ -50,18 +57,10 @@ void putVariable(Exchange& ex, std::size_t index)
     ex.putFloat(variableValue(s, index, ex.now));
 }
 
-bool refuseWrite(Exchange& ex)
-{
-    if (!ex.state.writeProtected)
-        return false;
-    ex.fail(Rc::WriteProtected);
-    return true;
-}
-
 void readDeviceVariables(Exchange& ex)
 {
-    if (ex.size == 0)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(1))
+        return;
     const DeviceState& s = ex.state;
     const std::size_t count = std::min<std::size_t>(ex.size, 8);
     if (ex.data[0] >= s.variables.size())
@@ -93,8 +92,8 @@ void readDeviceVariables(Exchange& ex)
 void writePollingAddress(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size == 0)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(1))
+        return;
     const std::uint8_t address = ex.data[0];
     // An old-style one-byte request implies multidrop for every address but 0.
     const std::uint8_t mode = ex.size >= 2 ? ex.data[1] : (address == 0 ? 1 : 0);
@@ -102,7 +101,7 @@ void writePollingAddress(Exchange& ex)
         return ex.fail(Rc::InvalidSelection);
     if (mode > 1)
         return ex.fail(Rc::InvalidLoopMode);
-    if (refuseWrite(ex))
+    if (!ex.mayWrite())
         return;
     if (address != s.pollingAddress || mode != s.loopCurrentMode)
         markConfigChanged(s);
@@ -117,8 +116,8 @@ void writePollingAddress(Exchange& ex)
 void fixCurrent(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size < 4)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(4))
+        return;
     if (s.loopCurrentMode == 0)
         return ex.fail(Rc::MultidropMode);
     const float ma = Hart::loadFloat(ex.data);
@@ -168,8 +167,8 @@ void readAdditionalStatus(Exchange& ex)
 void writeClock(Exchange& ex)
 {
     DeviceState& s = ex.state;
-    if (ex.size < 8)
-        return ex.fail(Rc::TooFewBytes);
+    if (!ex.needs(8))
+        return;
     const std::uint8_t code = ex.data[0];
     if (code != 1)
         return ex.fail(Rc::InvalidSelection);
@@ -184,6 +183,51 @@ void writeClock(Exchange& ex)
     s.lastSetTime = timeOfDay;
     s.clockFlags &= std::uint8_t(~0x02);
     ex.putBytes(ex.data, 8);
+}
+
+void writeMessage(Exchange& ex)
+{
+    if (!ex.needs(24) || !ex.mayWrite())
+        return;
+    ex.state.message = unpacked(ex.data, 24);
+    markConfigChanged(ex.state);
+    ex.putBytes(ex.data, 24);
+}
+
+void writeTagDescriptorDate(Exchange& ex)
+{
+    DeviceState& s = ex.state;
+    if (!ex.needs(21))
+        return;
+    if (!hartDateValid(ex.data + 18))
+        return ex.fail(Rc::InvalidDate);
+    if (!ex.mayWrite())
+        return;
+    s.tag = unpacked(ex.data, 6);
+    s.descriptor = unpacked(ex.data + 6, 12);
+    std::memcpy(s.date.data(), ex.data + 18, 3);
+    markConfigChanged(s);
+    ex.putBytes(ex.data, 21);
+}
+
+void writeLongTag(Exchange& ex)
+{
+    if (!ex.needs(32) || !ex.mayWrite())
+        return;
+    const auto* text = reinterpret_cast<const char*>(ex.data);
+    ex.state.longTag.assign(text, strnlen(text, 32));
+    markConfigChanged(ex.state);
+    ex.putBytes(ex.data, 32);
+}
+
+void lockDevice(Exchange& ex)
+{
+    if (!ex.needs(1))
+        return;
+    if (ex.data[0] > 3)
+        return ex.fail(Rc::InvalidLockCode);
+    ex.state.lockState = lockStateFor(ex.data[0], ex.primaryMaster);
+    ex.put8(ex.data[0]);
 }
 
 void readClock(Exchange& ex)
@@ -231,20 +275,14 @@ bool handleUniversal(Exchange& ex)
         putIdentity(ex);
         ex.silent = ex.command == 73 && !s.answersFind;
         return true;
-    case 11: {
-        std::uint8_t packed[6] = {};
-        Hart::packAscii(packed, s.tag.c_str(), 6);
-        ex.silent = ex.size < 6 || std::memcmp(packed, ex.data, 6) != 0;
+    case 11:
+        ex.silent = ex.size < 6 || std::memcmp(packed(s.tag, 6).data(), ex.data, 6) != 0;
         putIdentity(ex);
         return true;
-    }
-    case 21: {
-        std::uint8_t own[32] = {};
-        std::memcpy(own, s.longTag.data(), std::min<std::size_t>(s.longTag.size(), 32));
-        ex.silent = ex.size < 32 || std::memcmp(own, ex.data, 32) != 0;
+    case 21:
+        ex.silent = ex.size < 32 || std::memcmp(longTagField(s.longTag).data(), ex.data, 32) != 0;
         putIdentity(ex);
         return true;
-    }
     case 1:
         putVariable(ex, 0);
         return true;
@@ -272,53 +310,15 @@ bool handleUniversal(Exchange& ex)
         ex.putBytes(s.date.data(), 3);
         return true;
     case 16: ex.put24(s.finalAssemblyNumber); return true;
-    case 17:
-        if (ex.size < 24)
-            ex.fail(Rc::TooFewBytes);
-        else if (!refuseWrite(ex)) {
-            s.message = unpacked(ex.data, 24);
-            markConfigChanged(s);
-            ex.putBytes(ex.data, 24);
-        }
-        return true;
-    case 18:
-        if (ex.size < 21)
-            ex.fail(Rc::TooFewBytes);
-        else if (!hartDateValid(ex.data + 18))
-            ex.fail(Rc::InvalidDate);
-        else if (!refuseWrite(ex)) {
-            s.tag = unpacked(ex.data, 6);
-            s.descriptor = unpacked(ex.data + 6, 12);
-            std::memcpy(s.date.data(), ex.data + 18, 3);
-            markConfigChanged(s);
-            ex.putBytes(ex.data, 21);
-        }
-        return true;
-    case 20: putLongTag(ex, s.longTag); return true;
-    case 22:
-        if (ex.size < 32)
-            ex.fail(Rc::TooFewBytes);
-        else if (!refuseWrite(ex)) {
-            const auto* text = reinterpret_cast<const char*>(ex.data);
-            s.longTag.assign(text, strnlen(text, 32));
-            markConfigChanged(s);
-            ex.putBytes(ex.data, 32);
-        }
-        return true;
+    case 17: writeMessage(ex); return true;
+    case 18: writeTagDescriptorDate(ex); return true;
+    case 20: ex.putBytes(longTagField(s.longTag).data(), 32); return true;
+    case 22: writeLongTag(ex); return true;
     case 38: resetConfigChanged(ex); return true;
     case 40: fixCurrent(ex); return true;
     case 42: return true; // the simulator resets after the answer has been composed
     case 48: readAdditionalStatus(ex); return true;
-    case 71:
-        if (ex.size < 1)
-            ex.fail(Rc::TooFewBytes);
-        else if (ex.data[0] > 3)
-            ex.fail(Rc::InvalidLockCode);
-        else {
-            s.lockState = lockStateFor(ex.data[0], ex.primaryMaster);
-            ex.put8(ex.data[0]);
-        }
-        return true;
+    case 71: lockDevice(ex); return true;
     case 76: ex.put8(s.lockState); return true;
     case 89: writeClock(ex); return true;
     case 90: readClock(ex); return true;

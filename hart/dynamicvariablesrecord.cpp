@@ -143,6 +143,12 @@ std::int32_t encodeReadDeviceVariables(void* context, ParserMaster* master, std:
         if (r->variables[i].requested)
             (*cursor)[count++] = std::uint8_t(i);
     }
+    // A batch cut short by an error or a cancel leaves nextVariable behind; start over from 0
+    // rather than never asking for the variables below it.
+    if (count == 0 && r->nextVariable != 0) {
+        r->nextVariable = 0;
+        return encodeReadDeviceVariables(context, master, cursor);
+    }
     if (count == 0)
         return -1;
     *cursor += count;

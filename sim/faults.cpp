@@ -4,48 +4,31 @@
 
 namespace Sim {
 
-Fault Fault::noAnswer(unsigned requests)
+namespace {
+
+// A fault of this kind, once, on any command, with one field set.
+template <typename T>
+Fault faultWith(FaultKind kind, T Fault::*field, T value)
 {
-    Fault f;
-    f.kind = FaultKind::NoAnswer;
-    f.count = requests;
+    Fault f{kind};
+    f.*field = value;
     return f;
 }
 
-Fault Fault::otherAddress()
-{
-    Fault f;
-    f.kind = FaultKind::OtherAddress;
-    return f;
-}
+} // namespace
 
-Fault Fault::badCheckByte()
-{
-    Fault f;
-    f.kind = FaultKind::BadCheckByte;
-    return f;
-}
-
-Fault Fault::noiseBeforePreamble(unsigned bytes)
-{
-    Fault f;
-    f.kind = FaultKind::NoiseBeforePreamble;
-    f.length = bytes;
-    return f;
-}
-
-Fault Fault::communicationError(std::uint8_t bits)
-{
-    Fault f;
-    f.kind = FaultKind::CommunicationError;
-    f.value = bits;
-    return f;
-}
+Fault Fault::noAnswer(unsigned requests) { return faultWith(FaultKind::NoAnswer, &Fault::count, requests); }
+Fault Fault::otherAddress() { return {FaultKind::OtherAddress}; }
+Fault Fault::badCheckByte() { return {FaultKind::BadCheckByte}; }
+Fault Fault::noiseBeforePreamble(unsigned bytes) { return faultWith(FaultKind::NoiseBeforePreamble, &Fault::length, bytes); }
+Fault Fault::communicationError(std::uint8_t bits) { return faultWith(FaultKind::CommunicationError, &Fault::value, bits); }
+Fault Fault::burst(unsigned length) { return faultWith(FaultKind::Burst, &Fault::length, length); }
+Fault Fault::lateAnswer(unsigned delayMs) { return faultWith(FaultKind::LateAnswer, &Fault::delayMs, delayMs); }
+Fault Fault::lineClosed() { return {FaultKind::LineClosed}; }
 
 Fault Fault::responseCode(int command, std::uint8_t code, bool keepData)
 {
-    Fault f;
-    f.kind = FaultKind::ResponseCode;
+    Fault f{FaultKind::ResponseCode};
     f.command = command;
     f.value = code;
     f.keepData = keepData;
@@ -54,33 +37,9 @@ Fault Fault::responseCode(int command, std::uint8_t code, bool keepData)
 
 Fault Fault::splitFrame(unsigned gapMs, unsigned atByte)
 {
-    Fault f;
-    f.kind = FaultKind::SplitFrame;
+    Fault f{FaultKind::SplitFrame};
     f.delayMs = gapMs;
     f.length = atByte;
-    return f;
-}
-
-Fault Fault::burst(unsigned length)
-{
-    Fault f;
-    f.kind = FaultKind::Burst;
-    f.length = length;
-    return f;
-}
-
-Fault Fault::lateAnswer(unsigned delayMs)
-{
-    Fault f;
-    f.kind = FaultKind::LateAnswer;
-    f.delayMs = delayMs;
-    return f;
-}
-
-Fault Fault::lineClosed()
-{
-    Fault f;
-    f.kind = FaultKind::LineClosed;
     return f;
 }
 
@@ -101,50 +60,44 @@ std::vector<Fault> FaultQueue::take(std::uint16_t command)
     return taken;
 }
 
-bool hasFault(const std::vector<Fault>& faults, FaultKind kind, Fault* found)
+const Fault* findFault(const std::vector<Fault>& faults, FaultKind kind)
 {
-    for (const Fault& f : faults) {
-        if (f.kind == kind) {
-            if (found)
-                *found = f;
-            return true;
-        }
-    }
-    return false;
+    const auto it = std::find_if(faults.begin(), faults.end(), [kind](const Fault& f) { return f.kind == kind; });
+    return it != faults.end() ? &*it : nullptr;
 }
 
 Delivery shapeAnswer(std::vector<std::uint8_t> frame, unsigned preambles, unsigned turnaroundMs,
                      const std::vector<Fault>& faults)
 {
-    Fault f;
-    if (hasFault(faults, FaultKind::BadCheckByte) && !frame.empty())
+    if (findFault(faults, FaultKind::BadCheckByte) && !frame.empty())
         frame.back() ^= 0x5A;
 
     std::vector<std::uint8_t> bytes;
-    if (hasFault(faults, FaultKind::NoiseBeforePreamble, &f)) {
+    if (const Fault* f = findFault(faults, FaultKind::NoiseBeforePreamble)) {
         // Line noise as a modem passes it on when its carrier detect fires early.
         static const std::uint8_t noise[] = {0x00, 0x13, 0x7E, 0xA5, 0xF0, 0x3C, 0x81, 0x5A};
-        for (unsigned i = 0; i < std::max(f.length, 1u); ++i)
+        for (unsigned i = 0; i < std::max(f->length, 1u); ++i)
             bytes.push_back(noise[i % sizeof noise]);
     }
     unsigned preambleCount = std::max(preambles, 1u);
-    if (hasFault(faults, FaultKind::Burst, &f)) {
+    if (const Fault* f = findFault(faults, FaultKind::Burst)) {
         const std::size_t without = bytes.size() + frame.size();
-        if (f.length > without + preambleCount)
-            preambleCount = unsigned(f.length - without);
+        if (f->length > without + preambleCount)
+            preambleCount = unsigned(f->length - without);
     }
     bytes.insert(bytes.end(), preambleCount, 0xFF);
     bytes.insert(bytes.end(), frame.begin(), frame.end());
 
     Delivery delivery;
     std::chrono::milliseconds delay(turnaroundMs);
-    if (hasFault(faults, FaultKind::LateAnswer, &f))
-        delay += std::chrono::milliseconds(f.delayMs);
-    if (hasFault(faults, FaultKind::SplitFrame, &f) && bytes.size() > 1) {
-        std::size_t at = f.length ? f.length : bytes.size() - frame.size() / 2;
+    if (const Fault* f = findFault(faults, FaultKind::LateAnswer))
+        delay += std::chrono::milliseconds(f->delayMs);
+    const Fault* split = findFault(faults, FaultKind::SplitFrame);
+    if (split && bytes.size() > 1) {
+        std::size_t at = split->length ? split->length : bytes.size() - frame.size() / 2;
         at = std::min(std::max<std::size_t>(at, 1), bytes.size() - 1);
         delivery.segments.push_back({delay, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(at))});
-        delivery.segments.push_back({std::chrono::milliseconds(f.delayMs),
+        delivery.segments.push_back({std::chrono::milliseconds(split->delayMs),
                                      std::vector<std::uint8_t>(bytes.begin() + std::ptrdiff_t(at), bytes.end())});
     } else {
         delivery.segments.push_back({delay, std::move(bytes)});

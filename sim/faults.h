@@ -67,6 +67,7 @@ struct Delivery {
 Delivery shapeAnswer(std::vector<std::uint8_t> frame, unsigned preambles, unsigned turnaroundMs,
                      const std::vector<Fault>& faults);
 
-bool hasFault(const std::vector<Fault>& faults, FaultKind kind, Fault* found = nullptr);
+// The first fault of this kind, or null.
+const Fault* findFault(const std::vector<Fault>& faults, FaultKind kind);
 
 } // namespace Sim

@@ -224,9 +224,9 @@ Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_
 
 Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults)
 {
-    if (hasFault(faults, FaultKind::NoAnswer))
+    if (findFault(faults, FaultKind::NoAnswer))
         return {};
-    if (hasFault(faults, FaultKind::LineClosed)) {
+    if (findFault(faults, FaultKind::LineClosed)) {
         Delivery unplugged;
         unplugged.closeLine = true;
         return unplugged;
@@ -242,16 +242,15 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
     if (ex.silent)
         return {};
 
-    Fault f;
-    if (hasFault(faults, FaultKind::ResponseCode, &f)) {
-        ex.responseCode = f.value;
-        if (!f.keepData)
+    if (const Fault* f = findFault(faults, FaultKind::ResponseCode)) {
+        ex.responseCode = f->value;
+        if (!f->keepData)
             ex.reply.clear();
     }
     if (identifies(rec.command) && ex.responseCode == 0 && ex.reply.size() > 12)
         ex.reply[12] = std::uint8_t(m_preambles);
-    if (hasFault(faults, FaultKind::CommunicationError, &f)) {
-        ex.responseCode = std::uint8_t(0x80 | f.value);
+    if (const Fault* f = findFault(faults, FaultKind::CommunicationError)) {
+        ex.responseCode = std::uint8_t(0x80 | f->value);
         ex.reply.clear();
     }
     if (extended) {
@@ -264,7 +263,7 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
     if (status & 0x20)
         s.coldStart = false; // reported once
     std::vector<std::uint8_t> address = answerAddress(frame, s);
-    if (hasFault(faults, FaultKind::OtherAddress))
+    if (findFault(faults, FaultKind::OtherAddress))
         address.back() ^= 0x01;
     if (rec.command == 42 && ex.responseCode == 0)
         resetDevice(s);

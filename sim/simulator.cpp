@@ -49,30 +49,35 @@ ReceivedRequest describe(const RequestFrame& frame, Clock::time_point arrived)
     return rec;
 }
 
+// The device's long address without the master and burst bits: six bits of the expanded
+// device type's high byte, its low byte, then the device id.
+std::vector<std::uint8_t> uniqueAddress(const DeviceState& s)
+{
+    std::vector<std::uint8_t> address(5);
+    Hart::storeU16(&address[0], s.expandedDeviceType);
+    address[0] &= 0x3F;
+    Hart::storeU24(&address[2], s.deviceId);
+    return address;
+}
+
 // Short frames carry only command 0; long frames name the device or, for the identification
 // commands, the broadcast address.
 bool isAddressed(const RequestFrame& frame, std::uint16_t command, const DeviceState& s)
 {
-    const std::uint8_t* a = frame.address.data();
+    std::vector<std::uint8_t> asked = frame.address;
+    asked[0] &= 0x3F;
     if (!frame.isLong())
-        return frame.command == 0 && (a[0] & 0x3F) == s.pollingAddress;
-    const bool broadcast = (a[0] & 0x3F) == 0 && a[1] == 0 && a[2] == 0 && a[3] == 0 && a[4] == 0;
-    const bool own = (a[0] & 0x3F) == ((s.expandedDeviceType >> 8) & 0x3F) && a[1] == (s.expandedDeviceType & 0xFF)
-                     && Hart::loadU24(a + 2) == s.deviceId;
-    return own || (broadcast && takesBroadcast(command));
+        return frame.command == 0 && asked[0] == s.pollingAddress;
+    const bool broadcast = asked == std::vector<std::uint8_t>(5, 0);
+    return asked == uniqueAddress(s) || (broadcast && takesBroadcast(command));
 }
 
 // The device answers with its own unique address (also to a broadcast), or with the polling
 // address it was asked by; the master bit is echoed, the burst bit is clear.
 std::vector<std::uint8_t> answerAddress(const RequestFrame& frame, const DeviceState& s)
 {
-    const std::uint8_t masterBit = frame.address[0] & 0x80;
-    if (!frame.isLong())
-        return {std::uint8_t(masterBit | (frame.address[0] & 0x3F))};
-    std::vector<std::uint8_t> address(5);
-    address[0] = std::uint8_t(masterBit | ((s.expandedDeviceType >> 8) & 0x3F));
-    address[1] = std::uint8_t(s.expandedDeviceType);
-    Hart::storeU24(&address[2], s.deviceId);
+    std::vector<std::uint8_t> address = frame.isLong() ? uniqueAddress(s) : frame.address;
+    address[0] = std::uint8_t((frame.address[0] & 0x80) | (address[0] & 0x3F));
     return address;
 }
 
@@ -109,18 +114,6 @@ bool Simulator::start(std::string* error)
 void Simulator::stop()
 {
     m_link.stop();
-}
-
-void Simulator::setPreambles(unsigned count)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_preambles = count;
-}
-
-void Simulator::setTurnaroundMs(unsigned milliseconds)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_turnaroundMs = milliseconds;
 }
 
 DeviceState Simulator::state() const

@@ -60,8 +60,6 @@ public:
     std::string portPath() const { return m_link.slavePath(); }
 
     void setPaced(bool paced) { m_link.setPaced(paced); }
-    void setPreambles(unsigned count);
-    void setTurnaroundMs(unsigned milliseconds);
 
     DeviceState state() const;
     void setState(const DeviceState& state);
@@ -108,8 +106,8 @@ private:
     FaultQueue m_faults;
     std::vector<ReceivedRequest> m_requests;
     std::size_t m_discarded = 0;
-    unsigned m_preambles;
-    unsigned m_turnaroundMs;
+    const unsigned m_preambles;
+    const unsigned m_turnaroundMs;
     std::function<void(const ReceivedRequest&)> m_observer;
     PtyLink m_link;
 };

@@ -32,13 +32,6 @@ struct ServiceOperation {
     std::uint8_t pollsLeft = 0;
 };
 
-// Which request data acknowledges the additional status (command 48 with data).
-enum class AckCheck : std::uint8_t {
-    MasterLayout,  // first six bytes are the device-specific status bytes in reverse order
-    ReceivedOrder, // first six bytes in the order they were reported
-    AnyData,       // any data at all acknowledges
-};
-
 struct DeviceState {
     // Addressing and identity.
     std::uint8_t pollingAddress = 0;
@@ -64,10 +57,8 @@ struct DeviceState {
     std::array<std::uint8_t, 6> additionalStatus{0, 0, 0x21, 0, 0, 0}; // byte 2: module version
     std::uint8_t standardizedStatus0 = 0;
     std::array<std::uint8_t, 9> acknowledgedStatus{}; // command-48 bytes the master last acknowledged
-    AckCheck ackCheck = AckCheck::MasterLayout;
     std::uint8_t lockState = 0;
     bool writeProtected = false; // every write answers response code 7
-    bool answersFind = true;     // command 73 is answered
 
     // Texts. Tag, descriptor and message hold what unpacking gives (upper case, 6-bit set).
     std::string tag = "IPP93";

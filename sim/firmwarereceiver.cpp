@@ -38,7 +38,6 @@ void handleFirmware(Exchange& ex)
     if (ex.size == 4) {
         // Size announcement: a new transfer starts whatever went before.
         fw.reset();
-        ++fw.announcements;
         if (value == 0 || value > fw.maxSize)
             return ex.fail(9);
         if (fw.refuseCode != 0 && fw.refuseAtOffset == FirmwareReceiver::none)
@@ -56,7 +55,6 @@ void handleFirmware(Exchange& ex)
     }
     const std::uint32_t offset = value;
     const std::size_t length = ex.size - 4;
-    ++fw.chunks;
     if (fw.emptyAnswerAtOffset != FirmwareReceiver::none && offset == fw.emptyAnswerAtOffset) {
         fw.emptyAnswerAtOffset = FirmwareReceiver::none;
         fw.reset();

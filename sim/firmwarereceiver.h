@@ -9,9 +9,9 @@ namespace Sim {
 
 struct FirmwareReceiver {
     static constexpr std::uint32_t none = 0xFFFFFFFF;
+    static constexpr std::uint32_t maxSize = 1u << 20; // a larger announcement is refused with response code 9
 
     // Behaviour chosen by tests.
-    std::uint32_t maxSize = 1u << 20;     // a larger announcement is refused with response code 9
     std::vector<std::uint32_t> askOrder;  // offsets asked first, in this order; then the first gap
     std::uint8_t refuseCode = 0;          // 9..12: refuse the image ...
     std::uint32_t refuseAtOffset = none;  // ... when a chunk at or past this offset arrives; 0 refuses
@@ -25,8 +25,6 @@ struct FirmwareReceiver {
     std::vector<std::uint8_t> image;
     std::vector<bool> received;
     std::size_t askPosition = 0;
-    std::uint32_t announcements = 0;
-    std::uint32_t chunks = 0;
 
     // Offset to ask for next; size when every byte has arrived.
     std::uint32_t nextOffset();

@@ -40,7 +40,6 @@ public:
     bool isLineOpen() const { return m_lineOpen.load(); }
     bool isRunning() const { return m_thread.joinable(); }
     void setPaced(bool paced) { m_paced.store(paced); }
-    bool isPaced() const { return m_paced.load(); }
     // Bytes that crossed the line each way since the start, for link measurements.
     std::uint64_t bytesReceived() const { return m_bytesReceived.load(); }
     std::uint64_t bytesSent() const { return m_bytesSent.load(); }

@@ -148,14 +148,10 @@ void readAdditionalStatus(Exchange& ex)
     DeviceState& s = ex.state;
     const std::array<std::uint8_t, 9> current = additionalStatusBytes(s);
     if (ex.size > 0) {
-        bool match = true;
-        if (s.ackCheck != AckCheck::AnyData) {
-            match = ex.size >= 6;
-            for (std::size_t i = 0; match && i < 6; ++i) {
-                const std::size_t at = s.ackCheck == AckCheck::MasterLayout ? 5 - i : i;
-                match = ex.data[i] == current[at];
-            }
-        }
+        // The master acknowledges with the six device-specific bytes in reverse order.
+        bool match = ex.size >= 6;
+        for (std::size_t i = 0; match && i < 6; ++i)
+            match = ex.data[i] == current[5 - i];
         if (match)
             s.acknowledgedStatus = current;
         else
@@ -273,7 +269,6 @@ bool handleUniversal(Exchange& ex)
     case 0:
     case 73:
         putIdentity(ex);
-        ex.silent = ex.command == 73 && !s.answersFind;
         return true;
     case 11:
         ex.silent = ex.size < 6 || std::memcmp(packed(s.tag, 6).data(), ex.data, 6) != 0;

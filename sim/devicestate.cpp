@@ -45,9 +45,8 @@ unsigned daysInMonth(unsigned year, unsigned month)
 
 std::array<std::uint8_t, 4> defaultConfiguration(std::uint16_t expandedDeviceType)
 {
-    // Relay P2 normally closed, heating on, analysis time taken from byte 3; the 0xFF03 model
-    // leaves the factory with increased noise immunity.
-    std::array<std::uint8_t, 4> bytes{0x05, 0x84, 50, 10};
+    // The 0xFF03 model leaves the factory with increased noise immunity.
+    std::array<std::uint8_t, 4> bytes = DeviceState().configuration;
     if (expandedDeviceType == 0xFF03)
         bytes[1] |= 0x20;
     return bytes;

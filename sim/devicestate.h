@@ -72,6 +72,7 @@ struct DeviceState {
     bool fixedCurrent = false;
     float fixedCurrentMa = 0.0f;
     std::array<std::uint16_t, 5> currentsUa{2000, 3000, 4000, 8000, 18000}; // fault, optics, standby, test, alarm
+    // Relay P2 normally closed, heating on, analysis time taken from byte 3.
     std::array<std::uint8_t, 4> configuration{0x05, 0x84, 50, 10};
 
     // Device variables: 0 detector state, 1 IR channel, 2 UV channel.

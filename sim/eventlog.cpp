@@ -232,11 +232,10 @@ void handleEventLog(Exchange& ex)
         ex.put8(RecordAt);
         putLe32(ex, index);
         // Indices are running numbers: one below the first has been overwritten.
-        const LogRecord* record = std::int32_t(index - log.first()) < 0 ? nullptr : log.recordAt(index);
-        if (!record) {
-            ex.put8(std::int32_t(index - log.first()) < 0 ? EventLog::overwritten : EventLog::noRecord);
-            return;
-        }
+        const bool overwritten = std::int32_t(index - log.first()) < 0;
+        const LogRecord* record = overwritten ? nullptr : log.recordAt(index);
+        if (!record)
+            return ex.put8(overwritten ? EventLog::overwritten : EventLog::noRecord);
         ex.put8(record->type);
         putLe32(ex, record->time);
         ex.put8(record->positions);

@@ -3,11 +3,13 @@
 
 #include "sim/simulator.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {

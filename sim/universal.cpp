@@ -3,6 +3,8 @@
 #include "hart/encoding.h"
 #include "sim/exchange.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 

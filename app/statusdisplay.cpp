@@ -46,23 +46,21 @@ const struct {
     { "Обнаружение тестового фонаря", 7 },
 };
 
-// Icons 1..8 follow the field device status bits 0x01..0x80 in turn; icon 9 the lock state.
+// Icons 1..8 follow the field device status bits 0x01..0x80 in turn, with the library's text of
+// that bit as their tooltip; icon 9 the lock state.
 const struct {
-    const char* toolTip;
     const char* setPicture;
     const char* clearPicture;
 } statusIconTable[] = {
-    { "Измеренное значение первичной переменной вне допустимых пределов", "primaryOut.png",
-      "primaryOutDisabled.png" },
-    { "Измеренное значение одной из вторичных переменных вне допустимых пределов", "secondaryOut.png",
-      "secondaryOutDisabled.png" },
-    { "Токовый выход в насыщении", "remove.png", "removeDisabled.png" },
-    { "Установлен фиксированный ток", "pin.png", "pinDisabled.png" },
-    { "Доступен дополнительный статус", "warning.png", "warningDisabled.png" },
-    { "Пропадало питание", "power.png", "powerDisabled.png" },
-    { "Конфигурация изменена", "change.png", "changeDisabled.png" },
-    { "Серьезная неисправность прибора", "error.png", "errorDisabled.png" },
-    { "Блокировка устройства", "lock.png", "unlock.png" },
+    { "primaryOut.png", "primaryOutDisabled.png" },
+    { "secondaryOut.png", "secondaryOutDisabled.png" },
+    { "remove.png", "removeDisabled.png" },
+    { "pin.png", "pinDisabled.png" },
+    { "warning.png", "warningDisabled.png" },
+    { "power.png", "powerDisabled.png" },
+    { "change.png", "changeDisabled.png" },
+    { "error.png", "errorDisabled.png" },
+    { "lock.png", "unlock.png" },
 };
 constexpr int lockIcon = 8;
 
@@ -141,7 +139,8 @@ void MainWindow::buildStatusDisplay()
     layout->addWidget(new QLabel(QStringLiteral("Статус: "), holder));
     for (int i = 0; i < statusIconCount; ++i) {
         statusIcons[i] = new QLabel(i == lockIcon ? texts.lockUnknown : texts.clear[i], holder);
-        statusIcons[i]->setToolTip(QString::fromUtf8(statusIconTable[i].toolTip));
+        statusIcons[i]->setToolTip(i == lockIcon ? QStringLiteral("Блокировка устройства")
+                                                 : QString::fromUtf8(Hart::deviceStatusText(unsigned(i))));
         layout->addWidget(statusIcons[i]);
     }
     ui->statusBar->addWidget(holder);

@@ -14,7 +14,9 @@
 
 #include <QLabel>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QSpinBox>
+#include <QTimer>
 
 #include <cstring>
 
@@ -120,8 +122,26 @@ void MainWindow::reportResult(uint32_t result, uint8_t responseCode)
     QMessageBox::critical(this, title, QString::fromUtf8(Hart::resultMessage(result)), QMessageBox::Ok);
 }
 
+void MainWindow::onFrameReceived(void* context)
+{
+    QMetaObject::invokeMethod(static_cast<MainWindow*>(context), &MainWindow::parseReceivedFrame,
+                              Qt::QueuedConnection);
+}
+
+void MainWindow::parseReceivedFrame()
+{
+    // Tests that tick the engine by hand stop the timer, and so this shortcut.
+    if (parseTimer->isActive())
+        parseTimerUpdate();
+}
+
 void MainWindow::parseTimerUpdate()
 {
+    // A tick that waits in a handler's message box still holds its frame in the buffer; the box's
+    // event loop must not start another tick that would parse it again.
+    if (parsing)
+        return;
+    const QScopedValueRollback<bool> inTick(parsing, true);
     if (terminal.state() == TerminalState::Received && terminal.receivedLength() > 0) {
         ++receivedCount;
         receivedLabel->setText(QStringLiteral("Принято пакетов: ") + QString::number(receivedCount));

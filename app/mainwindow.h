@@ -48,6 +48,9 @@ public:
     void setExtraPorts(const QStringList& ports) { extraPorts = ports; }
 
     bool isPortOpen() const { return terminal.isOpen(); }
+    // Whether an answer is parsed the moment it is complete (the default) or at the next parse
+    // tick only, as the link benchmark compares. Takes effect while disconnected.
+    void setParseOnArrival(bool on);
     const QString& storedPortName() const { return portName; }
     int version() const { return versionNumber; }
     uint32_t sentPackets() const { return sentCount; }
@@ -81,6 +84,9 @@ private:
     void stopPolling();
     void cancelAllRequests();
     void reportResult(uint32_t result, uint8_t responseCode);
+    // Worker thread: a frame is ready; the parse runs on the GUI thread through a queued call.
+    static void onFrameReceived(void* context);
+    void parseReceivedFrame();
     void transmitFrame(const uint8_t* frame, uint32_t length);
 
     // Result handlers of the command table get the master, which is this window.
@@ -249,6 +255,8 @@ private:
     Hart::CommandEntry commandTable[Hart::commandTableSize];
 
     std::unique_ptr<QTimer> parseTimer;
+    // A parse tick is running, possibly waiting in a message box of one of its handlers.
+    bool parsing = false;
     std::unique_ptr<QTimer> requestTimer;
     uint32_t sentCount = 0;
     uint32_t receivedCount = 0;

@@ -245,12 +245,22 @@ void ComHalfDuplexTerminal::idleTick()
         end.store(cursor.load(std::memory_order_relaxed), std::memory_order_relaxed);
         cursor.store(bufferBegin, std::memory_order_relaxed);
         stateValue.store(received, std::memory_order_release);
+        if (frameHook)
+            frameHook(frameHookContext);
     } else if (current == transmitRequested) {
         // The request always starts at the buffer's start, whatever the cursor says.
         cursor.store(bufferBegin, std::memory_order_relaxed);
         directionHook(this, true);
         stateValue.store(transmitting, std::memory_order_release);
     }
+}
+
+void ComHalfDuplexTerminal::setFrameReceivedHook(FrameHook hook, void* context)
+{
+    if (isOpen())
+        return;
+    frameHook = hook;
+    frameHookContext = context;
 }
 
 void ComHalfDuplexTerminal::setTransmitFlag(ComHalfDuplexTerminal* terminal, bool transmitting)

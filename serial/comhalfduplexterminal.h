@@ -24,6 +24,9 @@ enum class TerminalState : std::uint8_t {
 class ComHalfDuplexTerminal {
 public:
     using DirectionHook = void (*)(ComHalfDuplexTerminal* terminal, bool transmitting);
+    // Called on the worker thread the moment a frame lies ready for the master, so the master
+    // need not wait for its next poll. It must return quickly and must not call the terminal.
+    using FrameHook = void (*)(void* context);
 
     // buffer must outlive the terminal. A silence threshold of 0 is taken as 1.
     ComHalfDuplexTerminal(std::uint8_t* buffer, std::uint32_t bufferSize,
@@ -68,6 +71,9 @@ public:
     static constexpr std::uint16_t lastByteFlag = 0x100;
     static constexpr std::uint16_t lineSilentFlag = 0x100;
 
+    // Set while the terminal is closed: the worker reads it without a lock.
+    void setFrameReceivedHook(FrameHook hook, void* context);
+
     static void setTransmitFlag(ComHalfDuplexTerminal* terminal, bool transmitting);
     bool isTransmitting() const;
 
@@ -89,6 +95,8 @@ private:
     std::atomic<std::uint8_t*> cursor;
     std::atomic<std::uint8_t*> end;
     DirectionHook directionHook;
+    FrameHook frameHook = nullptr;
+    void* frameHookContext = nullptr;
     std::thread worker;
     std::atomic<bool> transmitFlag{false};
     std::atomic<bool> stopFlag{false};

@@ -1,8 +1,11 @@
 // How much of a 1200-baud line the program keeps busy while reading: the simulated detector runs
 // paced at the wire rate in a child process, the program reads from it with its real timers for
-// the given number of seconds, and the figures are printed.
+// the given number of seconds, and the figures are printed. Then "Прочитать конфигурацию" is
+// timed from the click to the last one-time answer against the wire time of the same exchanges.
+// Both run twice: with each answer parsed on arrival (the program as shipped) and, for
+// comparison, at the next parse tick only.
 //
-//   build/bench/app/bench_link [seconds] [--shot DIR]   (60 s by default)
+//   build/bench/app/bench_link [seconds] [--shot DIR]   (60 s per mode by default)
 //
 // With --shot the window and the traffic monitor are shown, and both are saved as PNG pictures
 // into DIR at the end (run it under xvfb-run for a real X server).
@@ -22,12 +25,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
+#include <QSet>
 #include <QTimer>
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -137,12 +142,26 @@ long residentKiB()
     return -1;
 }
 
+// Opens the window's port on the simulator's line through the real port dialog.
+bool connectTo(MainWindow& window, ModalAnswerer& answerer, const QString& port)
+{
+    window.setExtraPorts({ port });
+    answerer.queue([port](QWidget* dialog) {
+        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+        box->setCurrentIndex(box->findText(port));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    window.findChild<QAction*>(QStringLiteral("connectButton"))->trigger();
+    return window.isPortOpen();
 }
 
-int main(int argc, char* argv[])
+const char* modeName(bool parseOnArrival)
 {
-    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
-    const QString shotDir = argc > 3 && std::strcmp(argv[2], "--shot") == 0 ? QString::fromLocal8Bit(argv[3]) : QString();
+    return parseOnArrival ? "parsed on arrival" : "parsed at the next tick";
+}
+
+int measureCycle(QApplication& application, int seconds, bool parseOnArrival, const QString& shotDir)
+{
     int toDetector[2];
     int fromDetector[2];
     if (::pipe(toDetector) != 0 || ::pipe(fromDetector) != 0)
@@ -162,19 +181,10 @@ int main(int argc, char* argv[])
     if (!readAll(fromDetector[0], &path[0], length))
         return 1;
 
-    QApplication application(argc, argv);
-    initResources();
     ModalAnswerer answerer;
     MainWindow window;
-    const QString port = QString::fromStdString(path);
-    window.setExtraPorts({ port });
-    answerer.queue([port](QWidget* dialog) {
-        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-        box->setCurrentIndex(box->findText(port));
-        static_cast<QDialog*>(dialog)->accept();
-    });
-    window.findChild<QAction*>(QStringLiteral("connectButton"))->trigger();
-    if (!window.isPortOpen()) {
+    window.setParseOnArrival(parseOnArrival);
+    if (!connectTo(window, answerer, QString::fromStdString(path))) {
         std::fprintf(stderr, "cannot open %s\n", path.c_str());
         return 1;
     }
@@ -203,6 +213,7 @@ int main(int argc, char* argv[])
     ::close(toDetector[1]);
     LineFigures line;
     const bool reported = readAll(fromDetector[0], &line, sizeof line);
+    ::close(fromDetector[0]);
     ::waitpid(detector, nullptr, 0);
     if (!reported)
         return 1;
@@ -211,7 +222,8 @@ int main(int argc, char* argv[])
     // request (two character times) and its turnaround before answering.
     const double busy = double(line.bytesIn + line.bytesOut) * characterSeconds
         + double(line.answered) * (2 * characterSeconds + line.turnaroundMs / 1000.0);
-    std::printf("reading for %.1f s against the paced detector\n", wallSeconds);
+    std::printf("cyclic reading for %.1f s against the paced detector, %s\n", wallSeconds,
+                modeName(parseOnArrival));
     std::printf("  requests %llu, answered %llu, frames sent %u, received %u, message boxes %d\n",
                 (unsigned long long)line.requests, (unsigned long long)line.answered, window.sentPackets(),
                 window.receivedPackets(), answerer.boxes().size());
@@ -225,4 +237,88 @@ int main(int argc, char* argv[])
     printThreadTimes(threadsBefore);
     std::printf("  resident memory       %ld KiB\n", residentKiB());
     return 0;
+}
+
+// "Прочитать конфигурацию" from the click until the program holds the answer to the last of the
+// reads that identification raises once, against the wire time of every exchange meanwhile.
+int measureOneTimeRead(bool parseOnArrival)
+{
+    Sim::Options options;
+    options.paced = true;
+    Sim::Simulator sim(options);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "simulator: %s\n", error.c_str());
+        return 1;
+    }
+    ModalAnswerer answerer;
+    MainWindow window;
+    window.setParseOnArrival(parseOnArrival);
+    if (!connectTo(window, answerer, QString::fromStdString(sim.portPath())))
+        return 1;
+    // Let the port settle, then start from a quiet line.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    sim.clearRequests();
+
+    const QSet<uint16_t> oneTime { 7, 12, 13, 16, 20, 48, 76, 131, 133 };
+    const uint64_t bytesBefore = sim.lineBytesReceived() + sim.lineBytesSent();
+    const uint32_t receivedBefore = window.receivedPackets();
+    QElapsedTimer wall;
+    wall.start();
+    window.findChild<QAction*>(QStringLiteral("connectRead"))->trigger();
+    size_t answered = 0;
+    uint64_t bytes = 0;
+    bool done = false;
+    while (!done && wall.elapsed() < 60000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 1);
+        // Taken before the log: the next request may start on the line the moment the last
+        // answer is in, and its first byte or two would then be counted (under 1 %).
+        bytes = sim.lineBytesReceived() + sim.lineBytesSent() - bytesBefore;
+        const std::vector<Sim::ReceivedRequest> log = sim.requests();
+        QSet<uint16_t> seen;
+        size_t count = 0;
+        for (const Sim::ReceivedRequest& request : log) {
+            if (!request.answered)
+                continue;
+            ++count;
+            if (oneTime.contains(request.command)) {
+                seen.insert(request.command);
+                answered = count;
+            }
+        }
+        done = seen.size() == oneTime.size() && window.receivedPackets() - receivedBefore >= answered;
+    }
+    const double seconds = wall.nsecsElapsed() / 1e9;
+    if (!done) {
+        std::fprintf(stderr, "the one-time reads did not finish\n");
+        return 1;
+    }
+    // Wire time: the bytes and the detector's turnarounds. The detector also needs two quiet
+    // character times to see a request end; that is its time, not the program's.
+    const double wire = double(bytes) * characterSeconds + double(answered) * sim.turnaroundMs() / 1000.0;
+    const double withDetector = wire + double(answered) * 2 * characterSeconds;
+    std::printf("\"Прочитать конфигурацию\", %s\n", modeName(parseOnArrival));
+    std::printf("  exchanges %zu, click to last one-time answer %.3f s\n", answered, seconds);
+    std::printf("  wire time %.3f s, ratio %.3f; with the detector's end-of-request wait %.3f s, ratio %.3f\n",
+                wire, seconds / wire, withDetector, seconds / withDetector);
+    return 0;
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
+    const QString shotDir = argc > 3 && std::strcmp(argv[2], "--shot") == 0 ? QString::fromLocal8Bit(argv[3]) : QString();
+    QApplication application(argc, argv);
+    initResources();
+    int failed = 0;
+    for (const bool parseOnArrival : { false, true }) {
+        failed |= measureOneTimeRead(parseOnArrival);
+        failed |= measureCycle(application, seconds, parseOnArrival, parseOnArrival ? shotDir : QString());
+    }
+    return failed;
 }

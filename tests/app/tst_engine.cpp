@@ -209,6 +209,25 @@ private slots:
         QVERIFY(window->ui->connectRead->isChecked());
         QVERIFY(answerer->boxes().isEmpty());
 
+        // A report from a handler waits in its box while answers keep arriving and the timers
+        // keep ticking: its frame is handled once, and reading goes on after the box.
+        answerer->onBox = [](const ModalAnswerer::Box&) { QTest::qWait(400); };
+        window->ui->updateTime->click();
+        QTRY_COMPARE_WITH_TIMEOUT(answerer->boxes().size(), 1, 5000);
+        QTest::qWait(300);
+        QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Текущее время установлено") });
+        QCOMPARE(sent().split(' ').count(QStringLiteral("89")), 1);
+        const int readsAfterBox = clockReads();
+        QTRY_VERIFY_WITH_TIMEOUT(clockReads() > readsAfterBox, 3000);
+        answerer->onBox = nullptr;
+        answerer->clearBoxes();
+        window->ui->connectRead->trigger();
+        QTest::qWait(1500);
+        const auto requests = sim->requests();
+        QCOMPARE(window->receivedPackets(), uint32_t(std::count_if(requests.begin(), requests.end(),
+                                                                   [](const auto& r) { return r.answered; })));
+        window->ui->connectRead->trigger();
+
         // The frame layer's clock runs ahead: each parse tick finds the last send timed out.
         sim->closeLine();
         for (int i = 0; i < 100 && answerer->boxes().isEmpty(); ++i) {

@@ -185,19 +185,27 @@ private slots:
     }
 
     // A frame that fills the buffer is delivered whole; one byte more drops it, and the next frame
-    // after the silence comes through either way.
+    // after the silence comes through either way. The master hears of each delivered frame once,
+    // and of nothing else (a dropped frame, its own request).
     void frameLength()
     {
         for (int length : {1, 256, 257}) {
             Rig t;
+            int delivered = 0;
+            t.setFrameReceivedHook([](void* count) { ++*static_cast<int*>(count); }, &delivered);
             const Bytes frame = pattern(length);
             feed(t, frame);
             QVERIFY(t.guardIntact());
             QCOMPARE(t.state(), length <= 256 ? TerminalState::Received : TerminalState::Idle);
             QCOMPARE(t.frame(), length <= 256 ? frame : Bytes());
+            QCOMPARE(delivered, length <= 256 ? 1 : 0);
             t.releaseReceived();
+            QVERIFY(post(t, {0x42}));
+            silence(t);
+            sendOut(t);
             feed(t, {0x5A, 0x5B});
             QCOMPARE(t.frame(), Bytes({0x5A, 0x5B}));
+            QCOMPARE(delivered, length <= 256 ? 2 : 1);
         }
     }
 

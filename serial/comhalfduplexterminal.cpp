@@ -59,9 +59,14 @@ bool ComHalfDuplexTerminal::open(const char* portName, std::uint32_t baudRate,
                                  std::uint8_t parity, std::uint8_t stopBits)
 {
     close();
-    if (portName == nullptr || *portName == '\0' || baudRate == 0 || parity > maxParityCode
-        || stopBits > maxStopBitsCode)
+    if (portName == nullptr || *portName == '\0') {
+        lastOpenError = std::uint8_t(SerialPortError::NotFound);
         return false;
+    }
+    if (baudRate == 0 || parity > maxParityCode || stopBits > maxStopBitsCode) {
+        lastOpenError = std::uint8_t(SerialPortError::BadSettings);
+        return false;
+    }
 
     SerialLineSettings settings;
     settings.baudRate = baudRate;
@@ -69,12 +74,13 @@ bool ComHalfDuplexTerminal::open(const char* portName, std::uint32_t baudRate,
     settings.stopBits = static_cast<SerialStopBits>(stopBits);
 
     std::unique_ptr<SerialPort> opened = createSerialPort();
-    if (opened->open(portName, settings, characterTimeMs(baudRate, parity, stopBits))
-        != SerialPortError::None)
-        return false;
+    SerialPortError error = opened->open(portName, settings, characterTimeMs(baudRate, parity, stopBits));
     // Whatever the driver buffered before we took the port belongs to nobody.
-    if (opened->purge() != SerialPortError::None) {
+    if (error == SerialPortError::None)
+        error = opened->purge();
+    if (error != SerialPortError::None) {
         opened->close();
+        lastOpenError = std::uint8_t(error);
         return false;
     }
     port = std::move(opened);
@@ -84,8 +90,10 @@ bool ComHalfDuplexTerminal::open(const char* portName, std::uint32_t baudRate,
 bool ComHalfDuplexTerminal::open(std::unique_ptr<SerialPort> openedPort)
 {
     close();
-    if (!openedPort || !openedPort->isOpen())
+    if (!openedPort || !openedPort->isOpen()) {
+        lastOpenError = std::uint8_t(SerialPortError::NotFound);
         return false;
+    }
     port = std::move(openedPort);
     return startWorker();
 }
@@ -99,8 +107,10 @@ bool ComHalfDuplexTerminal::startWorker()
         // Out of threads: an open port nobody serves would look connected but stay mute.
         port->close();
         port.reset();
+        lastOpenError = std::uint8_t(SerialPortError::Io);
         return false;
     }
+    lastOpenError = std::uint8_t(SerialPortError::None);
     return true;
 }
 
@@ -113,11 +123,23 @@ void ComHalfDuplexTerminal::close()
         port->close();
         port.reset();
     }
+    // The worker is joined: nobody else touches the flag now.
+    lostFlag.store(false, std::memory_order_release);
 }
 
 bool ComHalfDuplexTerminal::isOpen() const
 {
-    return port != nullptr;
+    return port != nullptr && !lostFlag.load(std::memory_order_acquire);
+}
+
+bool ComHalfDuplexTerminal::portLost() const
+{
+    return lostFlag.load(std::memory_order_acquire);
+}
+
+SerialPortError ComHalfDuplexTerminal::openError() const
+{
+    return static_cast<SerialPortError>(lastOpenError);
 }
 
 TerminalState ComHalfDuplexTerminal::state() const
@@ -285,6 +307,7 @@ void ComHalfDuplexTerminal::run()
         if (transmitFlag.load(std::memory_order_acquire)) {
             // Collect the whole frame first so it goes out in one write, never byte by byte.
             std::size_t count = 0;
+            bool failed = false;
             for (;;) {
                 block[count++] = static_cast<std::uint8_t>(word);
                 const bool last = (word & lastByteFlag) != 0;
@@ -292,7 +315,9 @@ void ComHalfDuplexTerminal::run()
                     line.lowerThreadPriority();
                     line.clearErrors();
                     // A failed write counts as sent; the master's time-out reports the silence.
-                    line.write(block, count);
+                    // A port that has gone away ends the worker once the frame is done.
+                    if (line.write(block, count) == SerialPortError::Io)
+                        failed = true;
                     count = 0;
                     line.raiseThreadPriority();
                     if (last)
@@ -302,6 +327,8 @@ void ComHalfDuplexTerminal::run()
             }
             idleTick();
             line.lowerThreadPriority();
+            if (failed)
+                break;
             continue;
         }
 
@@ -309,7 +336,8 @@ void ComHalfDuplexTerminal::run()
         line.lowerThreadPriority();
         line.clearErrors();
         std::size_t count = 0;
-        line.read(block, sizeof block, count);
+        if (line.read(block, sizeof block, count) == SerialPortError::Io)
+            break;
         if (count > 0) {
             line.raiseThreadPriority();
             for (std::size_t i = 0; i < count; ++i)
@@ -321,4 +349,8 @@ void ComHalfDuplexTerminal::run()
             line.lowerThreadPriority();
         }
     }
+    // Any way out but a stop request means the port failed: reading again would only spin.
+    line.lowerThreadPriority();
+    if (!stopFlag.load(std::memory_order_acquire))
+        lostFlag.store(true, std::memory_order_release);
 }

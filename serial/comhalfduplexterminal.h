@@ -6,6 +6,7 @@
 #include <thread>
 
 class SerialPort;
+enum class SerialPortError : std::uint8_t;
 
 // Who holds the frame buffer and what it contains. The master (GUI thread) owns it in
 // Received and Filling, the worker in every other state.
@@ -47,7 +48,12 @@ public:
     // Stops and joins the worker, then closes the port. Waits at most one read time-out plus
     // the frame being written.
     void close();
+    // A lost port counts as closed here; close() still has to release it.
     bool isOpen() const;
+    // The port failed while open (hang-up, EIO, device removed): the worker has stopped reading.
+    bool portLost() const;
+    // Why the last open() failed; SerialPortError::None after a successful open.
+    SerialPortError openError() const;
 
     TerminalState state() const;
     // Length of the frame at the start of the buffer while the state is Received, else 0.
@@ -100,6 +106,9 @@ private:
     std::thread worker;
     std::atomic<bool> transmitFlag{false};
     std::atomic<bool> stopFlag{false};
+    // Set by the worker as it gives up on a failed port, cleared by close().
+    std::atomic<bool> lostFlag{false};
+    std::uint8_t lastOpenError = 0;
     // Touched only by the owning thread, and by the worker while it runs (between start and
     // join), so it needs no atomic.
     std::unique_ptr<SerialPort> port;

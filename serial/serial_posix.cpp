@@ -278,7 +278,6 @@ SerialPortError PosixSerialPort::read(std::uint8_t* data, std::size_t capacity,
     if (ready == 0 || (ready < 0 && errno == EINTR))
         return SerialPortError::None;
 
-    int code = EIO;
     if (ready > 0 && (watch.revents & POLLIN) != 0) {
         const ssize_t count = ::read(fd, data, capacity);
         if (count > 0) {
@@ -287,15 +286,12 @@ SerialPortError PosixSerialPort::read(std::uint8_t* data, std::size_t capacity,
         }
         if (count < 0 && (errno == EAGAIN || errno == EINTR))
             return SerialPortError::None;
-        if (count < 0)
-            code = errno;
-    } else if (ready < 0) {
-        code = errno;
     }
-    // Hang-up or a device error: poll() and read() return at once from now on. Wait out the
-    // time-out so the worker does not spin.
+    // Hang-up (POLLHUP, POLLERR, end of file) or a device error (EIO, ENXIO, ENODEV when the
+    // adapter is unplugged): the port is gone whatever the code says. poll() and read() return
+    // at once from now on, so wait out the time-out for callers that try again.
     sleepMs(deadline - nowMs());
-    return fromErrno(code);
+    return SerialPortError::Io;
 }
 
 SerialPortError PosixSerialPort::write(const std::uint8_t* data, std::size_t size)
@@ -314,14 +310,16 @@ SerialPortError PosixSerialPort::write(const std::uint8_t* data, std::size_t siz
         }
         if (count < 0 && errno == EINTR)
             continue;
+        // On an open port every failure but a full queue means the device is gone.
         if (count < 0 && errno != EAGAIN)
-            return fromErrno(errno);
+            return SerialPortError::Io;
         const std::int64_t left = deadline - nowMs();
         if (left <= 0)
             return SerialPortError::TimedOut;
         pollfd watch{fd, POLLOUT, 0};
-        if (poll(&watch, 1, int(left)) < 0 && errno != EINTR)
-            return fromErrno(errno);
+        const int ready = poll(&watch, 1, int(left));
+        if ((ready < 0 && errno != EINTR) || (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0))
+            return SerialPortError::Io;
     }
 
     // Return only when the bytes have left, as a synchronous Windows write does, so the line

@@ -66,6 +66,7 @@ void MainWindow::markModified(uint8_t groups)
 
 void MainWindow::confirmGroups(uint8_t groups)
 {
+    readGroups |= groups;
     modifiedGroups &= uint8_t(~groups);
     editedSinceWrite &= uint8_t(~groups);
 }
@@ -122,6 +123,15 @@ void MainWindow::on_connectWrite_triggered()
 {
     if (!checkPortOpen())
         return;
+    if ((readGroups & ConfigGroup::all) != ConfigGroup::all) {
+        const auto answer = QMessageBox::question(
+            this, QString(),
+            QStringLiteral("Конфигурация ещё не прочитана из устройства.\n"
+                           "Записать в устройство значения, показанные в окне?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
     if (!(modifiedGroups & ConfigGroup::all)) {
         const auto answer = QMessageBox::question(
             this, QString(), QStringLiteral("Нет изменений параметров.\nВыполнить запись всех параметров?"),
@@ -143,7 +153,7 @@ void MainWindow::on_connectWrite_triggered()
                                                uint32_t(date.day()) | uint32_t(date.month()) << 8 | year << 16);
     }
     if (groups & ConfigGroup::longTag)
-        identity.requestWriteLongTag(toDeviceText(ui->longTag->text()).constData());
+        identity.requestWriteLongTag(ui->longTag->text().toLatin1().constData());
     if (groups & ConfigGroup::address)
         requestWritePollingAddress(uint8_t(ui->address->value()), loopCurrentMode);
     if (groups & ConfigGroup::detector)
@@ -220,7 +230,9 @@ void MainWindow::handleReadLongTag(void*, Hart::ParserMaster* master, uint8_t re
     if (responseCode != 0)
         return;
     MainWindow* w = windowOf(master);
-    w->ui->longTag->setText(fieldText(w->identity.longTag, sizeof w->identity.longTag - 1));
+    // The long tag is Latin-1 on the wire, unlike the other texts.
+    const char* longTag = w->identity.longTag;
+    w->ui->longTag->setText(QString::fromLatin1(longTag, int(strnlen(longTag, sizeof w->identity.longTag - 1))));
     w->confirmGroups(ConfigGroup::longTag);
 }
 
@@ -273,5 +285,7 @@ void MainWindow::handleReadDetectorSettings(void*, Hart::ParserMaster* master, u
 // A write is confirmed only for what was sent: a group edited again meanwhile stays marked.
 void MainWindow::writeConfirmed(uint8_t group)
 {
+    // The device now holds what the window sent.
+    readGroups |= group;
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
 }

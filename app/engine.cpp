@@ -142,6 +142,10 @@ void MainWindow::parseTimerUpdate()
     if (parsing)
         return;
     const QScopedValueRollback<bool> inTick(parsing, true);
+    if (terminal.portLost()) {
+        handlePortLost();
+        return;
+    }
     if (terminal.state() == TerminalState::Received && terminal.receivedLength() > 0) {
         ++receivedCount;
         receivedLabel->setText(QStringLiteral("Принято пакетов: ") + QString::number(receivedCount));
@@ -239,11 +243,14 @@ void MainWindow::on_find_triggered(bool checked)
     if (kind == DialogFind::ByTag)
         identity.requestFindByTag(toDeviceText(searchWindow.tagText()).left(8).constData());
     else if (kind == DialogFind::ByLongTag)
-        identity.requestFindByLongTag(toDeviceText(searchWindow.longTagText()).left(32).constData());
+        identity.requestFindByLongTag(searchWindow.longTagText().toLatin1().left(32).constData());
 }
 
 void MainWindow::on_deviceAddressSpinBox_valueChanged(int value)
 {
+    // The engine moves the box to the address it polls; only the user's choice is another device.
+    if (uint8_t(value) != pollingAddress)
+        readGroups = 0;
     pollingAddress = uint8_t(value);
     modifiedGroups = ConfigGroup::all;
 }
@@ -254,6 +261,8 @@ void MainWindow::handleIdentification(void*, Hart::ParserMaster* master, uint8_t
         return;
     MainWindow* window = windowOf(master);
     window->showIdentity();
+    // A device found anew, or reset to its factory settings: nothing the form shows is its own yet.
+    window->readGroups = 0;
     if (DetectorModel::isServed(window->expandedDeviceType)) {
         window->raiseOneTimeReads();
     } else {
@@ -293,5 +302,6 @@ void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint
     window->ui->address->setValue(window->pollingAddress);
     window->addressSpinBox->setValue(window->pollingAddress);
     window->modifiedGroups &= uint8_t(~ConfigGroup::address);
+    window->readGroups |= ConfigGroup::address;
     window->updateLoopCurrentActions();
 }

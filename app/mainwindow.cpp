@@ -5,6 +5,7 @@
 #include "dialogtraffic.h"
 #include "dialogportsettings.h"
 #include "detectormodel.h"
+#include "serialport.h"
 #include "versioninfo.h"
 
 #include <QCloseEvent>
@@ -65,7 +66,7 @@ MainWindow::MainWindow(QWidget* parent)
     setMaximumHeight(QWIDGETSIZE_MAX);
 
     trafficWindow = new DialogTraffic(this);
-    connect(trafficWindow, &QDialog::finished, this, &MainWindow::on_dialogTrafficFinished);
+    connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
@@ -132,19 +133,73 @@ void MainWindow::on_connectButton_triggered()
     if (!terminal.isOpen()) {
         DialogPortSettings dialog(DialogPortSettings::availablePortNames() + extraPorts, this);
         QComboBox* port = dialog.port();
-        port->setCurrentText(portName);
+        // Before any choice is stored, the port given on the command line (the demo's simulated
+        // detector) is the likely one, not the first port the system lists.
+        port->setCurrentText(portName.isEmpty() && !extraPorts.isEmpty() ? extraPorts.first() : portName);
         if (dialog.exec() == QDialog::Accepted && port->currentIndex() != -1) {
             portName = port->currentText();
             settings->setValue(portNameKey, portName);
             settings->sync();
-            if (terminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit))
+            if (terminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit)) {
                 modifiedGroups = ConfigGroup::all;
+                readGroups = 0;
+            } else {
+                updateConnectButton();
+                reportError(openFailureText(portName, terminal.openError()));
+            }
         }
     } else {
-        stopPolling();
-        terminal.close();
+        closePort();
     }
     updateConnectButton();
+}
+
+void MainWindow::closePort()
+{
+    stopPolling();
+    terminal.close();
+    // Nothing can answer through a closed port: the next connection starts without waiting
+    // out the last request's time-out.
+    attempts = 0;
+    readGroups = 0;
+}
+
+QString MainWindow::openFailureText(const QString& port, SerialPortError error)
+{
+    QString reason;
+    switch (error) {
+    case SerialPortError::NotFound:
+        reason = QStringLiteral("порт не найден. Проверьте, подключён ли модем.");
+        break;
+    case SerialPortError::InUse:
+        reason = QStringLiteral("порт занят другой программой. Закройте её и повторите попытку.");
+        break;
+    case SerialPortError::AccessDenied:
+        reason = QStringLiteral("нет прав доступа к порту.");
+#ifdef Q_OS_LINUX
+        reason += QStringLiteral("\nДобавьте пользователя в группу dialout "
+                                 "(sudo usermod -a -G dialout $USER) и войдите в систему заново.");
+#endif
+        break;
+    case SerialPortError::BadSettings:
+        reason = QStringLiteral("это не последовательный порт, или он не принимает настройки линии.");
+        break;
+    default:
+        reason = QStringLiteral("ошибка ввода-вывода.");
+        break;
+    }
+    return QStringLiteral("Не удалось открыть порт %1: ").arg(port) + reason;
+}
+
+// The worker has given up on a port that failed under it: show the window disconnected and
+// say so once. The form keeps its values and the stored port stays chosen.
+void MainWindow::handlePortLost()
+{
+    closePort();
+    updateConnectButton();
+    reportError(QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n"
+                               "Проверьте подключение и нажмите «Соединить».")
+                    .arg(portName));
 }
 
 void MainWindow::on_aboutAction_triggered()
@@ -159,7 +214,7 @@ void MainWindow::on_traffic_triggered(bool checked)
     trafficWindow->setVisible(checked);
 }
 
-void MainWindow::on_dialogTrafficFinished(int)
+void MainWindow::trafficWindowFinished()
 {
     ui->traffic->setChecked(false);
 }

@@ -23,6 +23,7 @@
 #include <memory>
 
 class DialogTraffic;
+class QAction;
 class QLabel;
 class QSettings;
 class QSpinBox;
@@ -66,7 +67,6 @@ private slots:
     void on_connectRead_triggered(bool checked);
     void on_find_triggered(bool checked);
     void on_traffic_triggered(bool checked);
-    void on_dialogTrafficFinished(int result);
     void parseTimerUpdate();
     void requestTimerUpdate();
 
@@ -80,6 +80,10 @@ private:
     void buildStatusBar();
     void buildCommandTable();
     void updateConnectButton();
+    void trafficWindowFinished();
+    void closePort();
+    void handlePortLost();
+    static QString openFailureText(const QString& port, SerialPortError error);
 
     void stopPolling();
     void cancelAllRequests();
@@ -179,8 +183,9 @@ private:
     void updateLockActions();
     void updateLockIcon();
     void setStatusIcons(uint8_t status);
-    // False, after telling the user, when no port is open.
-    bool checkPortOpen();
+    // False, after telling the user, when no port is open. A checkable action that asked for
+    // the operation gets its check state back.
+    bool checkPortOpen(QAction* triggered = nullptr);
     void inform(const QString& text);
     void reportError(const QString& text);
 
@@ -236,6 +241,9 @@ private:
 
     // Parameter groups (ConfigGroup bits) edited since the last write.
     uint8_t modifiedGroups = 0;
+    // Groups the window has read from (or written to) the device now addressed: until all are
+    // known, a write would put the form's own values over the device's.
+    uint8_t readGroups = 0;
 
     // The terminal works on this buffer, so it is declared first and destroyed last.
     uint8_t frameBuffer[256] = {};

@@ -168,6 +168,7 @@ void MainWindow::applyModelLayout()
 
     ui->uvLabel->setVisible(ultraviolet);
     ui->uvValue->setVisible(ultraviolet);
+    ui->sensitivityLenLabel->setVisible(scaled);
     ui->sensitivityLen->setVisible(scaled);
     ui->noiseSlider->setVisible(scaled);
     ui->noiseSliderLabel->setVisible(scaled);

@@ -25,10 +25,13 @@ enum LockCode : uint8_t { Unlock = 0, LockTemporary = 1, LockPermanent = 2, Lock
 
 }
 
-bool MainWindow::checkPortOpen()
+bool MainWindow::checkPortOpen(QAction* triggered)
 {
     if (terminal.isOpen())
         return true;
+    // A checkable action has already toggled by the time its slot runs.
+    if (triggered && triggered->isCheckable())
+        triggered->setChecked(!triggered->isChecked());
     reportError(QStringLiteral("Соединение не установлено"));
     return false;
 }
@@ -45,11 +48,15 @@ void MainWindow::reportError(const QString& text)
 
 void MainWindow::on_restart_triggered()
 {
+    if (!checkPortOpen())
+        return;
     requestFlags |= Hart::MasterRequest::DeviceReset;
 }
 
 void MainWindow::on_resetFlagChanges_triggered()
 {
+    if (!checkPortOpen())
+        return;
     requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
 }
 
@@ -89,11 +96,15 @@ void MainWindow::on_calibration_triggered()
 
 void MainWindow::on_actionCheckOptics_triggered()
 {
+    if (!checkPortOpen())
+        return;
     detector.requestFlags |= Hart::DetectorRequest::StartOpticsCheck;
 }
 
 void MainWindow::on_updateTime_clicked()
 {
+    if (!checkPortOpen())
+        return;
     const uint32_t timeOfDay = uint32_t(QTime::currentTime().msecsSinceStartOfDay()) * 32u;
     const QDate today = QDate::currentDate();
     const uint32_t date = uint32_t(today.day()) | uint32_t(today.month()) << 8
@@ -103,40 +114,50 @@ void MainWindow::on_updateTime_clicked()
 
 void MainWindow::on_unlock_triggered()
 {
-    requestLock(Unlock);
+    if (checkPortOpen(ui->unlock))
+        requestLock(Unlock);
 }
 
 void MainWindow::on_lockTemporary_triggered()
 {
-    requestLock(LockTemporary);
+    if (checkPortOpen(ui->lockTemporary))
+        requestLock(LockTemporary);
 }
 
 void MainWindow::on_lockPermanent_triggered()
 {
-    requestLock(LockPermanent);
+    if (checkPortOpen(ui->lockPermanent))
+        requestLock(LockPermanent);
 }
 
 void MainWindow::on_lockAll_triggered()
 {
-    requestLock(LockAll);
+    if (checkPortOpen(ui->lockAll))
+        requestLock(LockAll);
 }
 
 // Command 6 with mode 1 keeps the loop current signalling; any change of mode also ends a
 // fixed current in the device, so the fixed modes follow it with command 40.
 void MainWindow::on_normalCurrentMode_triggered()
 {
+    if (!checkPortOpen(ui->normalCurrentMode))
+        return;
     ui->normalCurrentMode->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);
 }
 
 void MainWindow::on_multiDropMode_triggered()
 {
+    if (!checkPortOpen(ui->multiDropMode))
+        return;
     ui->multiDropMode->setChecked(true);
     requestWritePollingAddress(pollingAddress, 0);
 }
 
 void MainWindow::on_fixMode4_triggered()
 {
+    if (!checkPortOpen(ui->fixMode4))
+        return;
     ui->fixMode4->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);
     dynamicVariables.requestFixedCurrent(4.0f);
@@ -144,6 +165,8 @@ void MainWindow::on_fixMode4_triggered()
 
 void MainWindow::on_fixMode20_triggered()
 {
+    if (!checkPortOpen(ui->fixMode20))
+        return;
     ui->fixMode20->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);
     dynamicVariables.requestFixedCurrent(20.0f);

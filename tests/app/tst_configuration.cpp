@@ -107,6 +107,7 @@ private slots:
             setModel(uint16_t(l.model), l.type);
         QCOMPARE(ui->model->text(), l.text);
         QCOMPARE(ui->analysisTypeLabel->isHidden(), l.types < 0);
+        QCOMPARE(ui->sensitivityLenLabel->isHidden(), ui->sensitivityLen->isHidden());
         if (l.types > 0)
             QCOMPARE(ui->analysisType->count(), l.types);
         QCOMPARE(!ui->uvValue->isHidden(), l.uv);
@@ -299,6 +300,7 @@ private slots:
         ui->analysisTime->setValue(c.time);
         ui->sensitivity->setValue(37);
         window->modifiedGroups = 0x10;
+        window->readGroups = 0x3F;
         ui->connectWrite->trigger();
         const Hart::DetectorConfig& d = window->detector;
         QCOMPARE(d.requestFlags, Hart::DetectorRequest::WriteConfiguration);
@@ -319,6 +321,7 @@ private slots:
         ui->currentAlarm->setValue(24);
         ui->date->setDate(QDate(2099, 12, 31));
         window->modifiedGroups = 0x20 | 0x02;
+        window->readGroups = 0x3F;
         ui->connectWrite->trigger();
         const uint16_t* c = window->detector.currentSettings;
         QCOMPARE(QVector<int>({ c[0], c[1], c[2], c[3], c[4] }), QVector<int>({ 3600, 1005, 16019, 1, 24000 }));
@@ -332,6 +335,11 @@ private slots:
     {
         QTest::addColumn<Write>("w");
         const QString none = "Нет изменений параметров.\nВыполнить запись всех параметров?";
+        // Before a read the form holds only its defaults: overwriting the device needs a Yes.
+        const QString unread = "Конфигурация ещё не прочитана из устройства.\n"
+                               "Записать в устройство значения, показанные в окне?";
+        QTest::newRow("not read, No") << Write{ "unread", 0x3F, QMessageBox::No, "", unread, "", 0x3F };
+        QTest::newRow("not read, Yes") << Write{ "unread", 0x3F, QMessageBox::Yes, "", unread, "6 17 18 22 132 134", 0 };
         QTest::newRow("nothing edited, No") << Write{ "", 0, QMessageBox::No, "", none, "", 0 };
         // Raised together, the writes reach the device in the command table's order.
         QTest::newRow("nothing edited, Yes") << Write{ "", 0, QMessageBox::Yes, "", none, "6 17 18 22 132 134", 0 };
@@ -354,6 +362,9 @@ private slots:
             QVERIFY(connectWindow());
             identify();
         }
+        // The device's reads were refused: it is known, its configuration is not.
+        if (w.setup == "unread")
+            window->readGroups = 0;
         if (w.setup == "write protected")
             sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
         window->modifiedGroups = uint8_t(w.groups);
@@ -423,8 +434,8 @@ private slots:
         std::strcpy(r.descriptor, "BOILER HOUSE    ");
         const uint8_t date[3] = { 29, 2, 124 };
         std::memcpy(r.date, date, 3);
-        // Windows-1251 "Котельная 2", and a field the device filled to the last byte.
-        std::strcpy(r.longTag, "\xCA\xEE\xF2\xE5\xEB\xFC\xED\xE0\xFF 2");
+        // The long tag is Latin-1: bytes 0xC0..0xFF are letters its field accepts, not Cyrillic.
+        std::strcpy(r.longTag, "Z\xFCrich \xC0\xFF");
         const uint16_t currents[5] = { 2500, 3000, 65535, 8000, 0 };
         std::memcpy(window->detector.currentSettings, currents, sizeof currents);
         window->modifiedGroups = 0x3F;
@@ -438,7 +449,8 @@ private slots:
         QCOMPARE(ui->tag->text(), QStringLiteral("FD-12   "));
         QCOMPARE(ui->descriptor->text(), QStringLiteral("BOILER HOUSE    "));
         QCOMPARE(ui->date->date(), QDate(2024, 2, 29));
-        QCOMPARE(ui->longTag->text(), QStringLiteral("Котельная 2"));
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Zürich Àÿ"));
+        QVERIFY(ui->longTag->hasAcceptableInput());
         QCOMPARE(ui->currentError->value(), 2.5);
         QCOMPARE(ui->currentIdle->value(), 24.0); // the box's limit
         QCOMPARE(ui->currentAlarm->value(), 0.0);
@@ -460,14 +472,14 @@ private slots:
         Ui::MainWindow* ui = window->ui;
         sim->modify([](Sim::DeviceState& s) {
             s.tag = "OLD TAG";
-            s.longTag = "\xC4\xE0\xF2\xF7\xE8\xEA 7"; // "Датчик 7"
+            s.longTag = "Gen\xE8ve 7";
             s.currentsUa = { 2100, 3200, 4000, 8500, 19000 };
             s.configuration = { 0x05, 0x9D, 60, 12 }; // type 3, latching, heating
             s.date = { 15, 3, 121 };
         });
         identify();
         QCOMPARE(ui->tag->text().trimmed(), QStringLiteral("OLD TAG"));
-        QCOMPARE(ui->longTag->text(), QStringLiteral("Датчик 7"));
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Genève 7"));
         QCOMPARE(ui->message->text().trimmed(), QStringLiteral("SIMULATOR"));
         QCOMPARE(ui->descriptor->text().trimmed(), QStringLiteral("FLAME DETECTOR"));
         QCOMPARE(ui->date->date(), QDate(2021, 3, 15));
@@ -482,6 +494,7 @@ private slots:
         QCOMPARE(window->modifiedGroups, uint8_t(0));
 
         ui->tag->setText(QStringLiteral("new tag"));
+        ui->longTag->setText(QStringLiteral("Zürich"));
         ui->currentAlarm->setValue(17.25);
         ui->analysisType->setCurrentIndex(4);
         ui->sensitivity->setValue(42);
@@ -490,12 +503,16 @@ private slots:
         ui->autoHeat->setChecked(false);
         ui->connectWrite->trigger();
         runUntilQuiet();
-        QCOMPARE(sent(), QStringLiteral("18 132 134"));
+        QCOMPARE(sent(), QStringLiteral("18 22 132 134"));
         QVERIFY(answerer->boxes().isEmpty());
         QCOMPARE(window->modifiedGroups, uint8_t(0));
 
         const Sim::DeviceState s = sim->state();
         QCOMPARE(QString::fromStdString(s.tag), QStringLiteral("NEW TAG "));
+        QCOMPARE(QByteArray::fromStdString(s.longTag), QByteArray("Z\xFCrich"));
+        ui->longTag->clear();
+        identify();
+        QCOMPARE(ui->longTag->text(), QStringLiteral("Zürich"));
         QCOMPARE(QString::fromStdString(s.descriptor).trimmed(), QStringLiteral("FLAME DETECTOR"));
         QCOMPARE(int(s.date[2]), 121);
         QCOMPARE(int(s.currentsUa[4]), 17250);

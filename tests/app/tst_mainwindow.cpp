@@ -2,11 +2,14 @@
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "resources.h"
+#include "russianlocale.h"
 #include "versioninfo.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDialog>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QSpinBox>
@@ -16,6 +19,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -164,13 +168,17 @@ private slots:
         MainWindow window;
         window.setExtraPorts({ modem.path });
         int listed = -1;
+        QString preselected;
         answerer.queue([&](QWidget* dialog) {
             auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
+            preselected = port->currentText();
             listed = port->findText(modem.path);
             port->setCurrentIndex(listed);
             static_cast<QDialog*>(dialog)->accept();
         });
         action(window, "connectButton")->trigger();
+        // With no port stored yet it is the one preselected, not the machine's first port.
+        QCOMPARE(preselected, modem.path);
         QVERIFY(listed >= 0);
         QVERIFY(window.isPortOpen());
     }
@@ -188,25 +196,32 @@ private slots:
         QCOMPARE(window.storedPortName(), QStringLiteral("ttyUSB7"));
     }
 
-    // A port that is missing or busy leaves the window disconnected, quickly and silently;
-    // the name is remembered all the same.
-    void badPortStaysDisconnected_data()
+    // A port that cannot be opened leaves the window disconnected, quickly, and says which port
+    // failed and why; the name is remembered all the same.
+    void badPortIsExplained_data()
     {
-        QTest::addColumn<bool>("busy");
-        QTest::newRow("missing") << false;
-        QTest::newRow("busy") << true;
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing" << "порт не найден. Проверьте, подключён ли модем.";
+        QTest::newRow("busy") << "busy" << "порт занят другой программой. Закройте её и повторите попытку.";
+        // Root opens anything.
+        if (geteuid() != 0)
+            QTest::newRow("no permission") << "denied" << "нет прав доступа к порту.\nДобавьте пользователя в группу dialout "
+                                                         "(sudo usermod -a -G dialout $USER) и войдите в систему заново.";
     }
-    void badPortStaysDisconnected()
+    void badPortIsExplained()
     {
-        QFETCH(bool, busy);
+        QFETCH(QString, trouble);
+        QFETCH(QString, reason);
         Modem modem;
         int holder = -1;
-        QString name = QStringLiteral("/dev/no-such-hart-modem");
-        if (busy) {
-            name = modem.path;
+        QString name = trouble == "missing" ? QStringLiteral("/dev/no-such-hart-modem") : modem.path;
+        if (trouble == "busy") {
             holder = ::open(name.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
             QVERIFY(holder >= 0);
             QCOMPARE(flock(holder, LOCK_EX | LOCK_NB), 0);
+        } else if (trouble == "denied") {
+            QCOMPARE(::chmod(name.toLocal8Bit().constData(), 0), 0);
         }
         ModalAnswerer answerer;
         MainWindow window;
@@ -217,10 +232,23 @@ private slots:
         QVERIFY(clock.elapsed() < 2000);
         QVERIFY(!window.isPortOpen());
         QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
-        QVERIFY(answerer.boxes().isEmpty());
+        QCOMPARE(answerer.boxes().size(), 1);
+        QCOMPARE(answerer.boxes()[0].text, QStringLiteral("Не удалось открыть порт %1: ").arg(name) + reason);
         QCOMPARE(storedPort(), name);
         if (holder >= 0)
             ::close(holder);
+    }
+
+    // Dates and numbers in the editable fields read the Russian way whatever the machine's locale.
+    void russianFormats()
+    {
+        installRussian(*QCoreApplication::instance());
+        MainWindow window;
+        QCOMPARE(window.findChild<QDateEdit*>(QStringLiteral("date"))->text(), QStringLiteral("01.01.2000"));
+        auto* current = window.findChild<QDoubleSpinBox*>(QStringLiteral("currentError"));
+        current->setValue(3.6);
+        QCOMPARE(current->text(), QStringLiteral("3,600 мА"));
+        QLocale::setDefault(QLocale::c());
     }
 
     // The traffic action shows and hides the monitor; closing the monitor unchecks the action.

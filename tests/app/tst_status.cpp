@@ -327,9 +327,11 @@ private slots:
         QTest::newRow("calibration, No") << Refusal{ "calibration", true, "",
                                                      "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
                                                      "чистом состоянии.\nВыполнить калибровку оптики?" };
-        QTest::newRow("reset to defaults, no port") << Refusal{ "resetDefault", false, "Ошибка", noPort };
-        QTest::newRow("clear status, no port") << Refusal{ "actionClearStatus", false, "Ошибка", noPort };
-        QTest::newRow("calibration, no port") << Refusal{ "calibration", false, "Ошибка", noPort };
+        // Every device operation, and no checkable action stays checked by the refused click.
+        for (const char* name : { "resetDefault", "actionClearStatus", "calibration", "restart", "resetFlagChanges",
+                                  "actionCheckOptics", "updateTime", "unlock", "lockTemporary", "lockPermanent",
+                                  "lockAll", "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
+            QTest::newRow(qPrintable(QStringLiteral("%1, no port").arg(name))) << Refusal{ name, false, "Ошибка", noPort };
     }
     void refusals()
     {
@@ -340,10 +342,17 @@ private slots:
         else
             window = &unconnected;
         answerer->answerBoxesWith(QMessageBox::No);
-        action(c.action)->trigger();
+        if (c.action == "updateTime")
+            window->ui->updateTime->click();
+        else
+            action(c.action)->trigger();
         QCOMPARE(boxTexts(), QStringList{ c.text });
         QCOMPARE(answerer->boxes()[0].title, c.title);
-        QCOMPARE(window->detector.requestFlags, uint16_t(0));
+        QCOMPARE(window->requestFlags | window->detector.requestFlags | window->clock.requestFlags
+                     | window->identity.requestFlags | window->dynamicVariables.requestFlags,
+                 0);
+        for (const QAction* a : window->findChildren<QAction*>())
+            QVERIFY2(c.connected || !a->isChecked(), qPrintable(a->objectName()));
         QCOMPARE(rig ? runUntilQuiet() : QString(), QString());
         window = nullptr;
     }

@@ -112,73 +112,6 @@ class TestSim : public QObject {
     Q_OBJECT
 
 private slots:
-    void identity_data()
-    {
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<int>("preambles");
-        QTest::newRow("address 0, FF04, 5 preambles") << 0 << 0xFF04 << 5;
-        QTest::newRow("address 63, FF01, 12 preambles") << 63 << 0xFF01 << 12;
-        QTest::newRow("address 5, FF02, 1 preamble") << 5 << 0xFF02 << 1;
-        QTest::newRow("address 1, unknown type E0C1") << 1 << 0xE0C1 << 5;
-    }
-
-    void identity()
-    {
-        QFETCH(int, address);
-        QFETCH(int, type);
-        QFETCH(int, preambles);
-        Sim::Options options;
-        options.pollingAddress = std::uint8_t(address);
-        options.expandedDeviceType = std::uint16_t(type);
-        options.preambles = unsigned(preambles);
-        Rig rig(options);
-        QVERIFY(rig.up());
-
-        const Answer a = rig.master.exchange(shortRequest(std::uint8_t(address), 0));
-        QVERIFY(a.checkOk);
-        QCOMPARE(a.noise, std::size_t(0));
-        QCOMPARE(int(a.preambles), preambles);
-        QCOMPARE((Bytes{a.delimiter, a.address[0], a.command, a.responseCode}), (Bytes{6, std::uint8_t(address), 0, 0}));
-        QVERIFY(a.deviceStatus & 0x20); // cold start, once
-        QCOMPARE(a.data.size(), std::size_t(22));
-        QCOMPARE(slice(a.data, 0, 5), (Bytes{254, std::uint8_t(type >> 8), std::uint8_t(type), 5, 7}));
-        // Device id, preambles and the last device variable (three of them).
-        QCOMPARE(slice(a.data, 9, 14), (Bytes{0x01, 0xE2, 0x40, std::uint8_t(preambles), 2}));
-
-        const Answer again = rig.master.exchange(shortRequest(std::uint8_t(address), 0));
-        QVERIFY(again.checkOk);
-        QCOMPARE(again.deviceStatus & 0x20, 0);
-    }
-
-    void writesAreKept()
-    {
-        Rig rig;
-        QVERIFY(rig.up());
-        // "TANK-7" packed into six bytes, descriptor of spaces, date 1.2.2026.
-        const Bytes written = Bytes{0x50, 0x13, 0x8B, 0xB7, 0x78, 0x20, 0x82, 0x08, 0x20, 0x82, 0x08, 0x20}
-                              + Bytes{0x82, 0x08, 0x20, 0x82, 0x08, 0x20, 1, 2, 126};
-        Answer a = rig.ask(18, written);
-        QCOMPARE(a.responseCode, std::uint8_t(0));
-        QCOMPARE(a.data, written);
-        QVERIFY(a.deviceStatus & 0x40);
-        QCOMPARE(rig.sim.state().tag, std::string("TANK-7  "));
-        QCOMPARE(rig.ask(13).data, written);
-
-        Bytes longTag(32, 0);
-        std::memcpy(longTag.data(), "Boiler house, line 2", 20);
-        QCOMPARE(rig.ask(22, longTag).data, longTag);
-        QCOMPARE(rig.ask(20).data, longTag);
-
-        // A stale counter is refused with the current one; the right one clears the flag.
-        a = rig.ask(38, {0, 0});
-        QCOMPARE(a.responseCode, std::uint8_t(9));
-        QCOMPARE(a.data, (Bytes{0, 2}));
-        a = rig.ask(38, a.data);
-        QCOMPARE(a.responseCode, std::uint8_t(0));
-        QCOMPARE(a.deviceStatus & 0x40, 0);
-    }
-
     void responseCodes_data()
     {
         QTest::addColumn<bool>("writeProtected");
@@ -411,24 +344,6 @@ private slots:
         QVERIFY(rig.master.exchange(shortRequest(0, 0)).checkOk);
     }
 
-    void loopModes()
-    {
-        Rig rig;
-        rig.sim.modify([](Sim::DeviceState& s) { s.variables[0].base = 5.0f; }); // alarm
-        QVERIFY(rig.up());
-        // Loop current and whether the current is fixed (status bit 0x08), after a request.
-        const auto after = [&](std::uint8_t command, const Bytes& data) {
-            const int code = rig.ask(command, data).responseCode;
-            const Answer a = rig.ask(2);
-            return std::make_tuple(code, a.data.size() == 8 ? slice(a.data, 0, 4) : Bytes(), bool(a.deviceStatus & 0x08));
-        };
-        QCOMPARE(after(0, {}), std::make_tuple(0, floatBytes(18.0f), false));
-        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(0, floatBytes(20.0f), true));
-        QCOMPARE(after(6, {0, 1}), std::make_tuple(0, floatBytes(18.0f), false)); // back to signalling
-        QCOMPARE(after(6, {0, 0}), std::make_tuple(0, floatBytes(4.0f), true));   // multidrop
-        QCOMPARE(after(40, floatBytes(20.0f)), std::make_tuple(11, floatBytes(4.0f), true));
-    }
-
     void moreStatusAcknowledged()
     {
         Rig rig;
@@ -446,56 +361,6 @@ private slots:
         a = rig.ask(48, Bytes(received.rbegin(), received.rend()) + Bytes{0xFF, 0x04, 0x00, status.data[8]});
         QCOMPARE(a.responseCode, std::uint8_t(0));
         QCOMPARE(a.deviceStatus & 0x10, 0);
-    }
-
-    void clockRuns()
-    {
-        Rig rig;
-        QVERIFY(rig.up());
-        const std::uint32_t noon = 12u * 3600u * 32000u;
-        const Bytes set = Bytes{1, 6, 12, 126} + be32(noon) + Bytes{0, 0};
-        Answer a = rig.ask(89, set);
-        QCOMPARE(a.responseCode, std::uint8_t(0));
-        QCOMPARE(a.data, slice(set, 0, 8));
-        QTest::qWait(300);
-        a = rig.ask(90);
-        QCOMPARE(a.data.size(), std::size_t(15));
-        QCOMPARE(slice(a.data, 0, 3), (Bytes{6, 12, 126}));
-        const double elapsedMs = (be32At(a.data, 3) - noon) / 32.0;
-        QVERIFY2(elapsedMs >= 250 && elapsedMs < 2000, qPrintable(QString::number(elapsedMs)));
-        QCOMPARE(slice(a.data, 7, 14), slice(set, 1, 8));
-    }
-
-    void serviceOperations_data()
-    {
-        QTest::addColumn<int>("start");
-        QTest::addColumn<int>("polls");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<Bytes>("states");
-        QTest::newRow("calibration, 3 polls, done") << 136 << 3 << 2 << Bytes{1, 1, 1, 2, 2};
-        QTest::newRow("optics check, 1 poll, low supply") << 138 << 1 << 4 << Bytes{1, 4, 4};
-        QTest::newRow("optics check at once, dirty") << 138 << 0 << 3 << Bytes{3};
-    }
-
-    void serviceOperations()
-    {
-        QFETCH(int, start);
-        QFETCH(int, polls);
-        QFETCH(int, result);
-        QFETCH(Bytes, states);
-        Rig rig;
-        rig.sim.modify([&](Sim::DeviceState& s) {
-            Sim::ServiceOperation& op = start == 136 ? s.calibration : s.opticsCheck;
-            op.runningPolls = std::uint8_t(polls);
-            op.result = std::uint8_t(result);
-        });
-        QVERIFY(rig.up());
-        QCOMPARE(rig.ask(std::uint8_t(start - 1)).data, Bytes{0}); // never run
-        QCOMPARE(rig.ask(std::uint8_t(start)).responseCode, std::uint8_t(0));
-        Bytes seen;
-        for (std::size_t i = 0; i < states.size(); ++i)
-            seen = seen + rig.ask(std::uint8_t(start - 1)).data;
-        QCOMPARE(seen, states);
     }
 
     void eventLog()

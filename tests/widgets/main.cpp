@@ -9,6 +9,5 @@ int main(int argc, char** argv)
     failures += runSliderTests(argc, argv);
     failures += runDialogFindTests(argc, argv);
     failures += runDialogAboutTests(argc, argv);
-    failures += runMainWindowFormTests(argc, argv);
     return failures;
 }

@@ -6,7 +6,6 @@
 int runSliderTests(int argc, char** argv);
 int runDialogFindTests(int argc, char** argv);
 int runDialogAboutTests(int argc, char** argv);
-int runMainWindowFormTests(int argc, char** argv);
 
 #define WIDGETS_TEST_RUNNER(function, Class) \
     int function(int argc, char** argv) \

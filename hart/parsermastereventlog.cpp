@@ -95,13 +95,17 @@ std::uint32_t decodeRange(ParserMasterEventLog* log, const std::uint8_t* p, std:
     const std::uint32_t count = loadU32Le(p + 4);
     // Kept wide: first + count may pass 2^32.
     const std::uint64_t end = std::uint64_t(log->rangeFirst) + count;
+    // The callback shows progress from the count the device just reported.
+    log->remaining = count;
     std::uint32_t next = log->onRange ? log->onRange(log, log->rangeFirst, count) : log->rangeFirst;
     if (stopped(log))
         return Ok;
     if (next < log->rangeFirst)
         next = log->rangeFirst;
-    if (next >= end)
+    if (next >= end) {
+        log->remaining = 0;
         return finish(log);
+    }
     log->index = next;
     log->remaining = std::uint32_t(end - next);
     log->state = EventLogState::Records;
@@ -111,6 +115,10 @@ std::uint32_t decodeRange(ParserMasterEventLog* log, const std::uint8_t* p, std:
 std::uint32_t decodeRecords(ParserMasterEventLog* log, const std::uint8_t* p, std::uint32_t size)
 {
     if (size == 5) {
+        // A late answer to an earlier request names another record: ask again, or a record
+        // that was never stored would be skipped.
+        if (loadU32Le(p) != log->index)
+            return Ignore;
         if (p[4] == recordOverwritten) {
             log->state = EventLogState::Range;
             return Continue;

@@ -36,7 +36,7 @@ void MainWindow::buildCommandTable()
     dynamicVariables.variables = deviceVariables;
 
     Hart::fillCommandTable(commandTable,
-                           { this, &identity, &dynamicVariables, &clock, &detector, &eventLogTransfer,
+                           { this, &identity, &dynamicVariables, &clock, &detector, &eventLogWindow,
                              &firmwareTransfer });
     const struct {
         uint16_t command;
@@ -103,7 +103,7 @@ void MainWindow::cancelAllRequests()
     clock.requestFlags = 0;
     detector.requestFlags = 0;
     firmwareTransfer.requestFlags = 0;
-    eventLogTransfer.requestFlags = 0;
+    eventLogWindow.stopTransfer();
 }
 
 void MainWindow::stopPolling()

@@ -36,6 +36,7 @@ MainWindow::MainWindow(QWidget* parent)
     , ui(new Ui::MainWindow)
     , searchWindow(this)
     , terminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
+    , eventLogWindow({ [this] { return terminal.isOpen(); }, this, &identity }, this)
 {
     buildCommandTable();
 
@@ -67,6 +68,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
+    connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
@@ -217,6 +219,17 @@ void MainWindow::on_traffic_triggered(bool checked)
 void MainWindow::trafficWindowFinished()
 {
     ui->traffic->setChecked(false);
+}
+
+// Hiding the event-log window leaves a download running; closing it stops the download.
+void MainWindow::on_actionReadLog_triggered(bool checked)
+{
+    eventLogWindow.setVisible(checked);
+}
+
+void MainWindow::on_dialogEventLogClosed()
+{
+    ui->actionReadLog->setChecked(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

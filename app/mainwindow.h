@@ -2,6 +2,7 @@
 
 #include "comhalfduplexterminal.h"
 #include "detectormodel.h"
+#include "dialogeventlog.h"
 #include "dialogfind.h"
 
 #include "hart/clockrecord.h"
@@ -57,6 +58,7 @@ public:
     uint32_t sentPackets() const { return sentCount; }
     uint32_t receivedPackets() const { return receivedCount; }
     TerminalState terminalState() const { return terminal.state(); }
+    DialogEventLog& eventLog() { return eventLogWindow; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,12 +69,14 @@ private slots:
     void on_connectRead_triggered(bool checked);
     void on_find_triggered(bool checked);
     void on_traffic_triggered(bool checked);
+    void on_actionReadLog_triggered(bool checked);
     void parseTimerUpdate();
     void requestTimerUpdate();
 
 private:
     // Connected by hand: the tool-bar box does not exist when the form connects slots by name.
     void on_deviceAddressSpinBox_valueChanged(int value);
+    void on_dialogEventLogClosed();
 
     void readVersionStrings();
     void readSettings();
@@ -256,9 +260,9 @@ private:
     Hart::ClockRecord clock;
     Hart::DetectorConfig detector;
     Hart::DynamicVariablesRecord dynamicVariables;
-    // The transfer records of the event-log download and the firmware update; idle until
-    // those windows drive them.
-    Hart::ParserMasterEventLog eventLogTransfer;
+    // The event-log window is the transfer record of its download (command 252).
+    DialogEventLog eventLogWindow;
+    // The transfer record of the firmware update; idle until that window drives it.
     Hart::ParserMasterFirmwareUpdate firmwareTransfer;
     Hart::CommandEntry commandTable[Hart::commandTableSize];
 

@@ -1,0 +1,334 @@
+#include "dialogeventlog.h"
+#include "ui_dialogeventlog.h"
+
+#include "devicetext.h"
+#include "logstatements.h"
+#include "logviewmodel.h"
+
+#include "hart/identityrecord.h"
+#include "hart/parsermaster.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+const QString errorTitle = QStringLiteral("Ошибка");
+const QString logFilter = QStringLiteral("Файлы журнала (*.db)");
+
+} // namespace
+
+DialogEventLog::DialogEventLog(const EventLogOwner& owner, QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::DialogEventLog), owner(owner)
+{
+    ui->setupUi(this);
+    progressBar = new QProgressBar(this);
+    ui->statusBar->addWidget(progressBar, 0);
+    progressBar->hide();
+    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    model = new LogViewModel(this);
+
+    onInfo = onInfoReceived;
+    onCaption = onCaptionReceived;
+    onRange = onRangeReceived;
+    onRecords = onRecordReceived;
+    onFinished = onTransferFinished;
+}
+
+DialogEventLog::~DialogEventLog()
+{
+    // The model's query and the connection go before the connection is unregistered.
+    model->clear();
+    db.close();
+    const QString name = db.connectionName();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(name);
+    delete ui;
+}
+
+void DialogEventLog::on_actionCreate_triggered()
+{
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Создать файл журнала"),
+                                                      QDir::currentPath(), logFilter);
+    if (!name.isEmpty())
+        createLog(name);
+}
+
+void DialogEventLog::createLog(const QString& fileName)
+{
+    model->clear();
+    db.close();
+    if (QFile::exists(fileName) && !QFile::remove(fileName)) {
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается заменить файл"));
+        return;
+    }
+    db.setDatabaseName(fileName);
+    if (!db.open()) {
+        QMessageBox::critical(this, errorTitle, db.lastError().text());
+        return;
+    }
+    QSqlQuery query(db);
+    for (const QString* statement : {&LogSql::createInfo, &LogSql::createEvents, &LogSql::createLog, &LogSql::insertInfo}) {
+        if (!query.exec(*statement)) {
+            reportSqlError(query);
+            return;
+        }
+    }
+    refreshView();
+}
+
+void DialogEventLog::on_actionOpen_triggered()
+{
+    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Открыть файл журнала"),
+                                                      QDir::currentPath(), logFilter);
+    if (!name.isEmpty())
+        openLog(name);
+}
+
+void DialogEventLog::openLog(const QString& fileName)
+{
+    if (!QFile::exists(fileName)) {
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается найти файл \"") + fileName + '"');
+        return;
+    }
+    model->clear();
+    db.close();
+    db.setDatabaseName(fileName);
+    if (!db.open()) {
+        QMessageBox::critical(this, errorTitle, db.lastError().text());
+        return;
+    }
+    // SQLite reads a file only at the first statement: a file that is not a log shows here.
+    if (!refreshView())
+        QMessageBox::critical(this, errorTitle, model->lastError().text());
+}
+
+bool DialogEventLog::refreshView()
+{
+    model->setQuery(LogSql::selectView, db);
+    if (ui->tableView->model() != model)
+        ui->tableView->setModel(model);
+    ui->tableView->setColumnHidden(3, true);
+    ui->tableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->tableView->setSelectionMode(QAbstractItemView::SingleSelection);
+    ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->tableView->resizeColumnsToContents();
+    ui->tableView->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    ui->tableView->horizontalHeader()->setStretchLastSection(true);
+    return !model->lastError().isValid();
+}
+
+void DialogEventLog::reportSqlError(const QSqlQuery& query)
+{
+    QMessageBox::critical(this, errorTitle, query.lastError().text());
+}
+
+void DialogEventLog::resetTransfer()
+{
+    state = Hart::EventLogState::Info;
+    lastSubcommand = 4;
+    remaining = 0;
+    requestFlags = 0;
+    updateProgress();
+}
+
+void DialogEventLog::stopTransfer()
+{
+    ui->actionRead->setChecked(false);
+    requestFlags = 0;
+    remaining = 0;
+    state = Hart::EventLogState::Info;
+    lastSubcommand = 4;
+    updateProgress();
+}
+
+bool DialogEventLog::readyToTransfer()
+{
+    if (!db.isOpen()) {
+        stopTransfer();
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Файл журнала не открыт"));
+        return false;
+    }
+    if (!owner.isPortOpen || !owner.isPortOpen()) {
+        stopTransfer();
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Соединение не установлено"));
+        return false;
+    }
+    // Command 0 is served before the transfer, so the device is identified first.
+    if (owner.master && owner.identity && owner.master->expandedDeviceType == 0)
+        owner.identity->requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
+    return true;
+}
+
+void DialogEventLog::on_actionRead_triggered(bool checked)
+{
+    resetTransfer();
+    if (!checked || !readyToTransfer())
+        return;
+    requestFlags |= Hart::EventLogRequest::Read;
+}
+
+void DialogEventLog::on_actionErase_triggered()
+{
+    // Abandons a running download; the download's check mark stays as it is.
+    resetTransfer();
+    if (!readyToTransfer())
+        return;
+    requestFlags |= Hart::EventLogRequest::Erase;
+}
+
+void DialogEventLog::closeEvent(QCloseEvent* event)
+{
+    stopTransfer();
+    emit closed();
+    event->accept();
+}
+
+void DialogEventLog::updateProgress()
+{
+    if (state == Hart::EventLogState::Finished || remaining == 0) {
+        progressBar->hide();
+        progressMaximum = 0;
+        return;
+    }
+    if (progressMaximum < remaining)
+        progressMaximum = remaining;
+    progressBar->show();
+    // The bar counts in int; a device may report up to 2^32 records.
+    const int scale = progressMaximum > 0x7FFFFFFFu ? 2 : 1;
+    progressBar->setRange(0, int(progressMaximum / scale));
+    progressBar->setValue(int((progressMaximum - remaining) / scale));
+}
+
+bool DialogEventLog::saveCatalogueIds()
+{
+    QSqlQuery query(db);
+    query.prepare(LogSql::updateInfo);
+    query.bindValue(QStringLiteral(":idHash"), idHash);
+    query.bindValue(QStringLiteral(":captionHash"), captionHash);
+    if (!query.exec()) {
+        stopTransfer();
+        reportSqlError(query);
+        return false;
+    }
+    return true;
+}
+
+bool DialogEventLog::onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16_t captionCount,
+                                    std::uint32_t infoA, std::uint32_t infoB)
+{
+    DialogEventLog* w = windowOf(log);
+    w->eventCount = captionCount;
+    w->idHash = infoA;
+    w->captionHash = infoB;
+    QSqlQuery query(w->db);
+    if (!query.exec(LogSql::selectInfo)) {
+        w->stopTransfer();
+        w->reportSqlError(query);
+        return false;
+    }
+    const bool known = query.next() && !query.value(0).isNull() && !query.value(1).isNull();
+    if (known) {
+        // Compared as unsigned 32-bit numbers, whatever type the file holds them in.
+        const bool sameId = std::uint32_t(query.value(0).toLongLong()) == w->idHash;
+        const bool sameCaptions = std::uint32_t(query.value(1).toLongLong()) == w->captionHash;
+        query.finish();
+        if (sameId && sameCaptions)
+            return false; // the file's catalogue is current
+        if (sameId)
+            return true;  // the same device with new texts: read them without asking
+        {
+            // The main window's timers run on while the question is open: hold the download
+            // back so that nothing goes out for it meanwhile, and let an error stop it.
+            w->requestFlags &= std::uint8_t(~Hart::EventLogRequest::Read);
+            const auto answer = QMessageBox::question(
+                w, QStringLiteral("Обновление конфигурации журнала"),
+                QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
+                               "Обновить конфигурацию?"),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+            if (w->state != Hart::EventLogState::Range) // stopped while asking
+                return false;
+            w->requestFlags |= Hart::EventLogRequest::Read;
+            if (answer == QMessageBox::No)
+                return false;
+        }
+    }
+    query.finish();
+    if (w->eventCount == 0 && !w->saveCatalogueIds())
+        return false;
+    w->updateProgress();
+    return true;
+}
+
+void DialogEventLog::onCaptionReceived(Hart::ParserMasterEventLog* log, std::uint16_t index, std::uint32_t id,
+                                       const char* text)
+{
+    DialogEventLog* w = windowOf(log);
+    QSqlQuery query(w->db);
+    query.prepare(LogSql::insertEvent);
+    query.bindValue(QStringLiteral(":id"), id);
+    query.bindValue(QStringLiteral(":type"), 0);
+    query.bindValue(QStringLiteral(":caption"), fromDeviceText(text));
+    if (!query.exec()) {
+        w->stopTransfer();
+        w->reportSqlError(query);
+        return;
+    }
+    // The identifiers go in only with the last entry: a catalogue cut short is read again.
+    if (index == w->eventCount - 1 && !w->saveCatalogueIds())
+        return;
+    w->updateProgress();
+}
+
+std::uint32_t DialogEventLog::onRangeReceived(Hart::ParserMasterEventLog* log, std::uint32_t first,
+                                              std::uint32_t count)
+{
+    DialogEventLog* w = windowOf(log);
+    QSqlQuery query(w->db);
+    if (!query.exec(LogSql::selectLastRecord)) {
+        w->stopTransfer();
+        w->reportSqlError(query);
+        return first + count;
+    }
+    if (!query.next())
+        return first;
+    w->updateProgress();
+    return std::uint32_t(query.value(0).toLongLong() + query.value(1).toLongLong());
+}
+
+void DialogEventLog::onRecordReceived(Hart::ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count,
+                                      std::uint8_t type, std::uint32_t valueA, std::uint32_t valueB,
+                                      const std::uint8_t* data, std::uint32_t length)
+{
+    DialogEventLog* w = windowOf(log);
+    QSqlQuery query(w->db);
+    query.prepare(LogSql::insertRecord);
+    query.bindValue(QStringLiteral(":i"), index);
+    query.bindValue(QStringLiteral(":count"), int(count));
+    query.bindValue(QStringLiteral(":dt"), valueA);
+    query.bindValue(QStringLiteral(":type"), int(type));
+    query.bindValue(QStringLiteral(":event"), valueB);
+    query.bindValue(QStringLiteral(":data"), QByteArray(reinterpret_cast<const char*>(data), int(length)));
+    if (!query.exec()) {
+        w->stopTransfer();
+        w->reportSqlError(query);
+        return;
+    }
+    query.finish();
+    w->refreshView();
+    w->updateProgress();
+}
+
+void DialogEventLog::onTransferFinished(Hart::ParserMasterEventLog* log)
+{
+    DialogEventLog* w = windowOf(log);
+    w->updateProgress();
+    w->ui->actionRead->setChecked(false);
+}

@@ -120,7 +120,9 @@ bool DialogEventLog::refreshView()
     ui->tableView->setSelectionMode(QAbstractItemView::SingleSelection);
     ui->tableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->tableView->resizeColumnsToContents();
-    ui->tableView->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
+    // A file without the Log table gives no columns, and the header must not be asked about one.
+    if (model->columnCount() > 2)
+        ui->tableView->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     ui->tableView->horizontalHeader()->setStretchLastSection(true);
     return !model->lastError().isValid();
 }
@@ -161,8 +163,9 @@ bool DialogEventLog::readyToTransfer()
         QMessageBox::critical(this, errorTitle, QStringLiteral("Соединение не установлено"));
         return false;
     }
-    // Command 0 is served before the transfer, so the device is identified first.
-    if (owner.master && owner.identity && owner.master->expandedDeviceType == 0)
+    // The master starts with a device type but no device id: until command 0 has answered,
+    // long frames would go to no device. Command 0 is served before the transfer.
+    if (owner.master && owner.identity && (owner.master->expandedDeviceType == 0 || owner.master->deviceId == 0))
         owner.identity->requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
     return true;
 }

@@ -1,0 +1,571 @@
+#include "dialogeventlog.h"
+#include "formatcaption.h"
+#include "logstatements.h"
+#include "resources.h"
+#include "simulatedwindow.h"
+
+#include <QAction>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QRandomGenerator>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+#include <set>
+
+namespace {
+
+// One row of the Log table as SQLite's own library reads it.
+struct StoredRecord {
+    qint64 i, count, dt, type, event;
+    QByteArray data;
+    bool operator==(const StoredRecord& o) const
+    {
+        return i == o.i && count == o.count && dt == o.dt && type == o.type && event == o.event && data == o.data;
+    }
+};
+
+// Runs statements on a log file through a connection of its own; rows as lists of values
+// (NULL as an invalid QVariant).
+QList<QVariantList> sqlite(const QString& file, const QString& sql)
+{
+    QList<QVariantList> rows;
+    sqlite3* db = nullptr;
+    if (sqlite3_open(file.toUtf8().constData(), &db) != SQLITE_OK) {
+        sqlite3_close(db);
+        return rows;
+    }
+    const QByteArray text = sql.toUtf8();
+    const char* tail = text.constData();
+    while (tail && *tail) {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || !stmt)
+            break;
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            QVariantList row;
+            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+                switch (sqlite3_column_type(stmt, c)) {
+                case SQLITE_NULL: row << QVariant(); break;
+                case SQLITE_INTEGER: row << QVariant(qint64(sqlite3_column_int64(stmt, c))); break;
+                case SQLITE_TEXT: row << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))); break;
+                default:
+                    row << QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)), sqlite3_column_bytes(stmt, c));
+                }
+            }
+            rows << row;
+        }
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return rows;
+}
+
+QList<StoredRecord> storedRecords(const QString& file)
+{
+    QList<StoredRecord> records;
+    for (const auto& r : sqlite(file, "SELECT i, count, dt, type, event, data FROM Log ORDER BY id"))
+        records << StoredRecord{ r[0].toLongLong(), r[1].toLongLong(), r[2].toLongLong(), r[3].toLongLong(),
+                                 r[4].toLongLong(), r[5].toByteArray() };
+    return records;
+}
+
+QList<StoredRecord> deviceRecords(const Sim::EventLog& log)
+{
+    QList<StoredRecord> records;
+    for (const auto& r : log.records())
+        records << StoredRecord{ r.index, r.positions, r.time, r.type, r.event,
+                                 QByteArray(reinterpret_cast<const char*>(r.data.data()), int(r.data.size())) };
+    return records;
+}
+
+const QString questionTitle = QStringLiteral("Обновление конфигурации журнала");
+
+} // namespace
+
+class TestEventLog : public QObject, WindowBench {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    QString file;
+
+    DialogEventLog& log() { return window->eventLog(); }
+    QAction* action(const char* name) { return log().findChild<QAction*>(name); }
+    QAbstractItemModel* view() { return log().findChild<QTableView*>("tableView")->model(); }
+    int rows()
+    {
+        QAbstractItemModel* m = view();
+        while (m && m->canFetchMore(QModelIndex()))
+            m->fetchMore(QModelIndex());
+        return m ? m->rowCount() : 0;
+    }
+    QStringList boxTitles() const
+    {
+        QStringList titles;
+        for (const auto& box : answerer->boxes())
+            titles << box.title;
+        return titles;
+    }
+    // Starts a download and serves it to its end; the number of command-252 exchanges.
+    int download(int maxTicks = 400)
+    {
+        sim->clearRequests();
+        action("actionRead")->trigger();
+        return exchanges(runUntilQuiet(maxTicks));
+    }
+    static int exchanges(const QString& commands) { return commands.split(' ').count("252"); }
+    // Ticks until the device has seen this many more command-252 requests (the identification
+    // and the reads it raises go first).
+    void runRequests(int count)
+    {
+        const int target = exchanges(sent()) + count;
+        for (int i = 0; i < 400 && exchanges(sent()) < target; ++i)
+            rig->tick();
+    }
+    QString windowWithLog()
+    {
+        if (!connectWindow())
+            return "no window";
+        log().createLog(file);
+        return answerer->boxes().isEmpty() ? QString() : boxTexts().join('|');
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        TestClock::install(1000);
+        QVERIFY(dir.isValid());
+    }
+    void init()
+    {
+        TestClock::now = 1000;
+        file = dir.filePath(QString("%1.db").arg(QTest::currentTestFunction()));
+        QFile::remove(file);
+        start();
+    }
+    void cleanup() { finish(); }
+
+    void captions_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        const QString dataError = QStringLiteral("Ошибка данных");
+        const QString badFormat = QStringLiteral("Неверный формат");
+        QTest::newRow("byte in text") << "Порог #u%" << QByteArray("2a") << "Порог 42%";
+        QTest::newRow("no byte") << "Порог #u%" << QByteArray() << "Порог " + dataError + "%";
+        QTest::newRow("sign and fraction, negative") << "#+1.1i" << QByteArray("f6") << "-1.0";
+        QTest::newRow("sign and fraction, positive") << "#+1.1i" << QByteArray("0a") << "+1.0";
+        QTest::newRow("width") << "#3i" << QByteArray("fb") << "-005";
+        QTest::newRow("fraction below one") << "#1.2i" << QByteArray("fb") << "-0.05";
+        QTest::newRow("fixed point") << "#+.2j" << QByteArray("d2040000") << "+12.34";
+        QTest::newRow("hex width") << "#4x" << QByteArray("ff") << "00FF";
+        QTest::newRow("smallest 64-bit") << "#J" << QByteArray("0000000000000080") << "-9223372036854775808";
+        QTest::newRow("largest unsigned 64-bit") << "#L" << QByteArray("ffffffffffffffff") << "18446744073709551615";
+        QTest::newRow("float") << "#f" << QByteArray("00002842") << "42";
+        QTest::newRow("double, negative") << "#F" << QByteArray("00000000000008c0") << "-3";
+        QTest::newRow("letter after value") << "#aX" << QByteArray("01") << "АктивныйX";
+        QTest::newRow("yes, no, on, off") << "#b #B #o #O" << QByteArray("00 0100 01 0000") << "Нет Да Вкл Выкл";
+        QTest::newRow("no letter at all") << "Реле #12 ёж" << QByteArray("01") << "Реле 12 ёж";
+        QTest::newRow("hash digit hash at end") << "Код #5#" << QByteArray() << "Код #5#";
+        QTest::newRow("hash digit hash then letter") << "#5#u" << QByteArray("07") << "#57";
+        QTest::newRow("enumeration") << "#`Выкл``Вкл`e" << QByteArray("01") << "Вкл";
+        QTest::newRow("enumeration, no text") << "#`Выкл``Вкл`e" << QByteArray("02") << "Неизвестное значение";
+        QTest::newRow("enumeration keys") << "#0`Норма`5`Авария``Отказ`E" << QByteArray("0600") << "Отказ";
+        QTest::newRow("enumeration, blank outside text") << "#0 `a`e#u" << QByteArray("00 09") << badFormat + "9";
+        QTest::newRow("device time zero") << "#d" << QByteArray("00000000") << "01.01.2000 00:00:00";
+        QTest::newRow("leap day") << "#d" << QByteArray("80c84d00") << "29.02.2000 00:00:00";
+        QTest::newRow("after 2099") << "#d" << QByteArray("801319bc") << "01.01.2100 00:00:00";
+        QTest::newRow("plus on unsigned, bytes taken") << "#+u#u" << QByteArray("0102") << badFormat + "2";
+        QTest::newRow("fraction on hex") << "#2.1x" << QByteArray("01") << badFormat;
+        QTest::newRow("second point") << "#1.2.3u" << QByteArray("01") << badFormat;
+        QTest::newRow("absurd width") << "#4000000000u" << QByteArray("01") << badFormat;
+        QTest::newRow("characters") << "#c#c." << QByteArray("41") << "A.";
+        QTest::newRow("string to zero") << "#s|#u" << QByteArray("6162 00 07") << "ab|7";
+        QTest::newRow("string to end") << "#s|#u" << QByteArray("6162") << "ab|" + dataError;
+        QTest::newRow("no-byte letters") << "#5C#S." << QByteArray("01") << ".";
+        QTest::newRow("too few ends the bytes") << "#U #u" << QByteArray("01") << dataError + " " + dataError;
+        QTest::newRow("unfinished placeholder") << "Текст #12" << QByteArray() << "Текст 12";
+        QTest::newRow("unfinished quote") << "#`a#u" << QByteArray("01") << "`a#u";
+    }
+    void captions()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QCOMPARE(formatCaption(caption, QByteArray::fromHex(bytes)), shown);
+    }
+
+    // A new file holds the three tables exactly as written, and one Info row of two NULLs;
+    // creating over a file replaces it.
+    void createdFile()
+    {
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("not a database at all");
+        old.close();
+        QCOMPARE(windowWithLog(), QString());
+        QVERIFY(log().isLogOpen());
+        const auto tables = sqlite(file, "SELECT name, sql FROM sqlite_master WHERE type = 'table' AND name <> 'sqlite_sequence' ORDER BY name");
+        QCOMPARE(tables.size(), 3);
+        QCOMPARE(tables[0][1].toString(), LogSql::createEvents);
+        QCOMPARE(tables[1][1].toString(), LogSql::createInfo);
+        QCOMPARE(tables[2][1].toString(), LogSql::createLog);
+        QVERIFY(LogSql::createInfo.contains('\t'));
+        const auto info = sqlite(file, "SELECT idHash, captionHash FROM Info");
+        QCOMPARE(info.size(), 1);
+        QVERIFY(!info[0][0].isValid() && !info[0][1].isValid());
+        QCOMPARE(sqlite(file, "SELECT COUNT(*) FROM Events; SELECT COUNT(*) FROM Log").size(), 2);
+        QCOMPARE(rows(), 0);
+    }
+
+    // What the user sees for files that cannot serve as a log.
+    void badFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("missing") << "missing" << "Не удается найти файл \"%1\"";
+        QTest::newRow("not SQLite") << "garbage" << "file is not a database";
+        QTest::newRow("no tables") << "empty" << "no such table: Log";
+        QTest::newRow("folder gone on create") << "create" << "unable to open database file";
+    }
+    void badFiles()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, box);
+        QVERIFY(connectWindow());
+        QString name = file;
+        if (kind == "garbage") {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4096, 'x'));
+        } else if (kind == "empty") {
+            sqlite(name, "CREATE TABLE Other(x)");
+        }
+        if (kind == "create") {
+            name = dir.filePath("no such folder/log.db");
+            log().createLog(name);
+        } else {
+            log().openLog(name);
+        }
+        QCOMPARE(boxTitles(), QStringList{ "Ошибка" });
+        QVERIFY2(boxTexts()[0].contains(QString(box).replace("%1", name)), qPrintable(boxTexts()[0]));
+        // A download then asks for a usable file or reports the file's fault, and sends nothing.
+        answerer->clearBoxes();
+        sim->clearRequests();
+        action("actionRead")->trigger();
+        runUntilQuiet(100);
+        if (!log().isLogOpen())
+            QCOMPARE(boxTexts(), QStringList{ "Файл журнала не открыт" });
+        QVERIFY(!action("actionRead")->isChecked());
+    }
+
+    // Rows as the view shows them, from a file whose rows a device never wrote.
+    void viewOfStoredRows()
+    {
+        sqlite(file, LogSql::createInfo + ";" + LogSql::createEvents + ";" + LogSql::createLog + ";"
+                         + "INSERT INTO Events VALUES(1, 0, 'Порог #u%');"
+                           "INSERT INTO Log (i, count, dt, type, event, data) VALUES"
+                           "(0, 1, 0, 2, 1, x'2a'),"                 // device time 0
+                           "(1, 1, 5097600, 7, 1, x''),"             // day 59, class without icon
+                           "(2, 1, 68256000, 1, 99, x'00'),"         // no caption; day 790
+                           "(3, 1, 'soon', 'x', 1, NULL),"           // text where numbers belong
+                           "(4, 1, 1, 3, 1, zeroblob(1000000))");    // a huge argument block
+        QVERIFY(connectWindow());
+        log().openLog(file);
+        QVERIFY(answerer->boxes().isEmpty());
+        QAbstractItemModel* m = view();
+        QCOMPARE(rows(), 5);
+        const QStringList times = { "2000-01-01 00:00:00", "2000-02-29 00:00:00", "2002-03-01 00:00:00",
+                                    "2000-01-01 00:00:00", "2000-01-01 00:00:01" };
+        const QStringList texts = { "Порог 42%", "Порог Ошибка данных%", "Неизвестное событие",
+                                    "Порог Ошибка данных%", "Порог 0%" };
+        for (int r = 0; r < 5; ++r) {
+            QCOMPARE(m->data(m->index(r, 1)).toString(), times[r]);
+            QCOMPARE(m->data(m->index(r, 2)).toString(), texts[r]);
+            QCOMPARE(m->data(m->index(r, 0)).toString(), QString());
+            QVERIFY(m->data(m->index(r, 0), Qt::DecorationRole).value<QPixmap>().size() == QSize(16, 16));
+            QCOMPARE(m->headerData(r, Qt::Vertical).toInt(), r);
+        }
+        const auto image = [&](int r) { return m->data(m->index(r, 0), Qt::DecorationRole).value<QPixmap>().toImage(); };
+        const auto icon = [](const char* name) {
+            return QPixmap(QString(":/new/prefix/Resources/Icons/Basic/16x16/") + name).toImage();
+        };
+        QCOMPARE(image(0), icon("delete_button_error.png"));
+        QCOMPARE(image(1), icon("info.png")); // class 7 has no icon of its own
+        QCOMPARE(image(2), icon("warning.png"));
+        QCOMPARE(image(3), icon("info.png")); // nor has a class that is no number
+        QCOMPARE(m->data(m->index(2, 2), Qt::BackgroundRole).value<QColor>(), QColor(Qt::red));
+        QVERIFY(!m->data(m->index(0, 2), Qt::BackgroundRole).isValid());
+        QCOMPARE(m->headerData(2, Qt::Horizontal).toString(), QString("Сообщение"));
+        QVERIFY(log().findChild<QTableView*>("tableView")->isColumnHidden(3));
+    }
+
+    // The catalogue check against what the file holds; the question and its answer.
+    void catalogueCheck_data()
+    {
+        QTest::addColumn<bool>("fileKnown");
+        QTest::addColumn<quint32>("idHash");
+        QTest::addColumn<quint32>("captionHash");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("readCaptions");
+        QTest::addColumn<bool>("asked");
+        QTest::newRow("new file") << false << 1u << 2u << 0 << true << false;
+        QTest::newRow("same identifiers") << true << 0xF0000001u << 0xF0000002u << 0 << false << false;
+        QTest::newRow("only idHash equal") << true << 0xF0000001u << 5u << 0 << true << false;
+        QTest::newRow("both differ, yes") << true << 7u << 8u << int(QMessageBox::Yes) << true << true;
+        QTest::newRow("both differ, no") << true << 7u << 8u << int(QMessageBox::No) << false << true;
+        QTest::newRow("only captionHash equal, no") << true << 7u << 0xF0000002u << int(QMessageBox::No) << false << true;
+    }
+    void catalogueCheck()
+    {
+        QFETCH(bool, fileKnown);
+        QFETCH(quint32, idHash);
+        QFETCH(quint32, captionHash);
+        QFETCH(int, answer);
+        QFETCH(bool, readCaptions);
+        QFETCH(bool, asked);
+        QCOMPARE(windowWithLog(), QString());
+        DialogEventLog& w = log();
+        w.requestFlags = Hart::EventLogRequest::Read;
+        w.state = Hart::EventLogState::Range; // as the decoder leaves it before the callback
+        if (fileKnown) {
+            QVERIFY(w.onInfo(&w, 1, 0xF0000001u, 0xF0000002u));
+            w.onCaption(&w, 0, 1, "x");
+            QCOMPARE(sqlite(file, "SELECT idHash, captionHash FROM Info")[0],
+                     (QVariantList{ qint64(0xF0000001u), qint64(0xF0000002u) }));
+        }
+        answerer->answerBoxesWith(answer);
+        QCOMPARE(w.onInfo(&w, 3, idHash, captionHash), readCaptions);
+        QCOMPARE(boxTitles(), asked ? QStringList{ questionTitle } : QStringList());
+        if (asked)
+            QCOMPARE(boxTexts()[0], QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
+                                                   "Обновить конфигурацию?"));
+        QVERIFY(w.requestFlags & Hart::EventLogRequest::Read);
+        // The identifiers are saved only with the last entry of a catalogue.
+        const qint64 before = fileKnown ? qint64(0xF0000001u) : 0;
+        if (readCaptions) {
+            w.onCaption(&w, 0, 10, "a");
+            w.onCaption(&w, 1, 11, "b");
+            QCOMPARE(sqlite(file, "SELECT idHash FROM Info")[0][0].toLongLong(), before);
+            w.onCaption(&w, 2, 12, "c");
+            QCOMPARE(sqlite(file, "SELECT idHash, captionHash FROM Info")[0],
+                     (QVariantList{ qint64(idHash), qint64(captionHash) }));
+        }
+    }
+
+    // A device without captions has its identifiers written at once.
+    void emptyCatalogue()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        DialogEventLog& w = log();
+        w.requestFlags = Hart::EventLogRequest::Read;
+        w.state = Hart::EventLogState::Range;
+        QVERIFY(w.onInfo(&w, 0, 0x11u, 0x22u));
+        QCOMPARE(sqlite(file, "SELECT idHash, captionHash FROM Info")[0], (QVariantList{ qint64(0x11), qint64(0x22) }));
+    }
+
+    // The whole log, then again: the second download asks nothing and stores only what is new.
+    void downloadAndAppend()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        const int first = download();
+        QVERIFY(answerer->boxes().isEmpty());
+        const Sim::EventLog device = sim->state().eventLog;
+        QCOMPARE(first, 1 + int(device.captions.size()) + 1 + int(device.records().size()));
+        QCOMPARE(storedRecords(file), deviceRecords(device));
+        QCOMPARE(sqlite(file, "SELECT COUNT(*) FROM Events")[0][0].toInt(), int(device.captions.size()));
+        QVERIFY(!action("actionRead")->isChecked());
+        QVERIFY(!log().findChild<QProgressBar*>()->isVisible());
+        // The view follows, with the device's own texts rendered.
+        QCOMPARE(rows(), int(device.records().size()));
+        QCOMPARE(view()->data(view()->index(5, 2)).toString(), QStringLiteral("Температура -10.0 °C"));
+
+        QCOMPARE(download(), 2); // description and range, nothing else
+        QCOMPARE(sent(), QString("252 252"));
+        QVERIFY(answerer->boxes().isEmpty());
+        QVERIFY(!action("actionRead")->isChecked());
+
+        sim->modify([](Sim::DeviceState& s) {
+            s.eventLog.add(0, 100, 13, { 1, 0, 0, 0 });
+            s.eventLog.add(1, 200, 99, {});
+        });
+        QCOMPARE(download(), 4);
+        QCOMPARE(storedRecords(file), deviceRecords(sim->state().eventLog));
+        QCOMPARE(view()->data(view()->index(rows() - 1, 2)).toString(), QStringLiteral("Неизвестное событие"));
+    }
+
+    // Another catalogue in the device: asked; Yes reads it again, No keeps the file's.
+    void changedCatalogue_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes") << int(QMessageBox::Yes);
+        QTest::newRow("no") << int(QMessageBox::No);
+    }
+    void changedCatalogue()
+    {
+        QFETCH(int, answer);
+        QCOMPARE(windowWithLog(), QString());
+        download();
+        sim->modify([](Sim::DeviceState& s) {
+            s.eventLog.catalogueId ^= 1;
+            s.eventLog.captions[0].text = "Power on";
+            s.eventLog.captionSetId = Sim::EventLog::hashCaptions(s.eventLog.captions);
+            s.eventLog.add(0, 300, 1, {});
+        });
+        answerer->answerBoxesWith(answer);
+        const int commands = download();
+        QCOMPARE(boxTitles(), QStringList{ questionTitle });
+        const bool yes = answer == QMessageBox::Yes;
+        const int captions = int(sim->state().eventLog.captions.size());
+        QCOMPARE(commands, 1 + (yes ? captions : 0) + 1 + 1);
+        QCOMPARE(view()->data(view()->index(rows() - 1, 2)).toString(),
+                 yes ? QString("Power on") : QStringLiteral("Включение питания"));
+        QCOMPARE(storedRecords(file), deviceRecords(sim->state().eventLog));
+    }
+
+    // Records overwritten in the device while the download runs: the range is read again and
+    // the download goes on from the device's new first record.
+    void overwrittenDuringDownload()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        sim->clearRequests();
+        action("actionRead")->trigger();
+        runRequests(1 + 15 + 1 + 3); // description, catalogue, range, three records asked
+        QCOMPARE(storedRecords(file).size(), 2); // the third answer waits in the terminal
+        std::set<qint64> before;
+        sim->modify([](Sim::DeviceState& s) {
+            s.eventLog.setCapacity(50);
+            for (int i = 0; i < 30; ++i)
+                s.eventLog.add(0, 1000 + i, 1, {});
+        });
+        runUntilQuiet(400);
+        const QList<StoredRecord> stored = storedRecords(file);
+        const QList<StoredRecord> device = deviceRecords(sim->state().eventLog);
+        QCOMPARE(stored.mid(stored.size() - device.size()), device);
+        std::set<qint64> indices;
+        for (const auto& r : stored)
+            QVERIFY2(indices.insert(r.i).second, "a record stored twice");
+        bool overwrittenSeen = false;
+        for (const auto& req : sim->requests())
+            overwrittenSeen |= req.command == 252 && req.data.size() == 1 && req.data[0] == 0x02;
+        QVERIFY(overwrittenSeen);
+        QVERIFY(!action("actionRead")->isChecked());
+    }
+
+    // Unchecking the download stops it at once; the next download resumes after what was kept.
+    void stopAndResume_data()
+    {
+        QTest::addColumn<int>("requests");
+        QTest::newRow("during catalogue") << 5;
+        QTest::newRow("during records") << 1 + 15 + 1 + 7;
+    }
+    void stopAndResume()
+    {
+        QFETCH(int, requests);
+        QCOMPARE(windowWithLog(), QString());
+        sim->clearRequests();
+        action("actionRead")->trigger();
+        runRequests(requests); // the last answer waits in the terminal, to be read after the stop
+        action("actionRead")->trigger();
+        QVERIFY(!action("actionRead")->isChecked());
+        runUntilQuiet(20);
+        // The late answer was not taken; the request it answered times out unrepeated.
+        TestClock::now += 2000;
+        runUntilQuiet(20);
+        const int kept = storedRecords(file).size();
+        QCOMPARE(kept, std::max(0, requests - 1 - 17));
+        if (requests < 17)
+            QVERIFY(!sqlite(file, "SELECT idHash FROM Info")[0][0].isValid());
+
+        const int again = download();
+        const int captions = requests < 17 ? 15 : 0;
+        QCOMPARE(again, 1 + captions + 1 + 40 - kept);
+        QCOMPARE(storedRecords(file), deviceRecords(sim->state().eventLog));
+    }
+
+    // The erase goes out before anything else and leaves the download's check mark alone;
+    // without a file it is refused.
+    void erase()
+    {
+        QVERIFY(connectWindow());
+        action("actionErase")->trigger();
+        QCOMPARE(boxTexts(), QStringList{ "Файл журнала не открыт" });
+        runUntilQuiet(10);
+        QVERIFY(sim->requests().empty());
+        answerer->clearBoxes();
+
+        log().createLog(file);
+        action("actionRead")->trigger();
+        runRequests(3);
+        action("actionErase")->trigger();
+        sim->clearRequests();
+        runUntilQuiet(20);
+        QCOMPARE(sent(), QString("252"));
+        QCOMPARE(sim->requests()[0].data, (std::vector<uint8_t>{ 0x80, 0xFF, 0x00, 0x55, 0xAA }));
+        QVERIFY(sim->state().eventLog.records().empty());
+        QVERIFY(action("actionRead")->isChecked());
+        QVERIFY(answerer->boxes().isEmpty());
+        QCOMPARE(storedRecords(file).size(), 0);
+    }
+
+    // The line dies at a random record; with the device back on a new line the download
+    // resumes and the file holds every record once.
+    void cutAndResumed()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        const int cutAfter = 1 + 15 + 1 + 1 + int(QRandomGenerator::global()->bounded(38));
+        qInfo("line cut after request %d", cutAfter);
+        sim->clearRequests();
+        action("actionRead")->trigger();
+        runRequests(cutAfter);
+        const Sim::DeviceState device = sim->state();
+        sim->closeLine();
+        for (int i = 0; i < 50 && answerer->boxes().isEmpty(); ++i) {
+            rig->tick(50);
+            TestClock::now += 2000;
+        }
+        QCOMPARE(boxTexts(), QStringList{ "Устройство не отвечает" });
+        QVERIFY(!action("actionRead")->isChecked());
+        const int kept = storedRecords(file).size();
+        QVERIFY(kept < 40);
+
+        // The detector on a new line, the same file opened in a new window.
+        answerer->clearBoxes();
+        disconnectWindow();
+        QVERIFY(connectWindow());
+        sim->setState(device);
+        log().openLog(file);
+        QCOMPARE(download(), 1 + 1 + 40 - kept);
+        QCOMPARE(storedRecords(file), deviceRecords(device.eventLog));
+        QVERIFY(answerer->boxes().isEmpty());
+    }
+
+    // Closing the window stops the download and unchecks the main window's action.
+    void closingStops()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        QAction* readLog = window->findChild<QAction*>("actionReadLog");
+        readLog->trigger();
+        QVERIFY(log().isVisible());
+        action("actionRead")->trigger();
+        runRequests(3);
+        readLog->trigger(); // hiding keeps it running
+        QVERIFY(!log().isVisible());
+        QVERIFY(action("actionRead")->isChecked());
+        readLog->trigger();
+        log().close();
+        QVERIFY(!readLog->isChecked());
+        QVERIFY(!action("actionRead")->isChecked());
+        QCOMPARE(int(log().requestFlags), 0);
+        sim->clearRequests();
+        runUntilQuiet(10);
+        QVERIFY(sim->requests().empty());
+    }
+};
+
+QTEST_MAIN(TestEventLog)
+#include "tst_eventlog.moc"

@@ -46,6 +46,8 @@ public:
     void createLog(const QString& fileName);
     void openLog(const QString& fileName);
     bool isLogOpen() const { return db.isOpen(); }
+    // Runs the view statement again and sets the table up; false when the statement failed.
+    bool refreshView();
 
 signals:
     void closed();
@@ -60,8 +62,6 @@ private slots:
     void on_actionErase_triggered();
 
 private:
-    // Runs the view statement again; false when it failed.
-    bool refreshView();
     void updateProgress();
     void resetTransfer();
     // The checks both the download and the erase start with; false, after telling the user.

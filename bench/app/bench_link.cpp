@@ -15,6 +15,7 @@
 #include "modalanswerer.h"
 #include "resources.h"
 
+#include "pacedline.h"
 #include "sim/simulator.h"
 
 #include <QAction>
@@ -35,63 +36,9 @@
 #include <initializer_list>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-struct LineFigures {
-    uint64_t bytesIn = 0;
-    uint64_t bytesOut = 0;
-    uint64_t requests = 0;
-    uint64_t answered = 0;
-    unsigned turnaroundMs = 0;
-};
-
-constexpr double characterSeconds = 11.0 / 1200.0;
-
-bool readAll(int fd, void* data, size_t size)
-{
-    auto* p = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::read(fd, p, size);
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// The detector's side: serves until the parent closes its pipe, then reports the line's figures.
-[[noreturn]] void runDetector(int commandFd, int reportFd)
-{
-    Sim::Options options;
-    options.paced = true;
-    Sim::Simulator sim(options);
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(stderr, "simulator: %s\n", error.c_str());
-        std::_Exit(1);
-    }
-    const std::string path = sim.portPath();
-    const uint32_t length = uint32_t(path.size());
-    (void)!::write(reportFd, &length, sizeof length);
-    (void)!::write(reportFd, path.data(), length);
-    char byte;
-    while (::read(commandFd, &byte, 1) > 0) {
-    }
-    LineFigures figures;
-    figures.bytesIn = sim.lineBytesReceived();
-    figures.bytesOut = sim.lineBytesSent();
-    for (const auto& request : sim.requests()) {
-        ++figures.requests;
-        figures.answered += request.answered ? 1 : 0;
-    }
-    figures.turnaroundMs = sim.turnaroundMs();
-    (void)!::write(reportFd, &figures, sizeof figures);
-    std::_Exit(0);
-}
 
 double cpuSeconds()
 {
@@ -162,24 +109,10 @@ const char* modeName(bool parseOnArrival)
 
 int measureCycle(QApplication& application, int seconds, bool parseOnArrival, const QString& shotDir)
 {
-    int toDetector[2];
-    int fromDetector[2];
-    if (::pipe(toDetector) != 0 || ::pipe(fromDetector) != 0)
+    PacedDetector detector;
+    if (!detector.start())
         return 1;
-    const pid_t detector = ::fork();
-    if (detector == 0) {
-        ::close(toDetector[1]);
-        ::close(fromDetector[0]);
-        runDetector(toDetector[0], fromDetector[1]);
-    }
-    ::close(toDetector[0]);
-    ::close(fromDetector[1]);
-    uint32_t length = 0;
-    if (!readAll(fromDetector[0], &length, sizeof length) || length > 4096)
-        return 1;
-    std::string path(length, '\0');
-    if (!readAll(fromDetector[0], &path[0], length))
-        return 1;
+    const std::string path = detector.portPath();
 
     ModalAnswerer answerer;
     MainWindow window;
@@ -210,18 +143,11 @@ int measureCycle(QApplication& application, int seconds, bool parseOnArrival, co
             monitor->grab().save(shotDir + QStringLiteral("/traffic.png"));
     }
 
-    ::close(toDetector[1]);
     LineFigures line;
-    const bool reported = readAll(fromDetector[0], &line, sizeof line);
-    ::close(fromDetector[0]);
-    ::waitpid(detector, nullptr, 0);
-    if (!reported)
+    if (!detector.finish(&line))
         return 1;
 
-    // What the line needs: every byte at 11 bits, plus the detector's own wait for the end of the
-    // request (two character times) and its turnaround before answering.
-    const double busy = double(line.bytesIn + line.bytesOut) * characterSeconds
-        + double(line.answered) * (2 * characterSeconds + line.turnaroundMs / 1000.0);
+    const double busy = line.busySeconds();
     std::printf("cyclic reading for %.1f s against the paced detector, %s\n", wallSeconds,
                 modeName(parseOnArrival));
     std::printf("  requests %llu, answered %llu, frames sent %u, received %u, message boxes %d\n",

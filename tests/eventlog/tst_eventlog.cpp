@@ -5,6 +5,9 @@
 #include "simulatedwindow.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRandomGenerator>
@@ -220,6 +223,38 @@ private slots:
         QVERIFY(!info[0][0].isValid() && !info[0][1].isValid());
         QCOMPARE(sqlite(file, "SELECT COUNT(*) FROM Events; SELECT COUNT(*) FROM Log").size(), 2);
         QCOMPARE(rows(), 0);
+    }
+
+    // Through the file dialogs: a cancelled Create leaves the open file open; Open switches files.
+    void fileDialogs()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        const auto chooseFile = [this](const QString& name) {
+            answerer->queue([name](QWidget* dialog) {
+                dialog->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+                auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+                QPushButton* accept = buttons->button(QDialogButtonBox::Open);
+                (accept ? accept : buttons->button(QDialogButtonBox::Save))->click();
+            });
+        };
+        action("actionCreate")->trigger(); // no answer queued: the dialog is cancelled
+        QVERIFY(log().isLogOpen());
+        QVERIFY(answerer->boxes().isEmpty());
+
+        const QString second = dir.filePath("second.db");
+        QFile::remove(second);
+        chooseFile(second);
+        action("actionCreate")->trigger();
+        QVERIFY(QFile::exists(second));
+        QCOMPARE(sqlite(second, "SELECT COUNT(*) FROM Info")[0][0].toInt(), 1);
+
+        chooseFile(file);
+        action("actionOpen")->trigger();
+        QVERIFY(log().isLogOpen());
+        QVERIFY(answerer->boxes().isEmpty());
+        download();
+        QCOMPARE(storedRecords(file).size(), 40);
+        QCOMPARE(storedRecords(second).size(), 0);
     }
 
     // What the user sees for files that cannot serve as a log.

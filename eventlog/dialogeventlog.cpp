@@ -247,21 +247,14 @@ bool DialogEventLog::onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16
             return false; // the file's catalogue is current
         if (sameId)
             return true;  // the same device with new texts: read them without asking
-        {
-            // The main window's timers run on while the question is open: hold the download
-            // back so that nothing goes out for it meanwhile, and let an error stop it.
-            w->requestFlags &= std::uint8_t(~Hart::EventLogRequest::Read);
-            const auto answer = QMessageBox::question(
-                w, QStringLiteral("Обновление конфигурации журнала"),
-                QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
-                               "Обновить конфигурацию?"),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-            if (w->state != Hart::EventLogState::Range) // stopped while asking
-                return false;
-            w->requestFlags |= Hart::EventLogRequest::Read;
-            if (answer == QMessageBox::No)
-                return false;
-        }
+        // No keeps the file's catalogue; the records are downloaded all the same.
+        const auto answer = QMessageBox::question(
+            w, QStringLiteral("Обновление конфигурации журнала"),
+            QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
+                           "Обновить конфигурацию?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        if (answer == QMessageBox::No)
+            return false;
     }
     query.finish();
     if (w->eventCount == 0 && !w->saveCatalogueIds())

@@ -431,6 +431,17 @@ private slots:
         QCOMPARE(download(), 4);
         QCOMPARE(storedRecords(file), deviceRecords(sim->state().eventLog));
         QCOMPARE(view()->data(view()->index(rows() - 1, 2)).toString(), QStringLiteral("Неизвестное событие"));
+
+        // The device has since dropped everything the file holds: the download starts at its
+        // first record, and only the records it still keeps follow.
+        sim->modify([](Sim::DeviceState& s) {
+            s.eventLog.setCapacity(20);
+            for (uint32_t i = 0; i < 30; ++i)
+                s.eventLog.add(2, 1000 + i, 3, { uint8_t(i), 0, 0, 0 });
+        });
+        const int before = storedRecords(file).size();
+        QCOMPARE(download(), 2 + 20);
+        QCOMPARE(storedRecords(file).mid(before), deviceRecords(sim->state().eventLog));
     }
 
     // Another catalogue in the device: asked; Yes reads it again, No keeps the file's.

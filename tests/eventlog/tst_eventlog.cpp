@@ -574,7 +574,8 @@ private slots:
             rig->tick(50);
             TestClock::now += 2000;
         }
-        QCOMPARE(boxTexts(), QStringList{ "Устройство не отвечает" });
+        QCOMPARE(boxTexts().size(), 1); // the lost port, explained
+        QVERIFY2(boxTexts()[0].startsWith(QStringLiteral("Связь с портом")), qPrintable(boxTexts()[0]));
         QVERIFY(!action("actionRead")->isChecked());
         const int kept = storedRecords(file).size();
         QVERIFY(kept < 40);

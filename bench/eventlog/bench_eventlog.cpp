@@ -20,6 +20,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -82,15 +83,21 @@ Download downloadFromPacedDetector(QApplication& application, PacedDetector& det
     QElapsedTimer wall;
     wall.start();
     read->trigger();
+    // A failure unchecks the download before its message box opens: wait for the box.
+    QString failure;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (!read->isChecked() || wall.elapsed() > 20 * 60 * 1000)
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            failure = box->text();
+            box->accept();
+        }
+        if ((!read->isChecked() && QApplication::activeModalWidget() == nullptr) || wall.elapsed() > 20 * 60 * 1000)
             application.quit();
     });
     poll.start(50);
     application.exec();
     result.seconds = wall.elapsed() / 1000.0;
-    result.finished = answerer.boxes().isEmpty();
+    result.finished = failure.isEmpty() && answerer.boxes().isEmpty();
     QSqlQuery count(QSqlDatabase::database());
     if (count.exec(QStringLiteral("SELECT COUNT(*) FROM Log")) && count.next())
         result.records = count.value(0).toInt();
@@ -101,8 +108,8 @@ Download downloadFromPacedDetector(QApplication& application, PacedDetector& det
     if (!detector.finish(&line))
         return result;
     const double busy = line.busySeconds();
-    std::printf("download of %d records from the paced detector: %.1f s, %s\n", result.records, result.seconds,
-                result.finished ? "ended normally" : "ended with a message box");
+    std::printf("download of %d records from the paced detector: %.1f s, %s%s\n", result.records, result.seconds,
+                result.finished ? "ended normally" : "ended with the message: ", qPrintable(failure));
     std::printf("  exchanges %llu answered, %.2f per second, %.1f ms per record\n",
                 (unsigned long long)line.answered, line.answered / result.seconds,
                 1000.0 * result.seconds / std::max(1, result.records));

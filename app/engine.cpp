@@ -155,6 +155,7 @@ void MainWindow::parseTimerUpdate()
         uint8_t responseCode = 0x80;
         const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
         trafficWindow->appendHtml(renderFrame(copy, length, result, false));
+        trafficWindow->recordFrame(copy, length, false);
         if (result >= 1 && result <= 53)
             reportResult(result, responseCode);
         terminal.releaseReceived();
@@ -189,6 +190,7 @@ void MainWindow::transmitFrame(const uint8_t* frame, uint32_t length)
     std::memcpy(buffer, frame, length);
     if (!terminal.transmit(length))
         return;
+    trafficWindow->recordFrame(frame, length, true);
     ++sentCount;
     sentLabel->setText(QStringLiteral("Отправлено пакетов: ") + QString::number(sentCount));
 }

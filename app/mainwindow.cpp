@@ -4,6 +4,7 @@
 #include "dialogabout.h"
 #include "dialogtraffic.h"
 #include "dialogportsettings.h"
+#include "trendwindow.h"
 #include "detectormodel.h"
 #include "serialport.h"
 #include "versioninfo.h"
@@ -12,6 +13,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
@@ -69,6 +71,12 @@ MainWindow::MainWindow(QWidget* parent)
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
     connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
+
+    // The trends have a menu of their own, after "Правка".
+    trendWindow = new TrendWindow(this);
+    auto* viewMenu = new QMenu(QStringLiteral("Вид"), this);
+    viewMenu->addAction(trendWindow->toggleAction());
+    ui->menuBar->insertMenu(ui->menu_4->menuAction(), viewMenu);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 

@@ -25,6 +25,7 @@
 
 class DialogTraffic;
 class QAction;
+class TrendWindow;
 class QLabel;
 class QSettings;
 class QSpinBox;
@@ -238,6 +239,7 @@ private:
 
     DialogFind searchWindow;
     DialogTraffic* trafficWindow = nullptr; // a child of the window
+    TrendWindow* trendWindow = nullptr; // a child of the window, fed by the value displays
 
     // Text colours of the value displays: red for doubtful and limited values, else the default.
     QPalette redTextPalette;

@@ -8,6 +8,8 @@
 #include "hart/mastercommands.h"
 #include "hart/messages.h"
 
+#include "trendwindow.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QStatusBar>
@@ -195,8 +197,11 @@ void MainWindow::showLoopCurrent(bool checkMode)
 {
     if (checkMode && loopCurrentMode != 1)
         ui->curCurrent->setText(QStringLiteral("---"));
-    else
+    else {
         ui->curCurrent->setText(valueWithUnit(loopCurrentValue.value, milliampereUnit));
+        trendWindow->addSample(Trend::LoopCurrent, loopCurrentValue.value, false,
+                               QString::fromUtf8(Hart::unitText(milliampereUnit)));
+    }
     updateLoopCurrentActions();
 }
 
@@ -218,6 +223,8 @@ void MainWindow::showDeviceVariable(uint8_t index)
     const bool red = text == QLatin1String("?") || valueLimited(v.status);
     fields[index]->setText(text);
     fields[index]->setPalette(red ? redTextPalette : normalPalette);
+    if (index > 0 && !text.isEmpty())
+        trendWindow->addSample(Trend::Series(index), v.value, red, QString::fromUtf8(Hart::unitText(v.unitCode)));
 }
 
 void MainWindow::onDeviceVariableUpdated(Hart::DynamicVariablesRecord*, Hart::ParserMaster* master, uint8_t index)

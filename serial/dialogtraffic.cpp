@@ -2,7 +2,12 @@
 
 #include "ui_dialogtraffic.h"
 
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTextCursor>
+
+#include <chrono>
 
 namespace {
 // Past this much HTML the monitor starts over, so an append never gets slower with the hours.
@@ -15,6 +20,13 @@ DialogTraffic::DialogTraffic(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+    // Beside "Очистить", which also starts the capture afresh.
+    auto* save = new QPushButton(QStringLiteral("Сохранить захват…"), ui->frame_4);
+    save->setObjectName(QStringLiteral("saveCapture"));
+    save->setToolTip(QStringLiteral("Все пакеты после последнего нажатия «Очистить» в файл pcap (HART-IP) для Wireshark"));
+    ui->verticalLayout_3->insertWidget(ui->verticalLayout_3->indexOf(ui->clear), save);
+    connect(save, &QPushButton::clicked, this, &DialogTraffic::askAndSaveCapture);
 }
 
 DialogTraffic::~DialogTraffic()
@@ -43,4 +55,29 @@ void DialogTraffic::showEvent(QShowEvent* event)
 void DialogTraffic::on_clear_clicked()
 {
     ui->textEdit->clear();
+    frames.clear();
+}
+
+void DialogTraffic::recordFrame(const std::uint8_t* bytes, std::uint32_t length, bool outgoing)
+{
+    using namespace std::chrono;
+    frames.record(bytes, length, outgoing, duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+bool DialogTraffic::saveCapture(const QString& path)
+{
+    QString reason;
+    if (frames.writePcap(path, &reason))
+        return true;
+    QMessageBox::critical(this, QStringLiteral("Ошибка"),
+                          QStringLiteral("Не удалось сохранить захват в файл ") + path + QStringLiteral(": ") + reason);
+    return false;
+}
+
+void DialogTraffic::askAndSaveCapture()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить захват"), QString(),
+                                                      QStringLiteral("Захват HART-IP (*.pcap)"));
+    if (!path.isEmpty())
+        saveCapture(path);
 }

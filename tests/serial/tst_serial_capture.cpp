@@ -1,0 +1,207 @@
+#include "dialogtraffic.h"
+#include "framerenderer.h"
+#include "modalanswerer.h"
+#include "trafficcapture.h"
+
+#include <QProcess>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The frame as the line carries it: preamble, the given bytes, and the check byte over them.
+QByteArray onLine(const char* hex, int preambles = 5, const QByteArray& noise = QByteArray())
+{
+    QByteArray frame = QByteArray::fromHex(hex);
+    char x = 0;
+    for (char c : frame)
+        x ^= c;
+    return noise + QByteArray(preambles, '\xFF') + frame + x;
+}
+
+void record(DialogTraffic& monitor, const QByteArray& bytes, bool outgoing)
+{
+    monitor.recordFrame(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::uint32_t(bytes.size()),
+                        outgoing);
+}
+
+struct Decoded {
+    QStringList commands;
+    QStringList types;
+    QStringList sequences;
+    int packets = 0;
+};
+
+// What Wireshark's HART-IP dissector makes of each packet of the file.
+Decoded decode(const QString& path)
+{
+    QProcess tshark;
+    tshark.start(QStringLiteral("tshark"),
+                 { "-r", path, "-T", "fields", "-E", "separator=,", "-e", "hart_ip.pt.command", "-e",
+                   "hart_ip.message_type", "-e", "hart_ip.transaction_id" });
+    Decoded decoded;
+    if (!tshark.waitForFinished(60000) || tshark.exitCode() != 0) {
+        qWarning() << tshark.readAllStandardError();
+        return decoded;
+    }
+    for (const QByteArray& line : tshark.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        const QList<QByteArray> f = line.split(',');
+        ++decoded.packets;
+        decoded.commands << f.value(0);
+        decoded.types << f.value(1);
+        decoded.sequences << f.value(2);
+    }
+    return decoded;
+}
+
+} // namespace
+
+struct Bound {
+    std::size_t maxFrames, maxBytes, pushed, frameLength, kept, dropped;
+};
+Q_DECLARE_METATYPE(Bound)
+
+class TestSerialCapture : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bounded_data()
+    {
+        QTest::addColumn<Bound>("b");
+        QTest::newRow("under both bounds") << Bound { 10, 1000, 7, 20, 7, 0 };
+        QTest::newRow("frame bound") << Bound { 10, 1000, 25, 20, 10, 15 };
+        QTest::newRow("byte bound") << Bound { 100, 100, 25, 20, 5, 20 };
+        QTest::newRow("one frame over the byte bound stays") << Bound { 100, 10, 3, 20, 1, 2 };
+        QTest::newRow("over-long block cut") << Bound { 10, 100000, 3, 5000, 3, 0 };
+        // Four frames a second for a day, about 30 bytes each: the default bounds keep it all.
+        QTest::newRow("a day of polling") << Bound { TrafficCapture::defaultMaxFrames, TrafficCapture::defaultMaxBytes,
+                                                     4 * 86400, 30, 4 * 86400, 0 };
+        QTest::newRow("three days") << Bound { TrafficCapture::defaultMaxFrames, TrafficCapture::defaultMaxBytes,
+                                               3 * 4 * 86400, 30, TrafficCapture::defaultMaxFrames,
+                                               3 * 4 * 86400 - TrafficCapture::defaultMaxFrames };
+    }
+    void bounded()
+    {
+        QFETCH(Bound, b);
+        TrafficCapture capture(b.maxFrames, b.maxBytes);
+        const QByteArray frame(int(b.frameLength), '\x02');
+        for (std::size_t i = 0; i < b.pushed; ++i)
+            capture.record(reinterpret_cast<const std::uint8_t*>(frame.constData()), std::uint32_t(frame.size()),
+                           i % 2 == 0, qint64(i));
+        QCOMPARE(capture.frames().size(), b.kept);
+        QCOMPARE(capture.droppedFrames(), b.dropped);
+        // The newest frames are the ones kept.
+        QCOMPARE(capture.frames().back().timeUs, qint64(b.pushed - 1));
+        QCOMPARE(capture.frames().front().timeUs, qint64(b.dropped));
+        const std::size_t length = std::min<std::size_t>(b.frameLength, TrafficCapture::maxFrameLength);
+        QCOMPARE(capture.storedBytes(), b.kept * length);
+        capture.clear();
+        QCOMPARE(capture.frames().size(), std::size_t(0));
+        QCOMPARE(capture.storedBytes(), std::size_t(0));
+    }
+
+    // The message for one frame: header fields, and the frame from its delimiter on.
+    void hartIpHeader_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("request, preamble dropped")
+            << onLine("0200000000", 20) << true << QByteArray::fromHex("010003000007000e") + QByteArray::fromHex("020000000002");
+        QTest::newRow("response after noise")
+            << onLine("8600000003", 5, QByteArray::fromHex("00a5")) << false
+            << QByteArray::fromHex("010103000007000e") + QByteArray::fromHex("860000000385");
+        QTest::newRow("no delimiter: the block as it came")
+            << QByteArray::fromHex("ffff") << false << QByteArray::fromHex("010103000007000a") + QByteArray::fromHex("ffff");
+        QTest::newRow("empty block") << QByteArray() << false << QByteArray::fromHex("0101030000070008");
+    }
+    void hartIpHeader()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(bool, request);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(hartIpMessage(line, request, 7).toHex(), expected.toHex());
+    }
+
+    // Polling traffic as the monitor is given it, read back by Wireshark's own dissector.
+    void wiresharkDecodesEachFrame()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty())
+            QSKIP("tshark is not installed");
+        const QList<QPair<QByteArray, bool>> traffic {
+            { onLine("0200000000", 20), true },
+            { onLine("0680001800" "00" "fe" "ff04" "05" "07" "02" "0e" "18" "00" "01e240" "05" "01" "0000" "00" "60a1"
+                     "60a1" "01"),
+              false },
+            { onLine("82bf0401e24003" "00"), true },
+            { onLine("86bf0401e24003" "1a" "0000" "41900000" "39" "42f00000" "24" "42200000" "24" "40400000" "fb"
+                     "00000000"),
+              false },
+            { onLine("82bf0401e24009" "02" "0102"), true },
+            // An answer that arrived cut short, and a block of noise: both kept, both counted.
+            { onLine("86bf0401e24009").left(9), false },
+            { QByteArray::fromHex("00a512"), false },
+        };
+        DialogTraffic monitor;
+        for (const auto& frame : traffic)
+            record(monitor, frame.first, frame.second);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("capture.pcap");
+        QVERIFY(monitor.saveCapture(path));
+
+        const Decoded decoded = decode(path);
+        QCOMPARE(decoded.packets, traffic.size());
+        // The cut answer ends before its command byte.
+        QCOMPARE(decoded.commands.mid(0, 6), (QStringList { "0", "0", "3", "3", "9", "" }));
+        QCOMPARE(decoded.types, (QStringList { "0", "1", "0", "1", "0", "1", "1" }));
+        // A response carries the number of the request before it.
+        QCOMPARE(decoded.sequences, (QStringList { "1", "1", "2", "2", "3", "3", "3" }));
+    }
+
+    // The text is trimmed and cleared on showing; the capture keeps every frame until "Очистить".
+    void captureOutlivesTheText()
+    {
+        DialogTraffic monitor;
+        const QByteArray request = onLine("82bf0401e24003" "00");
+        record(monitor, request, true);
+        monitor.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&monitor));
+        const QString line = renderFrame(reinterpret_cast<const std::uint8_t*>(request.constData()),
+                                         std::uint32_t(request.size()), 0, true);
+        for (int i = 0; i < 400; ++i) {
+            monitor.appendHtml(line);
+            record(monitor, request, true);
+        }
+        QVERIFY(monitor.findChild<QTextEdit*>()->toHtml().size() < 400 * line.size());
+        QCOMPARE(monitor.capture().frames().size(), std::size_t(401));
+        monitor.hide();
+        record(monitor, request, false);
+        monitor.show();
+        QCOMPARE(monitor.capture().frames().size(), std::size_t(402));
+
+        monitor.findChild<QPushButton*>(QStringLiteral("clear"))->click();
+        QCOMPARE(monitor.capture().frames().size(), std::size_t(0));
+        record(monitor, request, true);
+        QCOMPARE(monitor.capture().frames().size(), std::size_t(1));
+    }
+
+    void unwritableFileIsReported()
+    {
+        ModalAnswerer answerer;
+        DialogTraffic monitor;
+        const QString path = QStringLiteral("/nonexistent-folder/capture.pcap");
+        QVERIFY(!monitor.saveCapture(path));
+        QCOMPARE(answerer.boxes().size(), 1);
+        QCOMPARE(answerer.boxes()[0].title, QStringLiteral("Ошибка"));
+        QVERIFY2(answerer.boxes()[0].text.startsWith(QStringLiteral("Не удалось сохранить захват в файл ") + path),
+                 qPrintable(answerer.boxes()[0].text));
+    }
+};
+
+QTEST_MAIN(TestSerialCapture)
+#include "tst_serial_capture.moc"

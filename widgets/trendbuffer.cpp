@@ -7,11 +7,11 @@ TrendBuffer::TrendBuffer(std::size_t capacity)
 {
 }
 
-void TrendBuffer::append(std::int64_t timeMs, float value, bool flagged)
+void TrendBuffer::append(std::int64_t timeMs, float value, bool flagged, std::uint8_t unit)
 {
     if (count > 0)
         timeMs = std::max(timeMs, at(count - 1).timeMs);
-    const TrendSample sample { timeMs, value, flagged };
+    const TrendSample sample { timeMs, value, flagged, unit };
     if (ring.size() < limit) {
         // Grown by hand so that the vector's own doubling never reserves past the limit.
         if (ring.size() == ring.capacity())

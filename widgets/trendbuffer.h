@@ -10,6 +10,7 @@ struct TrendSample {
     std::int64_t timeMs = 0; // milliseconds since the epoch
     float value = 0.0f;
     bool flagged = false; // doubtful or limited, drawn red as in the main window
+    std::uint8_t unit = 0; // index into the owner's list of unit texts
 };
 
 class TrendBuffer {
@@ -17,7 +18,7 @@ public:
     explicit TrendBuffer(std::size_t capacity);
 
     // Times never run backwards in the buffer: an earlier time is taken as the last one.
-    void append(std::int64_t timeMs, float value, bool flagged);
+    void append(std::int64_t timeMs, float value, bool flagged, std::uint8_t unit = 0);
     void clear();
 
     std::size_t size() const { return count; }

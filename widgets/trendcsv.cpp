@@ -33,7 +33,7 @@ QString field(QString text)
 
 } // namespace
 
-bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series)
+bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series, const QStringList& units)
 {
     const QByteArray head = QByteArray("\xEF\xBB\xBF") + QStringLiteral("Время;Канал;Значение;Единица;Качество\r\n").toUtf8();
     if (out->write(head) != head.size())
@@ -53,7 +53,7 @@ bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series)
             break;
         const TrendSample& sample = series[pick].buffer->at(next[pick]++);
         const QString row = timeText(sample.timeMs) + QLatin1Char(';') + field(series[pick].name) + QLatin1Char(';')
-            + numberText(sample.value) + QLatin1Char(';') + field(series[pick].unit) + QLatin1Char(';')
+            + numberText(sample.value) + QLatin1Char(';') + field(units.value(sample.unit)) + QLatin1Char(';')
             + (sample.flagged ? QStringLiteral("недостоверно") : QStringLiteral("норма")) + QStringLiteral("\r\n");
         const QByteArray bytes = row.toUtf8();
         if (out->write(bytes) != bytes.size())

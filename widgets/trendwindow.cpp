@@ -25,6 +25,7 @@
 #include <qwt_plot_grid.h>
 #include <qwt_symbol.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -129,10 +130,16 @@ void TrendWindow::addSample(Trend::Series series, float value, bool flagged, con
 {
     if (series < 0 || series >= Trend::seriesCount || !std::isfinite(value))
         return;
-    buffers[series].append(now(), value, flagged);
-    if (unit != units[series]) {
-        units[series] = unit;
-        plots[series]->setAxisTitle(QwtPlot::yLeft, axisTitle(series, unit));
+    int index = units.indexOf(unit);
+    if (index < 0 && units.size() < 256) {
+        units.append(unit);
+        index = units.size() - 1;
+    }
+    index = std::max(index, 0);
+    buffers[series].append(now(), value, flagged, std::uint8_t(index));
+    if (index != lastUnit[series]) {
+        lastUnit[series] = index;
+        plots[series]->setAxisTitle(QwtPlot::yLeft, axisTitle(series, units.value(index)));
     }
 }
 
@@ -190,10 +197,10 @@ bool TrendWindow::saveCsv(const QString& path)
 {
     QVector<TrendCsvSeries> series;
     for (int s = 0; s < Trend::seriesCount; ++s)
-        series.append({ QString::fromUtf8(seriesNames[s]), units[s], &buffers[s] });
+        series.append({ QString::fromUtf8(seriesNames[s]), &buffers[s] });
     // Written to a temporary file and renamed at the end, so a failed save leaves no half file.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && writeTrendCsv(&file, series) && file.commit())
+    if (file.open(QIODevice::WriteOnly) && writeTrendCsv(&file, series, units) && file.commit())
         return true;
     QMessageBox::critical(this, QStringLiteral("Ошибка"),
                           QStringLiteral("Не удалось сохранить файл ") + path + QStringLiteral(": ") + file.errorString());

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -57,7 +58,9 @@ private:
     void setPaused(bool paused);
 
     TrendBuffer buffers[Trend::seriesCount];
-    QString units[Trend::seriesCount];
+    // Unit texts as the samples refer to them; a device has a handful, the list stops at 256.
+    QStringList units;
+    int lastUnit[Trend::seriesCount] = { -1, -1, -1 };
     QwtPlot* plots[Trend::seriesCount] = {};
     QwtPlotCurve* lines[Trend::seriesCount] = {};
     QwtPlotCurve* flaggedPoints[Trend::seriesCount] = {};

@@ -9,5 +9,6 @@ int main(int argc, char** argv)
     failures += runSliderTests(argc, argv);
     failures += runDialogFindTests(argc, argv);
     failures += runDialogAboutTests(argc, argv);
+    failures += runTrendTests(argc, argv);
     return failures;
 }

@@ -6,6 +6,7 @@
 int runSliderTests(int argc, char** argv);
 int runDialogFindTests(int argc, char** argv);
 int runDialogAboutTests(int argc, char** argv);
+int runTrendTests(int argc, char** argv);
 
 #define WIDGETS_TEST_RUNNER(function, Class) \
     int function(int argc, char** argv) \

@@ -1,0 +1,170 @@
+#include "widgetstests.h"
+
+#include "modalanswerer.h"
+#include "trendbuffer.h"
+#include "trendwindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFile>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+
+namespace {
+
+struct Growth {
+    std::size_t capacity;
+    std::size_t appended;
+};
+
+// The samples one plot shows: its line, and its red points.
+QPair<std::size_t, std::size_t> shown(TrendWindow& window, int series)
+{
+    const QList<QwtPlot*> plots = window.findChildren<QwtPlot*>();
+    const QwtPlotItemList curves = plots.at(series)->itemList(QwtPlotItem::Rtti_PlotCurve);
+    return { static_cast<QwtPlotCurve*>(curves.at(0))->dataSize(), static_cast<QwtPlotCurve*>(curves.at(1))->dataSize() };
+}
+
+} // namespace
+Q_DECLARE_METATYPE(Growth)
+
+class TestTrends : public QObject {
+    Q_OBJECT
+
+private slots:
+    void bufferBounded_data()
+    {
+        QTest::addColumn<Growth>("g");
+        QTest::newRow("partly filled") << Growth { 100, 37 };
+        QTest::newRow("exactly full") << Growth { 100, 100 };
+        QTest::newRow("wrapped three times and a bit") << Growth { 100, 345 };
+        QTest::newRow("capacity one") << Growth { 1, 5 };
+        // One sample a second for two days into the window's own capacity.
+        QTest::newRow("two days of polling") << Growth { Trend::samplesPerSeries, 2 * 86400 + 500 };
+    }
+    void bufferBounded()
+    {
+        QFETCH(Growth, g);
+        TrendBuffer buffer(g.capacity);
+        for (std::size_t i = 0; i < g.appended; ++i)
+            buffer.append(std::int64_t(i) * 1000, float(i), i % 3 == 0);
+        const std::size_t kept = std::min(g.capacity, g.appended);
+        QCOMPARE(buffer.size(), kept);
+        QVERIFY2(buffer.storageBytes() <= g.capacity * sizeof(TrendSample),
+                 qPrintable(QString::number(buffer.storageBytes())));
+        // Oldest to newest, the newest samples kept.
+        const std::size_t first = g.appended - kept;
+        QCOMPARE(buffer.at(0).timeMs, std::int64_t(first) * 1000);
+        QCOMPARE(buffer.at(kept - 1).value, float(g.appended - 1));
+        QCOMPARE(buffer.at(kept - 1).flagged, (g.appended - 1) % 3 == 0);
+        // Searching by time works across the wrap.
+        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(first) * 1000 - 1), std::size_t(0));
+        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(g.appended - 1) * 1000), kept - 1);
+        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(g.appended) * 1000), kept);
+    }
+
+    // A clock set back does not unsort the buffer.
+    void timeNeverRunsBack()
+    {
+        TrendBuffer buffer(10);
+        buffer.append(5000, 1, false);
+        buffer.append(3000, 2, false);
+        QCOMPARE(buffer.at(1).timeMs, std::int64_t(5000));
+        QCOMPARE(buffer.firstAtOrAfter(5000), std::size_t(0));
+    }
+
+    // The saved file read back as a Russian spreadsheet reads it.
+    void csvReadBack()
+    {
+        ModalAnswerer answerer;
+        TrendWindow window;
+        const std::int64_t start = QDateTime(QDate(2026, 12, 6), QTime(21, 50, 1)).toMSecsSinceEpoch();
+        std::int64_t now = start;
+        window.setClock([&now] { return now; });
+        window.addSample(Trend::LoopCurrent, 4.0f, false, "мА");
+        window.addSample(Trend::Infrared, 120.5f, false, "мВ");
+        now += 1000;
+        window.addSample(Trend::Ultraviolet, -0.0125f, true, "мВ");
+        window.addSample(Trend::Infrared, std::numeric_limits<float>::quiet_NaN(), true, "мВ");
+        now += 1000;
+        window.addSample(Trend::Infrared, 1.5e7f, true, "a;b");
+        QTemporaryDir dir;
+        const QString path = dir.filePath("trends.csv");
+        QVERIFY(window.saveCsv(path));
+        QCOMPARE(answerer.boxes().size(), 0);
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        const QStringList rows = QString::fromUtf8(bytes.mid(3)).split("\r\n");
+        QCOMPARE(rows, (QStringList {
+                           "Время;Канал;Значение;Единица;Качество",
+                           "06.12.2026 21:50:01;Ток петли;4;мА;норма",
+                           "06.12.2026 21:50:01;ИК канал;120,5;мВ;норма",
+                           "06.12.2026 21:50:02;УФ канал;-0,0125;мВ;недостоверно",
+                           "06.12.2026 21:50:03;ИК канал;1,5e+07;\"a;b\";недостоверно",
+                           "",
+                       }));
+        // Every value field reads back as the number it was.
+        const QLocale russian(QLocale::Russian);
+        QCOMPARE(russian.toDouble(rows[3].section(';', 2, 2)), -0.0125);
+        QCOMPARE(russian.toDouble(rows[4].section(';', 2, 2)), 1.5e7);
+    }
+
+    void unwritableCsvIsReported()
+    {
+        ModalAnswerer answerer;
+        TrendWindow window;
+        QVERIFY(!window.saveCsv("/nonexistent-folder/trends.csv"));
+        QCOMPARE(answerer.boxes().size(), 1);
+        QVERIFY(answerer.boxes()[0].text.startsWith("Не удалось сохранить файл /nonexistent-folder/trends.csv"));
+    }
+
+    // The plots show the chosen span up to now; pausing freezes them while samples keep coming.
+    void spanAndPause()
+    {
+        TrendWindow window;
+        std::int64_t now = 1'000'000'000'000;
+        window.setClock([&now] { return now; });
+        // Forty minutes of samples, one every ten seconds, every fourth one doubtful.
+        for (int i = 0; i < 240; ++i) {
+            window.addSample(Trend::Infrared, float(i), i % 4 == 0, "мВ");
+            now += 10'000;
+        }
+        window.toggleAction()->trigger();
+        QVERIFY(window.isVisible());
+        auto* span = window.findChild<QSpinBox*>("span");
+        QCOMPARE(span->minimum(), 1);
+        QCOMPARE(span->maximum(), 30);
+        span->setValue(5);
+        // 30 samples in the five minutes, and the one before them that the line enters from.
+        QCOMPARE(shown(window, Trend::Infrared), qMakePair(std::size_t(31), std::size_t(7)));
+        QCOMPARE(shown(window, Trend::LoopCurrent).first, std::size_t(0));
+        span->setValue(30);
+        QCOMPARE(shown(window, Trend::Infrared).first, std::size_t(181));
+
+        window.findChild<QCheckBox*>("pause")->setChecked(true);
+        now += 5'000;
+        for (int i = 0; i < 60; ++i) {
+            window.addSample(Trend::Infrared, 1.0f, false, "мВ");
+            now += 10'000;
+        }
+        window.refresh();
+        QCOMPARE(shown(window, Trend::Infrared).first, std::size_t(181));
+        // Resumed ten minutes later: 119 old and 60 new samples in the last half hour, and one before.
+        window.findChild<QCheckBox*>("pause")->setChecked(false);
+        QCOMPARE(shown(window, Trend::Infrared).first, std::size_t(180));
+        QCOMPARE(window.buffer(Trend::Infrared).size(), std::size_t(300));
+
+        window.close();
+        QVERIFY(!window.toggleAction()->isChecked());
+    }
+};
+
+WIDGETS_TEST_RUNNER(runTrendTests, TestTrends)
+#include "tst_trends.moc"

@@ -1,0 +1,111 @@
+#include "dialogtraffic.h"
+#include "mainwindow.h"
+#include "simulatedwindow.h"
+#include "resources.h"
+#include "trendwindow.h"
+
+#include <QAction>
+#include <QMenuBar>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The trend window and the capture fed by a window that polls the simulated detector.
+class TestTrendCapture : public QObject, WindowBench {
+    Q_OBJECT
+
+    QAction* action(const char* name) const { return window->findChild<QAction*>(QLatin1String(name)); }
+    // Identification and the one-time reads, then a few rounds of cyclic polling.
+    void poll(int rounds)
+    {
+        action("connectRead")->trigger();
+        runUntilQuiet();
+        for (int i = 0; i < rounds; ++i) {
+            QMetaObject::invokeMethod(window, "requestTimerUpdate");
+            runUntilQuiet();
+        }
+    }
+
+private slots:
+    void initTestCase() { initResources(); }
+    void init() { start(); }
+    void cleanup() { finish(); }
+
+    void trendsMenu()
+    {
+        QVERIFY(connectWindow());
+        QStringList menus;
+        for (QAction* a : window->menuBar()->actions())
+            menus << a->text();
+        QCOMPARE(menus, (QStringList { "Файл", "Подключение", "Правка", "Вид", "Справка" }));
+        auto* trends = window->findChild<TrendWindow*>();
+        action("trends")->trigger();
+        QVERIFY(trends->isVisible());
+        trends->close();
+        QVERIFY(!action("trends")->isChecked());
+    }
+
+    // Each polled value becomes one sample, red exactly where the main window shows it red.
+    void trendFollowsThePolledValues_data()
+    {
+        QTest::addColumn<int>("irStatus");
+        QTest::addColumn<bool>("irFlagged");
+        QTest::newRow("good") << 0xC0 << false;
+        QTest::newRow("limited low") << 0xD0 << true;
+        QTest::newRow("bad quality") << 0x00 << true;
+    }
+    void trendFollowsThePolledValues()
+    {
+        QFETCH(int, irStatus);
+        QFETCH(bool, irFlagged);
+        QVERIFY(connectWindow());
+        sim->modify([irStatus](Sim::DeviceState& s) { s.variables[1].status = std::uint8_t(irStatus); });
+        poll(3);
+        auto* trends = window->findChild<TrendWindow*>();
+        const TrendBuffer& ir = trends->buffer(Trend::Infrared);
+        const TrendBuffer& uv = trends->buffer(Trend::Ultraviolet);
+        const TrendBuffer& current = trends->buffer(Trend::LoopCurrent);
+        QVERIFY(ir.size() >= 3);
+        QCOMPARE(uv.size(), ir.size());
+        QVERIFY(current.size() >= 3);
+        for (std::size_t i = 0; i < ir.size(); ++i) {
+            QCOMPARE(ir.at(i).flagged, irFlagged);
+            QVERIFY(std::abs(ir.at(i).value - 120.0f) <= 6.01f);
+            QCOMPARE(uv.at(i).flagged, false);
+        }
+        QVERIFY(current.at(0).value >= 4.0f && current.at(0).value <= 20.0f);
+    }
+
+    // The capture of a real polling session, decoded by Wireshark: every request the detector
+    // saw and every answer, in order.
+    void captureOfAPollingSession()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty())
+            QSKIP("tshark is not installed");
+        QVERIFY(connectWindow());
+        poll(2);
+        QStringList expected;
+        for (const Sim::ReceivedRequest& request : sim->requests()) {
+            expected << QString::number(request.command);
+            if (request.answered)
+                expected << QString::number(request.command);
+        }
+        QVERIFY(expected.size() > 20);
+        QCOMPARE(uint(expected.size()), window->sentPackets() + window->receivedPackets());
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath("session.pcap");
+        QVERIFY(window->findChild<DialogTraffic*>()->saveCapture(path));
+        QProcess tshark;
+        tshark.start("tshark", { "-r", path, "-T", "fields", "-e", "hart_ip.pt.command" });
+        QVERIFY(tshark.waitForFinished(60000));
+        QCOMPARE(tshark.exitCode(), 0);
+        QStringList decoded = QString::fromLatin1(tshark.readAllStandardOutput()).split('\n');
+        decoded.removeAll(QString());
+        QCOMPARE(decoded, expected);
+    }
+};
+
+QTEST_MAIN(TestTrendCapture)
+#include "tst_trendcapture.moc"

@@ -7,13 +7,14 @@
 //
 //   build/bench/app/bench_link [seconds] [--shot DIR]   (60 s per mode by default)
 //
-// With --shot the window and the traffic monitor are shown, and both are saved as PNG pictures
-// into DIR at the end (run it under xvfb-run for a real X server).
+// With --shot the window, the traffic monitor and the trends are shown, and each is saved as a PNG
+// picture into DIR at the end (run it under xvfb-run for a real X server).
 
 #include "dialogtraffic.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "resources.h"
+#include "trendwindow.h"
 
 #include "pacedline.h"
 #include "sim/simulator.h"
@@ -125,6 +126,7 @@ int measureCycle(QApplication& application, int seconds, bool parseOnArrival, co
     if (!shotDir.isEmpty()) {
         window.show();
         window.findChild<QAction*>(QStringLiteral("traffic"))->trigger();
+        window.findChild<QAction*>(QStringLiteral("trends"))->trigger();
     }
 
     answerer.setPollIntervalMs(1000);
@@ -141,6 +143,8 @@ int measureCycle(QApplication& application, int seconds, bool parseOnArrival, co
         window.grab().save(shotDir + QStringLiteral("/main-window.png"));
         if (QWidget* monitor = window.findChild<DialogTraffic*>())
             monitor->grab().save(shotDir + QStringLiteral("/traffic.png"));
+        if (TrendWindow* trends = window.findChild<TrendWindow*>())
+            trends->grab().save(shotDir + QStringLiteral("/trends.png"));
     }
 
     LineFigures line;

@@ -6,14 +6,36 @@
 #include <QIODevice>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
-// Fixed forms, whatever the machine's locale: a spreadsheet set to Russian reads both.
-QString timeText(qint64 timeMs)
-{
-    return QDateTime::fromMSecsSinceEpoch(timeMs).toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
-}
+// Local date and time in a fixed form, whatever the machine's locale: a spreadsheet set to
+// Russian reads it. Asking the time zone is slow, so its offset is asked once per quarter hour,
+// the finest step at which any zone changes it.
+class TimeText {
+public:
+    QString operator()(qint64 timeMs)
+    {
+        const qint64 second = floorDiv(timeMs, 1000);
+        const qint64 quarter = floorDiv(second, 900);
+        if (quarter != lastQuarter) {
+            lastQuarter = quarter;
+            offsetSeconds = QDateTime::fromMSecsSinceEpoch(second * 1000).offsetFromUtc();
+        }
+        const qint64 local = second + offsetSeconds;
+        const QDate date = QDate(1970, 1, 1).addDays(floorDiv(local, 86400));
+        const qint64 inDay = local - floorDiv(local, 86400) * 86400;
+        return QString::asprintf("%02d.%02d.%04d %02d:%02d:%02d", date.day(), date.month(), date.year(),
+                                 int(inDay / 3600), int(inDay / 60 % 60), int(inDay % 60));
+    }
+
+private:
+    static qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+    qint64 lastQuarter = std::numeric_limits<qint64>::min();
+    int offsetSeconds = 0;
+};
 
 QString numberText(float value)
 {
@@ -39,6 +61,7 @@ bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series, const 
     if (out->write(head) != head.size())
         return false;
     QVector<std::size_t> next(series.size(), 0);
+    TimeText timeText;
     for (;;) {
         // The series whose next sample is the earliest; ties go to the series listed first.
         int pick = -1;

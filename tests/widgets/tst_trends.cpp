@@ -2,9 +2,11 @@
 
 #include "modalanswerer.h"
 #include "trendbuffer.h"
+#include "trendcsv.h"
 #include "trendwindow.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
@@ -114,6 +116,35 @@ private slots:
         const QLocale russian(QLocale::Russian);
         QCOMPARE(russian.toDouble(rows[3].section(';', 2, 2)), -0.0125);
         QCOMPARE(russian.toDouble(rows[4].section(';', 2, 2)), 1.5e7);
+    }
+
+    // The local time of each row across both clock changes of a zone with summer time.
+    void csvTimesAcrossSummerTime()
+    {
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        const std::int64_t spring = QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        const std::int64_t autumn = QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        if (QDateTime::fromMSecsSinceEpoch(spring - 1).offsetFromUtc() == QDateTime::fromMSecsSinceEpoch(spring).offsetFromUtc())
+            QSKIP("no time zone data for Europe/Berlin");
+        TrendBuffer buffer(100000);
+        QStringList expected;
+        for (std::int64_t change : { spring, autumn })
+            for (std::int64_t t = change - 3 * 3600 * 1000; t < change + 3 * 3600 * 1000; t += 61 * 1000 + 7) {
+                buffer.append(t, 1.0f, false);
+                expected << QDateTime::fromMSecsSinceEpoch(t).toString("dd.MM.yyyy HH:mm:ss");
+            }
+        QBuffer csv;
+        csv.open(QIODevice::WriteOnly);
+        QVERIFY(writeTrendCsv(&csv, { { "ИК канал", &buffer } }, {}));
+        QStringList times;
+        for (const QString& row : QString::fromUtf8(csv.data().mid(3)).split("\r\n").mid(1, expected.size()))
+            times << row.section(';', 0, 0);
+        if (savedZone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedZone);
+        QCOMPARE(times, expected);
     }
 
     void unwritableCsvIsReported()

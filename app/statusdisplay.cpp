@@ -195,9 +195,9 @@ void MainWindow::updateLoopCurrentActions()
 
 void MainWindow::showLoopCurrent(bool checkMode)
 {
-    if (checkMode && loopCurrentMode != 1)
+    if (checkMode && loopCurrentMode != 1) {
         ui->curCurrent->setText(QStringLiteral("---"));
-    else {
+    } else {
         ui->curCurrent->setText(valueWithUnit(loopCurrentValue.value, milliampereUnit));
         trendWindow->addSample(Trend::LoopCurrent, loopCurrentValue.value, false,
                                QString::fromUtf8(Hart::unitText(milliampereUnit)));

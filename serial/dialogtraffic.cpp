@@ -3,6 +3,7 @@
 #include "ui_dialogtraffic.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextCursor>
@@ -76,8 +77,12 @@ bool DialogTraffic::saveCapture(const QString& path)
 
 void DialogTraffic::askAndSaveCapture()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить захват"), QString(),
-                                                      QStringLiteral("Захват HART-IP (*.pcap)"));
-    if (!path.isEmpty())
-        saveCapture(path);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить захват"), QString(),
+                                                QStringLiteral("Захват HART-IP (*.pcap)"));
+    if (path.isEmpty())
+        return;
+    // Wireshark picks its reader by content, but the file manager by the suffix.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".pcap");
+    saveCapture(path);
 }

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -209,8 +210,12 @@ bool TrendWindow::saveCsv(const QString& path)
 
 void TrendWindow::askAndSaveCsv()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить в CSV"), QString(),
-                                                      QStringLiteral("Таблица CSV (*.csv)"));
-    if (!path.isEmpty())
-        saveCsv(path);
+    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить в CSV"), QString(),
+                                                QStringLiteral("Таблица CSV (*.csv)"));
+    if (path.isEmpty())
+        return;
+    // A spreadsheet opens the file by its suffix.
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".csv");
+    saveCsv(path);
 }

@@ -190,6 +190,23 @@ private slots:
         QCOMPARE(monitor.capture().frames().size(), std::size_t(1));
     }
 
+    // The user's way: the button, a file name typed without its suffix.
+    void saveButtonWritesTheCapture()
+    {
+        ModalAnswerer answerer;
+        QTemporaryDir dir;
+        answerer.chooseFile(dir.filePath("line"));
+        DialogTraffic monitor;
+        record(monitor, onLine("0200000000"), true);
+        monitor.findChild<QPushButton*>(QStringLiteral("saveCapture"))->click();
+        QFile file(dir.filePath("line.pcap"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        // The pcap magic number, written on this little-endian machine, then one packet.
+        QCOMPARE(file.read(4).toHex(), QByteArray("d4c3b2a1"));
+        QCOMPARE(file.size(), 24 + 16 + 14 + 20 + 8 + 8 + 6);
+        QCOMPARE(answerer.boxes().size(), 0);
+    }
+
     void unwritableFileIsReported()
     {
         ModalAnswerer answerer;

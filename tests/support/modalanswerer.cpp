@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,6 +22,22 @@ void ModalAnswerer::choosePort(const QString& name, bool accept)
             port->addItem(name);
         port->setCurrentText(name);
         static_cast<QDialog*>(dialog)->done(accept ? QDialog::Accepted : QDialog::Rejected);
+    });
+}
+
+void ModalAnswerer::chooseFile(const QString& path)
+{
+    queue([=](QWidget* dialog) {
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* buttons = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        if (!name || !buttons) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        name->setText(path);
+        const auto accept = buttons->button(QDialogButtonBox::Open) ? QDialogButtonBox::Open : QDialogButtonBox::Save;
+        if (QAbstractButton* button = buttons->button(accept))
+            button->click();
     });
 }
 

@@ -33,6 +33,9 @@ public:
     // and accepts, or rejects.
     void choosePort(const QString& name, bool accept = true);
 
+    // Answers a file dialog (Qt's own widget dialog) by typing path and accepting it.
+    void chooseFile(const QString& path);
+
     // Message boxes are answered with this button when they have it, else the default one.
     void answerBoxesWith(int standardButton) { boxAnswer = standardButton; }
 

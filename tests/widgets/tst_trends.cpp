@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFile>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTemporaryDir>
 
@@ -145,6 +146,20 @@ private slots:
         else
             qputenv("TZ", savedZone);
         QCOMPARE(times, expected);
+    }
+
+    void saveButtonWritesTheCsv()
+    {
+        ModalAnswerer answerer;
+        QTemporaryDir dir;
+        answerer.chooseFile(dir.filePath("trends"));
+        TrendWindow window;
+        window.addSample(Trend::LoopCurrent, 12.0f, false, "мА");
+        window.findChild<QPushButton*>("saveCsv")->click();
+        QFile file(dir.filePath("trends.csv"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().count('\n'), 2);
+        QCOMPARE(answerer.boxes().size(), 0);
     }
 
     void unwritableCsvIsReported()

@@ -76,8 +76,9 @@ struct PcapCloser {
     void operator()(pcap_dumper_t* d) const { pcap_dump_close(d); }
 };
 
-} // namespace
-
+// The HART-IP message for one frame as on the line: the eight-byte header (version 1, message
+// type 0 request or 1 response, message ID 3 pass-through, status 0, the sequence number, the
+// byte count) and the frame from its delimiter on. A block with no delimiter goes as it came.
 QByteArray hartIpMessage(const QByteArray& lineBytes, bool request, std::uint16_t sequence)
 {
     QByteArray pdu = lineBytes.left(int(TrafficCapture::maxFrameLength));
@@ -97,6 +98,8 @@ QByteArray hartIpMessage(const QByteArray& lineBytes, bool request, std::uint16_
     putU16(h + 6, std::uint16_t(hartIpHeaderLength + pdu.size()));
     return QByteArray(reinterpret_cast<const char*>(h), hartIpHeaderLength) + pdu;
 }
+
+} // namespace
 
 TrafficCapture::TrafficCapture(std::size_t maxFrames, std::size_t maxBytes)
     : maxFrames(std::max<std::size_t>(1, maxFrames))

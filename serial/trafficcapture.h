@@ -48,8 +48,3 @@ private:
     std::size_t byteCount = 0;
     std::size_t dropped = 0;
 };
-
-// The HART-IP message for one frame as on the line: the eight-byte header (version 1, message
-// type 0 request or 1 response, message ID 3 pass-through, status 0, the sequence number, the
-// byte count) and the frame from its delimiter on. A block with no delimiter goes as it came.
-QByteArray hartIpMessage(const QByteArray& lineBytes, bool request, std::uint16_t sequence);

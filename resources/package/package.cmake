@@ -4,12 +4,11 @@
 set(package_name ipp93kt-configurator)
 set(package_dir ${CMAKE_CURRENT_LIST_DIR})
 
-include(GNUInstallDirs)
 install(FILES ${package_dir}/${package_name}.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 # The logo is the only picture of the program's own, and it exists at 128 x 128 only.
 install(FILES ${PROJECT_SOURCE_DIR}/resources/zaoNorvel128.png
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps RENAME ${package_name}.png)
-install(FILES ${package_dir}/README.Debian DESTINATION ${CMAKE_INSTALL_DOCDIR}/../${package_name})
+install(FILES ${package_dir}/README.Debian DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package_name})
 
 # A placeholder until the package has a real maintainer address.
 set(CONFIGURATOR_PACKAGE_MAINTAINER "Configurator maintainers <configurator@example.invalid>" CACHE STRING

@@ -1,9 +1,10 @@
 // The Win32 serial backend and the terminal above it, run under Wine against detector-sim on a
 // pseudo-terminal that Wine maps as a COM port. scripts/test-windows starts the simulators and
 // names the ports in the environment:
-//   CONFIGURATOR_TEST_PORT       a simulator that answers in one burst
-//   CONFIGURATOR_TEST_LOST_PORT  a simulator at wire speed, killed once the file
-//   CONFIGURATOR_TEST_HANGUP     appears (a Windows path)
+//   CONFIGURATOR_TEST_PORT           a simulator that answers in one burst
+//   CONFIGURATOR_TEST_LOST_PORT      simulators at wire speed, each killed once the file
+//   CONFIGURATOR_TEST_LOST_TERMINAL  hangup-PORT appears in the folder
+//   CONFIGURATOR_TEST_HANGUP_DIR     (a Windows path; a file named COM8 would be the port)
 
 #define DOCTEST_CONFIG_IMPLEMENT_WITH_MAIN
 #include <doctest.h>
@@ -134,6 +135,15 @@ struct Master {
     Hart::DeviceVariable variables[3];
     Hart::CommandEntry table[Hart::commandTableSize];
 };
+
+// Asks scripts/test-windows to kill the simulator behind the port, as a pulled adapter vanishes.
+void hangUp(const std::string& port)
+{
+    const std::string path = environment("CONFIGURATOR_TEST_HANGUP_DIR") + "\\hangup-" + port;
+    const HANDLE trigger = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    REQUIRE(trigger != INVALID_HANDLE_VALUE);
+    CloseHandle(trigger);
+}
 
 void report(const char* what, std::vector<long long> ms)
 {
@@ -301,7 +311,6 @@ TEST_CASE("a silent line costs no CPU, and close is prompt")
 TEST_CASE("the simulator closing its line mid-exchange fails reads and writes promptly, without spinning")
 {
     const std::string port = environment("CONFIGURATOR_TEST_LOST_PORT");
-    const std::string hangUp = environment("CONFIGURATOR_TEST_HANGUP");
     auto serial = createSerialPort();
     clearStaleParity(port);
     REQUIRE(serial->open(port.c_str(), SerialLineSettings(), characterMs) == SerialPortError::None);
@@ -316,9 +325,7 @@ TEST_CASE("the simulator closing its line mid-exchange fails reads and writes pr
     while (received == 0 && msSince(asked) < 2000)
         REQUIRE(serial->read(data, sizeof data, received) == SerialPortError::None);
     REQUIRE(received > 0);
-    const HANDLE trigger = CreateFileA(hangUp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    REQUIRE(trigger != INVALID_HANDLE_VALUE);
-    CloseHandle(trigger);
+    hangUp(port);
 
     const Clock::time_point lost = Clock::now();
     SerialPortError error = SerialPortError::None;
@@ -347,12 +354,29 @@ TEST_CASE("the simulator closing its line mid-exchange fails reads and writes pr
     CHECK(serial->write(request.data(), request.size()) == SerialPortError::Io);
     CHECK(msSince(writing) < 250);
 
-    // The terminal's worker on the dead port neither spins nor holds up close.
+}
+
+TEST_CASE("the terminal reports its port lost when the simulator closes the line mid-answer")
+{
+    const std::string port = environment("CONFIGURATOR_TEST_LOST_TERMINAL");
     Terminal terminal;
-    REQUIRE(terminal.open(std::move(serial)));
-    const double terminalCpuBefore = processCpuMs();
+    REQUIRE(terminal.open(port));
+    REQUIRE(terminal.post(Master().identify()));
+    REQUIRE(terminal.waitFor(isReceiving, nullptr, 3000));
+    hangUp(port);
+
+    const Clock::time_point lost = Clock::now();
+    while (!terminal.portLost() && msSince(lost) < 2000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::printf("terminal reported the lost port %lld ms after the hang-up was asked for\n", msSince(lost));
+    CHECK(terminal.portLost());
+    CHECK_FALSE(terminal.isOpen());
+    // The half answer is never handed over as a frame.
+    CHECK(terminal.state() != TerminalState::Received);
+
+    const double cpuBefore = processCpuMs();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    CHECK(processCpuMs() - terminalCpuBefore < 100);
+    CHECK(processCpuMs() - cpuBefore < 100);
     const Clock::time_point closing = Clock::now();
     terminal.close();
     CHECK(msSince(closing) < 100);

@@ -237,7 +237,8 @@ TEST_CASE("a second open of a held port is refused and does not disturb the hold
     const std::string port = environment("CONFIGURATOR_TEST_PORT");
     Terminal first;
     REQUIRE(first.open(port));
-    // Windows refuses a second open of a COM port; Wine does not, so here it is only reported.
+    // Windows refuses a second open of a COM port ("access denied", InUse). Wine hands out a
+    // second handle, and the attempt fails only on the line settings: reported, not required.
     WARN(createSerialPort()->open(port.c_str(), SerialLineSettings(), characterMs) == SerialPortError::InUse);
     Terminal other;
     WARN_FALSE(other.ComHalfDuplexTerminal::open(port.c_str(), 1200, 1, 0));

@@ -83,14 +83,19 @@ struct Terminal : ComHalfDuplexTerminal {
         std::uint8_t* out = claimForTransmit();
         return out && (std::copy(request.begin(), request.end(), out), transmit(std::uint32_t(request.size())));
     }
-    // Polls the state every fraction of a millisecond; false after limitMs.
-    bool waitFor(bool (*reached)(TerminalState), Clock::time_point* at = nullptr, int limitMs = 2000) const
+    // Polls the state every fraction of a millisecond; false after limitMs. seen gets the state
+    // that ended the wait.
+    bool waitFor(bool (*reached)(TerminalState), Clock::time_point* at = nullptr, int limitMs = 2000,
+                 TerminalState* seen = nullptr) const
     {
         const Clock::time_point start = Clock::now();
         while (msSince(start) < limitMs) {
-            if (reached(state())) {
+            const TerminalState now = state();
+            if (reached(now)) {
                 if (at)
                     *at = Clock::now();
+                if (seen)
+                    *seen = now;
                 return true;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -101,6 +106,8 @@ struct Terminal : ComHalfDuplexTerminal {
 };
 
 bool isReceiving(TerminalState s) { return s == TerminalState::Receiving; }
+// A test thread held up for two character times finds the answer already complete.
+bool isAnswering(TerminalState s) { return s == TerminalState::Receiving || s == TerminalState::Received; }
 bool isReceived(TerminalState s) { return s == TerminalState::Received; }
 bool hasLeft(TerminalState s) { return s != TerminalState::TransmitRequested; }
 
@@ -251,6 +258,26 @@ TEST_CASE("a second open of a held port is refused and does not disturb the hold
     CHECK(other.open(port));
 }
 
+TEST_CASE("an empty read on a silent line lasts one character time")
+{
+    const std::string port = environment("CONFIGURATOR_TEST_PORT");
+    clearStaleParity(port);
+    auto serial = createSerialPort();
+    REQUIRE(serial->open(port.c_str(), SerialLineSettings(), characterMs) == SerialPortError::None);
+    std::uint8_t data[SerialPort::maxReadSize];
+    std::vector<long long> reads;
+    for (int i = 0; i < 20; ++i) {
+        std::size_t received = 99;
+        const Clock::time_point start = Clock::now();
+        REQUIRE(serial->read(data, sizeof data, received) == SerialPortError::None);
+        reads.push_back(msSince(start));
+        CHECK(received == 0);
+        CHECK(reads.back() >= characterMs - 2);
+        CHECK(reads.back() < 200);
+    }
+    report("empty read", reads);
+}
+
 // The same bounds as on POSIX: a frame ends after two empty reads of one character time, and a
 // request posted while the device still talks waits for those two empty reads too.
 TEST_CASE("end of frame and turnaround keep to two character times")
@@ -261,32 +288,46 @@ TEST_CASE("end of frame and turnaround keep to two character times")
     // The same command 0 each time; nobody parses the answers.
     const Bytes request = Master().identify();
     std::vector<long long> endOfFrame, turnaround;
-    for (int run = 0; run < 5; ++run) {
+    // A run in which the test thread first sees the answer complete measures nothing; a loaded
+    // machine gets a few more runs.
+    for (int run = 0; run < 10 && (endOfFrame.size() < 5 || turnaround.size() < 5); ++run) {
         CAPTURE(run);
         // The simulator answers in one burst, so the first byte seen is about the last.
         Clock::time_point firstByte, complete;
+        TerminalState seen = TerminalState::Idle;
         REQUIRE(terminal.post(request));
-        REQUIRE(terminal.waitFor(isReceiving, &firstByte, 3000));
+        REQUIRE(terminal.waitFor(isAnswering, &firstByte, 3000, &seen));
         REQUIRE(terminal.waitFor(isReceived, &complete));
-        endOfFrame.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(complete - firstByte).count());
-        CHECK(endOfFrame.back() >= 2 * characterMs - 2);
-        CHECK(endOfFrame.back() < 250);
+        if (seen == TerminalState::Receiving) {
+            endOfFrame.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(complete - firstByte).count());
+            CHECK(endOfFrame.back() < 250);
+        }
         terminal.releaseReceived();
 
         // Taking the buffer in the middle of an answer: the request goes out only once the line
         // has been silent for two reads.
         Clock::time_point answering, sent;
         REQUIRE(terminal.post(request));
-        REQUIRE(terminal.waitFor(isReceiving, &answering, 3000));
-        REQUIRE(terminal.post(request));
-        REQUIRE(terminal.waitFor(hasLeft, &sent));
-        turnaround.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(sent - answering).count());
-        CHECK(turnaround.back() >= 2 * characterMs - 2);
-        CHECK(turnaround.back() < 250);
+        REQUIRE(terminal.waitFor(isAnswering, &answering, 3000, &seen));
+        if (seen == TerminalState::Receiving) {
+            REQUIRE(terminal.post(request));
+            REQUIRE(terminal.waitFor(hasLeft, &sent));
+            turnaround.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(sent - answering).count());
+            CHECK(turnaround.back() < 250);
+        }
         // Let the answer to that request come and go.
         REQUIRE(terminal.waitFor(isReceived, nullptr, 3000));
         terminal.releaseReceived();
     }
+    REQUIRE(endOfFrame.size() >= 3);
+    REQUIRE(turnaround.size() >= 3);
+    // Seen from a polling thread, a run starts late whenever that thread is held up, which
+    // shortens it; the lower bound holds for the median. The empty reads it rests on are
+    // checked one by one below.
+    std::sort(endOfFrame.begin(), endOfFrame.end());
+    std::sort(turnaround.begin(), turnaround.end());
+    CHECK(endOfFrame[endOfFrame.size() / 2] >= 2 * characterMs - 2);
+    CHECK(turnaround[turnaround.size() / 2] >= 2 * characterMs - 2);
     report("end of frame after the answer's first byte", endOfFrame);
     report("request sent after the answer's first byte", turnaround);
 }

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "resources.h"
 #include "russianlocale.h"
+#include "versioninfo.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -10,10 +11,15 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     initResources();
     installRussian(application);
-    // --port PATH offers one more port in the port dialog, e.g. the simulator's pseudo-terminal,
-    // which the system's port list does not show.
+    // --version prints the product name and version from the version information.
+    const QString programPath = QCoreApplication::applicationFilePath();
+    application.setApplicationName(versionString(programPath, "ProductName"));
+    application.setApplicationVersion(versionString(programPath, "ProductVersion"));
     QCommandLineParser options;
     options.addHelpOption();
+    options.addVersionOption();
+    // --port PATH offers one more port in the port dialog, e.g. the simulator's pseudo-terminal,
+    // which the system's port list does not show.
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Дополнительный порт в списке"),
                                         QStringLiteral("PATH"));
     options.addOption(portOption);

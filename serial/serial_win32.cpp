@@ -1,4 +1,4 @@
-#include "serialport.h"
+#include "serial_win32.h"
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -12,11 +12,27 @@
 
 namespace {
 
-SerialPortError fromWin32(DWORD code)
+// When the error came: opening the port, or reading and writing a port that is open.
+enum class Stage { Opening, Transfer };
+
+SerialPortError fromWin32(DWORD code, Stage stage)
 {
     switch (code) {
     case ERROR_SUCCESS:
         return SerialPortError::None;
+    case ERROR_TIMEOUT:
+    case ERROR_SEM_TIMEOUT:
+        return SerialPortError::TimedOut;
+    default:
+        break;
+    }
+    // Once the port is open, any other failure means the device has gone: a pulled USB adapter
+    // answers with ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_OPERATION_ABORTED,
+    // ERROR_DEVICE_REMOVED, ERROR_GEN_FAILURE or ERROR_INVALID_HANDLE depending on its driver,
+    // Wine on a hung-up pseudo-terminal with ERROR_NOT_READY.
+    if (stage == Stage::Transfer)
+        return SerialPortError::Io;
+    switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_NAME:
@@ -32,9 +48,6 @@ SerialPortError fromWin32(DWORD code)
     case ERROR_INVALID_FUNCTION:
     case ERROR_NOT_SUPPORTED:
         return SerialPortError::BadSettings;
-    case ERROR_TIMEOUT:
-    case ERROR_SEM_TIMEOUT:
-        return SerialPortError::TimedOut;
     default:
         return SerialPortError::Io;
     }
@@ -67,11 +80,13 @@ private:
     {
         const DWORD code = GetLastError();
         close();
-        return fromWin32(code);
+        return fromWin32(code, Stage::Opening);
     }
 
     HANDLE handle = INVALID_HANDLE_VALUE;
     DWORD timeoutMs = 1;
+
+    friend void* ::win32PortHandle(const SerialPort& port);
 };
 
 SerialPortError Win32SerialPort::open(const char* name, const SerialLineSettings& settings,
@@ -90,7 +105,7 @@ SerialPortError Win32SerialPort::open(const char* name, const SerialLineSettings
     handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return fromWin32(GetLastError());
+        return fromWin32(GetLastError(), Stage::Opening);
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -106,6 +121,11 @@ SerialPortError Win32SerialPort::open(const char* name, const SerialLineSettings
     dcb.fDsrSensitivity = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
+    // Left as the previous program set them, XON/XOFF would swallow the bytes 0x11 and 0x13 of a
+    // binary frame, and an error character would replace a byte with a parity error.
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
     // The modem sees DTR and RTS low for as long as we hold it.
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
@@ -141,7 +161,7 @@ SerialPortError Win32SerialPort::purge()
     if (handle == INVALID_HANDLE_VALUE)
         return SerialPortError::Io;
     if (!PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
-        return fromWin32(GetLastError());
+        return fromWin32(GetLastError(), Stage::Transfer);
     return SerialPortError::None;
 }
 
@@ -160,17 +180,26 @@ SerialPortError Win32SerialPort::read(std::uint8_t* data, std::size_t capacity,
     received = 0;
     if (capacity > maxReadSize)
         capacity = maxReadSize;
-    DWORD count = 0;
-    if (handle != INVALID_HANDLE_VALUE
-        && ReadFile(handle, data, static_cast<DWORD>(capacity), &count, nullptr)) {
-        received = count;
-        return SerialPortError::None;
+    DWORD code = ERROR_INVALID_HANDLE;
+    if (handle != INVALID_HANDLE_VALUE) {
+        // ClearCommError fails once the device has gone, while ReadFile need not: Wine on a
+        // hung-up pseudo-terminal keeps "succeeding" with nothing, busily, for the whole time-out.
+        DWORD errors = 0;
+        COMSTAT status{};
+        DWORD count = 0;
+        if (!ClearCommError(handle, &errors, &status)) {
+            code = GetLastError();
+        } else if (ReadFile(handle, data, static_cast<DWORD>(capacity), &count, nullptr)) {
+            received = count;
+            return SerialPortError::None;
+        } else {
+            code = GetLastError();
+        }
     }
-    const DWORD code = handle == INVALID_HANDLE_VALUE ? ERROR_INVALID_HANDLE : GetLastError();
-    // A removed adapter fails every read at once: wait out the time-out so the worker does not
+    // A removed adapter fails every call at once: wait out the time-out so the worker does not
     // spin.
     Sleep(timeoutMs);
-    return fromWin32(code);
+    return fromWin32(code, Stage::Transfer);
 }
 
 SerialPortError Win32SerialPort::write(const std::uint8_t* data, std::size_t size)
@@ -179,11 +208,17 @@ SerialPortError Win32SerialPort::write(const std::uint8_t* data, std::size_t siz
         return SerialPortError::Io;
     DWORD written = 0;
     if (!WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr))
-        return fromWin32(GetLastError());
+        return fromWin32(GetLastError(), Stage::Transfer);
     return written == size ? SerialPortError::None : SerialPortError::TimedOut;
 }
 
 } // namespace
+
+void* win32PortHandle(const SerialPort& port)
+{
+    const auto* win32 = dynamic_cast<const Win32SerialPort*>(&port);
+    return win32 && win32->isOpen() ? win32->handle : nullptr;
+}
 
 std::unique_ptr<SerialPort> createSerialPort()
 {

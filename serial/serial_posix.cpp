@@ -122,6 +122,7 @@ private:
     // asking.
     bool priorityPermitted = true;
     bool priorityRaised = false;
+    bool normalKnown = false;
     int normalPolicy = SCHED_OTHER;
     sched_param normalParam{};
 };
@@ -338,9 +339,14 @@ void PosixSerialPort::raiseThreadPriority()
 {
     if (!priorityPermitted || priorityRaised)
         return;
-    if (pthread_getschedparam(pthread_self(), &normalPolicy, &normalParam) != 0) {
-        priorityPermitted = false;
-        return;
+    // The worker's normal scheduling does not change while it runs: read it once, not at every
+    // raise, which on a quiet line comes about a hundred times a second.
+    if (!normalKnown) {
+        if (pthread_getschedparam(pthread_self(), &normalPolicy, &normalParam) != 0) {
+            priorityPermitted = false;
+            return;
+        }
+        normalKnown = true;
     }
     sched_param high{};
     high.sched_priority = sched_get_priority_min(SCHED_FIFO);

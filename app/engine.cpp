@@ -37,7 +37,7 @@ void MainWindow::buildCommandTable()
 
     Hart::fillCommandTable(commandTable,
                            { this, &identity, &dynamicVariables, &clock, &detector, &eventLogWindow,
-                             &firmwareTransfer });
+                             static_cast<Hart::ParserMasterFirmwareUpdate*>(&firmwareWindow) });
     const struct {
         uint16_t command;
         Hart::Handler handler;
@@ -102,7 +102,7 @@ void MainWindow::cancelAllRequests()
     dynamicVariables.cancelDynamicRequests();
     clock.requestFlags = 0;
     detector.requestFlags = 0;
-    firmwareTransfer.requestFlags = 0;
+    firmwareWindow.requestFlags = 0;
     eventLogWindow.stopTransfer();
 }
 

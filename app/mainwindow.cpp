@@ -39,6 +39,8 @@ MainWindow::MainWindow(QWidget* parent)
     , searchWindow(this)
     , terminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
     , eventLogWindow({ [this] { return terminal.isOpen(); }, this, &identity }, this)
+    , firmwareWindow({ this, &identity, [this] { return lastOpenDir; },
+                       [this](const QString& directory) { rememberOpenDir(directory); } })
 {
     buildCommandTable();
 
@@ -115,6 +117,18 @@ void MainWindow::readSettings()
     lastOpenDir = settings->value(openDirKey, QVariant()).toString();
     lastSaveDir = settings->value(saveDirKey, QVariant()).toString();
     portName = settings->value(portNameKey, QVariant()).toString();
+}
+
+void MainWindow::rememberOpenDir(const QString& directory)
+{
+    lastOpenDir = directory;
+    settings->setValue(openDirKey, lastOpenDir);
+}
+
+void MainWindow::rememberSaveDir(const QString& directory)
+{
+    lastSaveDir = directory;
+    settings->setValue(saveDirKey, lastSaveDir);
 }
 
 void MainWindow::buildAddressBox()

@@ -4,6 +4,7 @@
 #include "detectormodel.h"
 #include "dialogeventlog.h"
 #include "dialogfind.h"
+#include "dialogfirmwareupdate.h"
 
 #include "hart/clockrecord.h"
 #include "hart/commandtable.h"
@@ -71,6 +72,9 @@ private slots:
     void on_find_triggered(bool checked);
     void on_traffic_triggered(bool checked);
     void on_actionReadLog_triggered(bool checked);
+    void on_actionFirmwareUpdate_triggered();
+    void on_fileOpen_triggered();
+    void on_fileSave_triggered();
     void parseTimerUpdate();
     void requestTimerUpdate();
 
@@ -89,6 +93,9 @@ private:
     void closePort();
     void handlePortLost();
     static QString openFailureText(const QString& port, SerialPortError error);
+    // Both the configuration and the firmware open dialogs start in the last directory used.
+    void rememberOpenDir(const QString& directory);
+    void rememberSaveDir(const QString& directory);
 
     void stopPolling();
     void cancelAllRequests();
@@ -264,8 +271,8 @@ private:
     Hart::DynamicVariablesRecord dynamicVariables;
     // The event-log window is the transfer record of its download (command 252).
     DialogEventLog eventLogWindow;
-    // The transfer record of the firmware update; idle until that window drives it.
-    Hart::ParserMasterFirmwareUpdate firmwareTransfer;
+    // The firmware window is the context of command 253 through its transfer record.
+    DialogFirmwareUpdate firmwareWindow;
     Hart::CommandEntry commandTable[Hart::commandTableSize];
 
     std::unique_ptr<QTimer> parseTimer;

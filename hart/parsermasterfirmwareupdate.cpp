@@ -52,6 +52,10 @@ std::int32_t encodeFirmwareUpdate(void* context, ParserMaster*, std::uint8_t** c
     // A short read leaves zeros rather than the previous frame's bytes.
     std::memset(p + 4, 0, length);
     u->readChunk(u, u->nextOffset, p + 4, length);
+    // The image could not be read (the file was cut short): the reader has stopped the
+    // transfer, and nothing made up goes to the device.
+    if (!(u->requestFlags & FirmwareRequest::Transfer))
+        return -1;
     *cursor += 4 + length;
     return firmwareChunkTimeoutMs;
 }

@@ -20,7 +20,8 @@ class ParserMasterFirmwareUpdate : public ParserMasterBase {
 public:
     // Opens the transfer and returns the image size in bytes; 0 sends nothing.
     std::uint32_t (*begin)(ParserMasterFirmwareUpdate* update) = nullptr;
-    // Copies length image bytes from offset; never asked for bytes at or past the size.
+    // Copies length image bytes from offset; never asked for bytes at or past the size. When the
+    // bytes cannot be had it clears the transfer flag, and the chunk is not sent.
     void (*readChunk)(ParserMasterFirmwareUpdate* update, std::uint32_t offset, std::uint8_t* destination,
                       std::uint32_t length) = nullptr;
     // Called after each accepted answer with the offset the device named; at or past the size the

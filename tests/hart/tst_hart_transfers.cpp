@@ -69,6 +69,7 @@ struct FirmwareTrace {
     int begins = 0;
     QList<QPair<std::uint32_t, std::uint32_t>> reads;
     QList<std::uint32_t> progress;
+    bool unreadable = false; // the file was cut short: the read stops the transfer
 };
 FirmwareTrace* firmwareTrace = nullptr;
 
@@ -79,8 +80,10 @@ struct FirmwareRig : Rig {
     {
         firmwareTrace = &seen;
         firmware.begin = [](ParserMasterFirmwareUpdate*) { return ++firmwareTrace->begins, firmwareTrace->size; };
-        firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t offset, std::uint8_t* to, std::uint32_t n) {
+        firmware.readChunk = [](ParserMasterFirmwareUpdate* u, std::uint32_t offset, std::uint8_t* to, std::uint32_t n) {
             firmwareTrace->reads << qMakePair(offset, n);
+            if (firmwareTrace->unreadable)
+                u->requestFlags = 0;
             for (std::uint32_t i = 0; i < n; ++i)
                 to[i] = std::uint8_t(offset + i);
         };
@@ -126,6 +129,7 @@ private slots:
     void firmwareOffsetBeyondImage_data();
     void firmwareOffsetBeyondImage();
     void firmwareLastChunkAndShortAnswers();
+    void firmwareUnreadableChunkIsNotSent();
 };
 
 void TestHartTransfers::fullDownload()
@@ -408,6 +412,17 @@ void TestHartTransfers::firmwareLastChunkAndShortAnswers()
     QCOMPARE(rig.reply("", 9), std::uint32_t(InvalidFirmware));
     QCOMPARE(int(rig.firmware.requestFlags), int(FirmwareRequest::Transfer));
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
+}
+
+void TestHartTransfers::firmwareUnreadableChunkIsNotSent()
+{
+    FirmwareRig rig;
+    rig.nextRequest();
+    rig.reply("00000040");
+    rig.seen.unreadable = true;
+    QCOMPARE(rig.step(), NothingDue);
+    QCOMPARE(rig.seen.reads.size(), 1);
+    QCOMPARE(int(rig.firmware.requestFlags), 0);
 }
 
 QTEST_APPLESS_MAIN(TestHartTransfers)

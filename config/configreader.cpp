@@ -173,8 +173,10 @@ void ConfigReader::finishEntry()
 {
     token.resize(trimmed);
     const bool opensGroup = group;
+    // A group beyond the depth bound is dropped whole, its own entry included.
+    const bool tooDeep = opensGroup && levels.size() > maxDepth;
     ConfigNode* child = nullptr;
-    if (droppedLevels == 0 && entries < maxEntries) {
+    if (droppedLevels == 0 && !tooDeep && entries < maxEntries) {
         ++entries;
         const bool named = phase == Phase::Name;
         child = levels.back()->addChild(named ? token : key);
@@ -184,7 +186,7 @@ void ConfigReader::finishEntry()
     reset();
     if (!opensGroup)
         return;
-    if (child && levels.size() <= maxDepth) {
+    if (child) {
         child->makeGroup();
         levels.push_back(child);
     } else {

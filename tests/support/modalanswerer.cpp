@@ -64,7 +64,7 @@ void ModalAnswerer::poll()
     if (auto* dialog = qobject_cast<QDialog*>(modal)) {
         if (!actions.isEmpty())
             actions.takeFirst()(dialog);
-        else
+        else if (!keepOpen || !keepOpen(dialog))
             dialog->reject();
     }
 }

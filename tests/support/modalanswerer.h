@@ -36,6 +36,10 @@ public:
     // Answers a file dialog (Qt's own widget dialog) by typing path and accepting it.
     void chooseFile(const QString& path);
 
+    // Dialogs for which this returns true are left open once their queued actions are used,
+    // for a test that works in the dialog while it runs modally.
+    std::function<bool(QWidget* dialog)> keepOpen;
+
     // Message boxes are answered with this button when they have it, else the default one.
     void answerBoxesWith(int standardButton) { boxAnswer = standardButton; }
 

@@ -62,13 +62,16 @@ void DialogFirmwareUpdate::on_update_clicked()
         return;
     // A second start begins again from the size announcement with the file reopened.
     file = std::make_unique<QFile>(name);
-    if (!file->open(QIODevice::ReadOnly)) {
+    // Unbuffered, so every chunk is read from the file as it is now, not from a copy read ahead.
+    if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         file.reset();
         QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается открыть файл"), QMessageBox::Ok);
         return;
     }
-    // Command 0 sits before command 253 in the same class, so the device is identified first.
-    if (owner.master && owner.identity && owner.master->expandedDeviceType == 0)
+    // The image goes to the device's unique address, so a device never identified since the
+    // start (no device id yet) is identified first, like one lost in a search. Command 0 sits
+    // before command 253 in the same class, so it goes out first.
+    if (owner.master && owner.identity && (owner.master->expandedDeviceType == 0 || owner.master->deviceId == 0))
         owner.identity->requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
     started = 0;
     requestFlags |= Hart::FirmwareRequest::Transfer;

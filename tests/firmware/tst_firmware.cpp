@@ -1,0 +1,450 @@
+#include "dialogfirmwareupdate.h"
+#include "modalanswerer.h"
+#include "resources.h"
+#include "simulatedwindow.h"
+
+#include "hart/encoding.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QByteArray imageBytes(int size)
+{
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i)
+        bytes[i] = char((i * 37 + 11) & 0xFF);
+    return bytes;
+}
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
+    return path;
+}
+
+QStringList boxTexts(const ModalAnswerer& answerer)
+{
+    QStringList texts;
+    for (const auto& box : answerer.boxes())
+        texts << box.title + '/' + box.text;
+    return texts;
+}
+
+const QString doneBox = QStringLiteral("Обновление ПО/Обновление выполнено");
+
+// The window on its own, with the codec of command 253 standing in for the engine: the test
+// plays the device, answering each request with the offset it wants next.
+struct Standalone {
+    Hart::ParserMaster master;
+    Hart::IdentityRecord identity;
+    QString directory;
+    DialogFirmwareUpdate window { FirmwareUpdateOwner { &master, &identity, [this] { return directory; },
+                                                        [this](const QString& d) { directory = d; } } };
+    QByteArray received;  // the image as the device has it
+    int requests = 0;
+
+    Hart::ParserMasterFirmwareUpdate* record() { return &window; }
+    QLineEdit* fileName() { return window.findChild<QLineEdit*>(QStringLiteral("fileName")); }
+    QPushButton* updateButton() { return window.findChild<QPushButton*>(QStringLiteral("update")); }
+    QProgressBar* bar() { return window.findChild<QProgressBar*>(QStringLiteral("progressBar")); }
+
+    void start(const QString& path)
+    {
+        fileName()->setText(path);
+        updateButton()->click();
+    }
+
+    // The data of the next request, or empty when nothing goes out.
+    QByteArray request()
+    {
+        uint8_t buffer[512];
+        uint8_t* cursor = buffer;
+        if (Hart::encodeFirmwareUpdate(record(), &master, &cursor) < 0)
+            return QByteArray();
+        ++requests;
+        const QByteArray data(reinterpret_cast<const char*>(buffer), int(cursor - buffer));
+        if (data.size() > 4) {
+            const int offset = int(Hart::loadU32(buffer));
+            if (received.size() < offset + data.size() - 4)
+                received.resize(offset + data.size() - 4);
+            received.replace(offset, data.size() - 4, data.mid(4));
+        }
+        return data;
+    }
+
+    uint32_t answer(uint32_t offset, uint8_t responseCode = 0)
+    {
+        uint8_t data[4];
+        Hart::storeU32(data, offset);
+        return Hart::decodeFirmwareUpdate(record(), &master, data, data + 4, responseCode);
+    }
+
+    // Answers every request with the end of the chunk just received, as a device that takes
+    // the image in order; between exchanges `between` may change the world.
+    QList<int> run(const std::function<void(int exchange)>& between = nullptr)
+    {
+        QList<int> barValues;
+        for (int exchange = 0; exchange < 1000; ++exchange) {
+            if (between)
+                between(exchange);
+            const QByteArray data = request();
+            if (data.isEmpty())
+                break;
+            const uint32_t next = data.size() == 4 ? 0 : Hart::loadU32(reinterpret_cast<const uint8_t*>(data.data())) + uint32_t(data.size() - 4);
+            answer(next);
+            barValues << bar()->value();
+        }
+        return barValues;
+    }
+};
+
+}
+
+class TestFirmware : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { initResources(); }
+    void init() { answerer = std::make_unique<ModalAnswerer>(); }
+    void cleanup()
+    {
+        bench.finish();
+        answerer.reset();
+    }
+
+    void image130();
+    void updateButtonFollowsName_data();
+    void updateButtonFollowsName();
+    void restartDuringTransfer();
+    void stopping_data();
+    void stopping();
+    void badImages_data();
+    void badImages();
+    void unopenableFile();
+
+    void endToEnd();
+    void lineClosedThenSecondStart();
+    void refusals_data();
+    void refusals();
+    void portClosed();
+
+private:
+    std::unique_ptr<ModalAnswerer> answerer;
+    WindowBench bench;
+    QTemporaryDir dir;
+};
+
+void TestFirmware::image130()
+{
+    Standalone s;
+    const QByteArray image = imageBytes(130);
+    s.start(writeFile(dir, QStringLiteral("130.fwb"), image));
+    QCOMPARE(s.request().toHex(), QByteArray("00000082"));
+    QCOMPARE(s.bar()->maximum(), 130);
+    QVERIFY(!s.bar()->isHidden());
+    QCOMPARE(s.run(), (QList<int> { 0, 64, 128, 130 }));
+    QCOMPARE(s.received, image);
+    QCOMPARE(int(s.window.requestFlags), 0);
+    QVERIFY(!s.window.isImageOpen());
+    QTRY_COMPARE(boxTexts(*answerer), QStringList { doneBox });
+    QTest::qWait(50);
+    QCOMPARE(answerer->boxes().size(), 1);
+}
+
+void TestFirmware::updateButtonFollowsName_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("enabled");
+    const QString existing = writeFile(dir, QStringLiteral("a.fwb"), "x");
+    QTest::newRow("existing") << existing << true;
+    QTest::newRow("blank-padded") << "  " + existing + " \t" << true;
+    QTest::newRow("missing") << existing + QStringLiteral("x") << false;
+    QTest::newRow("blank") << QStringLiteral("   ") << false;
+    QTest::newRow("a directory") << dir.path() << false;
+}
+
+void TestFirmware::updateButtonFollowsName()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, enabled);
+    Standalone s;
+    QVERIFY(!s.updateButton()->isEnabled());
+    s.fileName()->setText(text);
+    QCOMPARE(s.updateButton()->isEnabled(), enabled);
+    s.fileName()->setText(text + QStringLiteral("/missing"));
+    QVERIFY(!s.updateButton()->isEnabled());
+}
+
+void TestFirmware::restartDuringTransfer()
+{
+    Standalone s;
+    const QByteArray image = imageBytes(200);
+    const QString path = writeFile(dir, QStringLiteral("r.fwb"), image);
+    s.start(path);
+    s.request();
+    s.answer(0);
+    QCOMPARE(s.request().left(4).toHex(), QByteArray("00000000"));
+    // Pressed again: the file is reopened and the size announced again ...
+    s.updateButton()->click();
+    QVERIFY(s.window.isImageOpen());
+    QCOMPARE(s.window.started, 0u);
+    // ... but the answer to the chunk sent before still names an offset and moves on to it.
+    s.answer(64);
+    QCOMPARE(s.request(), QByteArray::fromHex("00000040") + image.mid(64, 64));
+    // Without such an answer the next request is the announcement.
+    s.updateButton()->click();
+    QCOMPARE(s.request().toHex(), QByteArray("000000c8"));
+}
+
+void TestFirmware::stopping_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("stops");
+    QTest::newRow("cancel button") << "cancel" << true;
+    QTest::newRow("close button") << "close" << true;
+    QTest::newRow("escape hides only") << "escape" << false;
+}
+
+void TestFirmware::stopping()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, stops);
+    Standalone s;
+    s.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&s.window));
+    s.start(writeFile(dir, QStringLiteral("s.fwb"), imageBytes(300)));
+    s.request();
+    s.answer(0);
+    if (how == QLatin1String("cancel"))
+        s.window.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Cancel)->click();
+    else if (how == QLatin1String("close"))
+        s.window.close();
+    else
+        QTest::keyClick(&s.window, Qt::Key_Escape);
+    QVERIFY(s.window.isHidden());
+    if (stops) {
+        // The device hears nothing more, and a late answer moves nothing.
+        QVERIFY(s.request().isEmpty());
+        QCOMPARE(s.answer(64), uint32_t(Hart::Ignore));
+        return;
+    }
+    // Hidden, the transfer goes on to its end and still says so.
+    s.run();
+    QCOMPARE(s.received, imageBytes(300));
+    QTRY_COMPARE(boxTexts(*answerer), QStringList { doneBox });
+}
+
+void TestFirmware::badImages_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("empty") << "empty" << QStringLiteral("Ошибка/Файл прошивки пуст") << 0;
+    QTest::newRow("beyond 32-bit offsets") << "huge" << QStringLiteral("Ошибка/Файл прошивки слишком велик") << 0;
+    QTest::newRow("offset past the end") << "past" << QStringLiteral(
+        "Ошибка/Устройство запросило данные за концом файла прошивки. Обновление не выполнено") << 3;
+    QTest::newRow("truncated during the update") << "truncated"
+                                                 << QStringLiteral("Ошибка/Не удается прочитать файл прошивки") << 2;
+    QTest::newRow("removed during the update") << "removed" << doneBox << 4;
+}
+
+void TestFirmware::badImages()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, box);
+    QFETCH(int, requests);
+    Standalone s;
+    const QByteArray image = imageBytes(130);
+    const QString path = writeFile(dir, kind + QStringLiteral(".fwb"), kind == QLatin1String("empty") ? QByteArray() : image);
+    if (kind == QLatin1String("huge")) {
+        QFile file(path);
+        QVERIFY(file.resize(qint64(UINT32_MAX) + 1)); // sparse: costs no disk
+    }
+    s.start(path);
+    if (kind == QLatin1String("past")) {
+        s.request();
+        s.answer(0);
+        s.request();
+        s.answer(64);
+        s.request();
+        QCOMPARE(s.answer(131), uint32_t(Hart::Ok));
+        QVERIFY(s.request().isEmpty());
+    } else {
+        s.run([&](int exchange) {
+            if (exchange != 2)
+                return;
+            if (kind == QLatin1String("truncated"))
+                QFile(path).resize(70);
+            else if (kind == QLatin1String("removed"))
+                QFile::remove(path);
+        });
+    }
+    QCOMPARE(s.requests, requests);
+    QCOMPARE(int(s.window.requestFlags), 0);
+    QVERIFY(!s.window.isImageOpen());
+    if (kind == QLatin1String("removed"))
+        QCOMPARE(s.received, image);
+    QTRY_COMPARE(boxTexts(*answerer), QStringList { box });
+    QTest::qWait(30);
+    QCOMPARE(answerer->boxes().size(), 1);
+    QFile::remove(path);
+}
+
+void TestFirmware::unopenableFile()
+{
+    const QString path = writeFile(dir, QStringLiteral("locked.fwb"), "x");
+    QFile::setPermissions(path, QFileDevice::Permissions());
+    QFile probe(path);
+    if (probe.open(QIODevice::ReadOnly))
+        QSKIP("permissions do not keep this user out");
+    Standalone s;
+    s.start(path);
+    QCOMPARE(boxTexts(*answerer), QStringList { QStringLiteral("Ошибка/Не удается открыть файл") });
+    QCOMPARE(int(s.window.requestFlags), 0);
+}
+
+namespace {
+
+// Runs the firmware window modally from the main window's action, presses "Обновить ПО" for the
+// image and closes the window once a box has told how the update ended (or after limitMs).
+void runUpdate(ModalAnswerer& answerer, MainWindow& window, const QString& image,
+               const std::function<void(DialogFirmwareUpdate*)>& started = nullptr, int limitMs = 20000)
+{
+    QPointer<DialogFirmwareUpdate> dialog;
+    answerer.keepOpen = [](QWidget* w) { return qobject_cast<DialogFirmwareUpdate*>(w) != nullptr; };
+    answerer.queue([&](QWidget* w) {
+        dialog = qobject_cast<DialogFirmwareUpdate*>(w);
+        if (!dialog)
+            return;
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(image);
+        dialog->findChild<QPushButton*>(QStringLiteral("update"))->click();
+        if (started)
+            started(dialog);
+    });
+    answerer.onBox = [&](const ModalAnswerer::Box&) {
+        if (dialog)
+            QTimer::singleShot(0, dialog.data(), &QWidget::close);
+    };
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        if (dialog)
+            dialog->close();
+    });
+    limit.start(limitMs);
+    window.findChild<QAction*>(QStringLiteral("actionFirmwareUpdate"))->trigger();
+    answerer.onBox = nullptr;
+    answerer.keepOpen = nullptr;
+}
+
+}
+
+void TestFirmware::endToEnd()
+{
+    bench.answerer = std::move(answerer);
+    QVERIFY(bench.connectWindow());
+    bench.rig->startTimers();
+    bench.window->findChild<QAction*>(QStringLiteral("connectRead"))->trigger();
+    QTRY_VERIFY(bench.sim->requests().size() >= 3);
+    QByteArray image(3000, '\0');
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
+    bool pollingOff = false;
+    runUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("e2e.fwb"), image), [&](DialogFirmwareUpdate*) {
+        pollingOff = !bench.window->findChild<QAction*>(QStringLiteral("connectRead"))->isChecked();
+    });
+    QVERIFY(pollingOff);
+    QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
+    const std::vector<uint8_t> got = bench.sim->firmwareImage();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
+}
+
+void TestFirmware::lineClosedThenSecondStart()
+{
+    bench.answerer = std::move(answerer);
+    QVERIFY(bench.connectWindow());
+    TestClock::install(1000);
+    bench.rig->startTimers();
+    const QByteArray image = imageBytes(1500);
+    const QString path = writeFile(dir, QStringLiteral("line.fwb"), image);
+    // A few chunks in, the modem is unplugged; the clock then runs fast so the five sends of the
+    // chunk time out at once.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (bench.sim->isLineOpen() && bench.sim->requests().size() >= 6)
+            bench.sim->closeLine();
+        else if (!bench.sim->isLineOpen())
+            TestClock::now += 6000;
+    });
+    watch.start(20);
+    runUpdate(*bench.answerer, *bench.window, path);
+    watch.stop();
+    QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка/Устройство не отвечает") });
+
+    // The same window, connected to another detector, starts again and gets it all through.
+    Sim::Simulator second(WindowBench::quick());
+    QVERIFY(second.start());
+    QAction* connectButton = bench.window->findChild<QAction*>(QStringLiteral("connectButton"));
+    connectButton->trigger();
+    QVERIFY(!bench.window->isPortOpen());
+    bench.answerer->choosePort(QString::fromStdString(second.portPath()));
+    connectButton->trigger();
+    QVERIFY(bench.window->isPortOpen());
+    bench.answerer->clearBoxes();
+    runUpdate(*bench.answerer, *bench.window, path);
+    QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
+    const std::vector<uint8_t> got = second.firmwareImage();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
+}
+
+void TestFirmware::refusals_data()
+{
+    QTest::addColumn<int>("code");
+    for (int code = 9; code <= 12; ++code)
+        QTest::addRow("code %d", code) << code;
+}
+
+void TestFirmware::refusals()
+{
+    QFETCH(int, code);
+    bench.answerer = std::move(answerer);
+    QVERIFY(bench.connectWindow());
+    bench.rig->startTimers();
+    bench.sim->modify([&](Sim::DeviceState& s) {
+        s.firmware.refuseCode = uint8_t(code);
+        s.firmware.refuseAtOffset = 64;
+    });
+    bool openAfter = false;
+    QPointer<DialogFirmwareUpdate> dialog;
+    runUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("bad.fwb"), imageBytes(200)),
+              [&](DialogFirmwareUpdate* d) { dialog = d; });
+    openAfter = dialog && dialog->isImageOpen();
+    QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка %1/Неверный файл прошивки").arg(code) });
+    // The image stays open for the next start; the transfer has stopped.
+    QVERIFY(openAfter);
+    QCOMPARE(int(dialog->requestFlags), 0);
+}
+
+void TestFirmware::portClosed()
+{
+    MainWindow window;
+    bool shown = false;
+    answerer->keepOpen = [&](QWidget*) { return shown = true; };
+    window.findChild<QAction*>(QStringLiteral("actionFirmwareUpdate"))->trigger();
+    QCOMPARE(boxTexts(*answerer), QStringList { QStringLiteral("Ошибка/Соединение не установлено") });
+    QVERIFY(!shown);
+}
+
+QTEST_MAIN(TestFirmware)
+#include "tst_firmware.moc"

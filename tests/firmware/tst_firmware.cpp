@@ -315,42 +315,6 @@ void TestFirmware::unopenableFile()
     QCOMPARE(int(s.window.requestFlags), 0);
 }
 
-namespace {
-
-// Runs the firmware window modally from the main window's action, presses "Обновить ПО" for the
-// image and closes the window once a box has told how the update ended (or after limitMs).
-void runUpdate(ModalAnswerer& answerer, MainWindow& window, const QString& image,
-               const std::function<void(DialogFirmwareUpdate*)>& started = nullptr, int limitMs = 20000)
-{
-    QPointer<DialogFirmwareUpdate> dialog;
-    answerer.keepOpen = [](QWidget* w) { return qobject_cast<DialogFirmwareUpdate*>(w) != nullptr; };
-    answerer.queue([&](QWidget* w) {
-        dialog = qobject_cast<DialogFirmwareUpdate*>(w);
-        if (!dialog)
-            return;
-        dialog->findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(image);
-        dialog->findChild<QPushButton*>(QStringLiteral("update"))->click();
-        if (started)
-            started(dialog);
-    });
-    answerer.onBox = [&](const ModalAnswerer::Box&) {
-        if (dialog)
-            QTimer::singleShot(0, dialog.data(), &QWidget::close);
-    };
-    QTimer limit;
-    limit.setSingleShot(true);
-    QObject::connect(&limit, &QTimer::timeout, [&] {
-        if (dialog)
-            dialog->close();
-    });
-    limit.start(limitMs);
-    window.findChild<QAction*>(QStringLiteral("actionFirmwareUpdate"))->trigger();
-    answerer.onBox = nullptr;
-    answerer.keepOpen = nullptr;
-}
-
-}
-
 void TestFirmware::endToEnd()
 {
     bench.answerer = std::move(answerer);
@@ -361,7 +325,7 @@ void TestFirmware::endToEnd()
     QByteArray image(3000, '\0');
     QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
     bool pollingOff = false;
-    runUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("e2e.fwb"), image), [&](DialogFirmwareUpdate*) {
+    runFirmwareUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("e2e.fwb"), image), [&](DialogFirmwareUpdate*) {
         pollingOff = !bench.window->findChild<QAction*>(QStringLiteral("connectRead"))->isChecked();
     });
     QVERIFY(pollingOff);
@@ -388,7 +352,7 @@ void TestFirmware::lineClosedThenSecondStart()
             TestClock::now += 6000;
     });
     watch.start(20);
-    runUpdate(*bench.answerer, *bench.window, path);
+    runFirmwareUpdate(*bench.answerer, *bench.window, path);
     watch.stop();
     QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка/Устройство не отвечает") });
 
@@ -402,7 +366,7 @@ void TestFirmware::lineClosedThenSecondStart()
     connectButton->trigger();
     QVERIFY(bench.window->isPortOpen());
     bench.answerer->clearBoxes();
-    runUpdate(*bench.answerer, *bench.window, path);
+    runFirmwareUpdate(*bench.answerer, *bench.window, path);
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
     const std::vector<uint8_t> got = second.firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
@@ -427,7 +391,7 @@ void TestFirmware::refusals()
     });
     bool openAfter = false;
     QPointer<DialogFirmwareUpdate> dialog;
-    runUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("bad.fwb"), imageBytes(200)),
+    runFirmwareUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("bad.fwb"), imageBytes(200)),
               [&](DialogFirmwareUpdate* d) { dialog = d; });
     openAfter = dialog && dialog->isImageOpen();
     QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка %1/Неверный файл прошивки").arg(code) });

@@ -1,10 +1,15 @@
 #include "simulatedwindow.h"
 #include "modalanswerer.h"
+#include "dialogfirmwareupdate.h"
 #include "ui_mainwindow.h"
 
 #include "hart/parsermaster.h"
 
+#include <QAction>
 #include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 
@@ -130,4 +135,37 @@ QStringList WindowBench::boxTexts() const
     for (const auto& box : answerer->boxes())
         texts << box.text;
     return texts;
+}
+
+void runFirmwareUpdate(ModalAnswerer& answerer, MainWindow& window, const QString& image,
+                       const std::function<void(DialogFirmwareUpdate*)>& started, int limitMs)
+{
+    QPointer<DialogFirmwareUpdate> dialog;
+    answerer.keepOpen = [](QWidget* w) { return qobject_cast<DialogFirmwareUpdate*>(w) != nullptr; };
+    answerer.queue([&](QWidget* w) {
+        dialog = qobject_cast<DialogFirmwareUpdate*>(w);
+        if (!dialog)
+            return;
+        dialog->findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(image);
+        dialog->findChild<QPushButton*>(QStringLiteral("update"))->click();
+        if (started)
+            started(dialog);
+    });
+    auto previous = answerer.onBox;
+    answerer.onBox = [&](const ModalAnswerer::Box& box) {
+        if (previous)
+            previous(box);
+        if (dialog)
+            QTimer::singleShot(0, dialog.data(), &QWidget::close);
+    };
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        if (dialog)
+            dialog->close();
+    });
+    limit.start(limitMs);
+    window.findChild<QAction*>(QStringLiteral("actionFirmwareUpdate"))->trigger();
+    answerer.onBox = previous;
+    answerer.keepOpen = nullptr;
 }

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,6 +16,14 @@
 // A main window connected through the real port dialog, terminal and POSIX backend to a
 // simulated detector on a pseudo-terminal. The window's timers are stopped: the test ticks the
 // engine itself and moves the frame layer's clock as it likes.
+class DialogFirmwareUpdate;
+
+// Runs the firmware window modally from the main window's action, types the image's name and
+// presses "Обновить ПО"; `started` then gets the window. The window is closed once a box has
+// told how the update ended, or after limitMs.
+void runFirmwareUpdate(ModalAnswerer& answerer, MainWindow& window, const QString& image,
+                       const std::function<void(DialogFirmwareUpdate*)>& started = nullptr, int limitMs = 20000);
+
 class SimulatedWindow {
 public:
     SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options = Sim::Options());

@@ -13,6 +13,7 @@
 #include "resources.h"
 #include "simulatedwindow.h"
 
+#include "hart/encoding.h"
 #include "hart/parsermasterfirmwareupdate.h"
 #include "sim/simulator.h"
 
@@ -28,19 +29,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 namespace {
 
 constexpr double characterSeconds = 11.0 / 1200.0; // 8 data bits, parity, start and stop
-// What the master asks of the detector (the simulator's answer to command 0 says 20).
-constexpr unsigned requestPreambles = 20;
+// The master sends as many preambles as the detector's answer to command 0 asks for; 20 is the
+// most a detector may ask, and what the master uses before it knows.
+constexpr unsigned mostPreambles = 20;
 // Delimiter, five address bytes, command, byte count, check byte.
 constexpr unsigned longFrameOverhead = 9;
 
 // Seconds of one command-253 exchange carrying `chunk` image bytes: the request, the detector's
 // wait for the end of it (two character times), its turnaround, and the four-byte answer after
 // its two status bytes.
-double exchangeSeconds(unsigned chunk, unsigned answerPreambles, unsigned turnaroundMs)
+double exchangeSeconds(unsigned chunk, unsigned requestPreambles, unsigned answerPreambles, unsigned turnaroundMs)
 {
     const unsigned request = requestPreambles + longFrameOverhead + 4 + chunk;
     const unsigned answer = answerPreambles + longFrameOverhead + 2 + 4;
@@ -114,11 +117,17 @@ int main(int argc, char* argv[])
     unsigned chunks = 0;
     unsigned announcements = 0;
     unsigned exchanges = 0;
+    unsigned repeated = 0;
+    std::set<uint32_t> offsets;
+    unsigned requestPreambles = mostPreambles;
     for (const auto& r : requests) {
         if (r.command != 253 || !r.answered)
             continue;
+        requestPreambles = r.preambles;
         ++exchanges;
         (r.data.size() == 4 ? announcements : chunks) += 1;
+        if (r.data.size() > 4 && !offsets.insert(Hart::loadU32(r.data.data())).second)
+            ++repeated;
     }
     const std::vector<uint8_t> got = sim.firmwareImage();
     QFile file(image);
@@ -127,8 +136,12 @@ int main(int argc, char* argv[])
     const bool exact = got.size() == size_t(sent.size()) && std::memcmp(got.data(), sent.constData(), got.size()) == 0;
 
     const unsigned answerPreambles = 5; // the simulator's default
-    const double fullChunk = exchangeSeconds(Hart::firmwareChunkSize, answerPreambles, sim.turnaroundMs());
+    const double fullChunk
+        = exchangeSeconds(Hart::firmwareChunkSize, requestPreambles, answerPreambles, sim.turnaroundMs());
     const double limit = Hart::firmwareChunkSize / fullChunk;
+    const double limitMostPreambles
+        = Hart::firmwareChunkSize
+        / exchangeSeconds(Hart::firmwareChunkSize, mostPreambles, answerPreambles, sim.turnaroundMs());
     // The whole update on the wire: the announcement, every chunk as it was, at the line rate.
     const uint64_t lineBytes = sim.lineBytesReceived() + sim.lineBytesSent() - lineBefore;
     const double wireSeconds
@@ -137,12 +150,14 @@ int main(int argc, char* argv[])
 
     std::printf("firmware update of %d bytes against the paced detector (turnaround %u ms)\n", bytes,
                 sim.turnaroundMs());
-    std::printf("  exchanges             %u (%u announcements, %u chunks), image %s, boxes: %s\n", exchanges,
-                announcements, chunks, exact ? "exact" : "NOT exact",
+    std::printf("  exchanges             %u (%u announcements, %u chunks, %u of them repeated), image %s, "
+                "box: %s\n",
+                exchanges, announcements, chunks, repeated, exact ? "exact" : "NOT exact",
                 qPrintable(answerer.boxes().isEmpty() ? QStringLiteral("none") : answerer.boxes().last().text));
-    std::printf("  wire limit            %.1f B/s (64-byte chunk: %u + %u bytes on the line, %.3f s)\n", limit,
-                requestPreambles + longFrameOverhead + 4 + Hart::firmwareChunkSize,
-                answerPreambles + longFrameOverhead + 6, fullChunk);
+    std::printf("  wire limit            %.1f B/s (64-byte chunk with %u preambles: %u + %u bytes on the line "
+                "and the turnaround, %.3f s); with %u preambles %.1f B/s\n",
+                limit, requestPreambles, requestPreambles + longFrameOverhead + 4 + Hart::firmwareChunkSize,
+                answerPreambles + longFrameOverhead + 6, fullChunk, mostPreambles, limitMostPreambles);
     std::printf("  image rate            %.1f B/s = %.3f of the wire limit, %.3f of 63.4 B/s\n", rate,
                 rate / limit, rate / 63.4);
     std::printf("  whole update          %.1f s, wire time %.1f s (%llu line bytes) = %.3f\n", transferSeconds,

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 namespace {
@@ -125,6 +126,7 @@ private slots:
     }
 
     void image130();
+    void chooseFile();
     void updateButtonFollowsName_data();
     void updateButtonFollowsName();
     void restartDuringTransfer();
@@ -161,6 +163,17 @@ void TestFirmware::image130()
     QTRY_COMPARE(boxTexts(*answerer), QStringList { doneBox });
     QTest::qWait(50);
     QCOMPARE(answerer->boxes().size(), 1);
+}
+
+void TestFirmware::chooseFile()
+{
+    Standalone s;
+    const QString path = writeFile(dir, QStringLiteral("chosen.fwb"), "x");
+    answerer->chooseFile(path);
+    s.window.findChild<QToolButton*>(QStringLiteral("fileOpen"))->click();
+    QCOMPARE(s.fileName()->text(), path);
+    QVERIFY(s.updateButton()->isEnabled());
+    QCOMPARE(s.directory, dir.path());
 }
 
 void TestFirmware::updateButtonFollowsName_data()

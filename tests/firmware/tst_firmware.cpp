@@ -134,7 +134,6 @@ private slots:
     void stopping();
     void badImages_data();
     void badImages();
-    void unopenableFile();
 
     void endToEnd();
     void lineClosedThenSecondStart();
@@ -313,19 +312,6 @@ void TestFirmware::badImages()
     QTest::qWait(30);
     QCOMPARE(answerer->boxes().size(), 1);
     QFile::remove(path);
-}
-
-void TestFirmware::unopenableFile()
-{
-    const QString path = writeFile(dir, QStringLiteral("locked.fwb"), "x");
-    QFile::setPermissions(path, QFileDevice::Permissions());
-    QFile probe(path);
-    if (probe.open(QIODevice::ReadOnly))
-        QSKIP("permissions do not keep this user out");
-    Standalone s;
-    s.start(path);
-    QCOMPARE(boxTexts(*answerer), QStringList { QStringLiteral("Ошибка/Не удается открыть файл") });
-    QCOMPARE(int(s.window.requestFlags), 0);
 }
 
 void TestFirmware::endToEnd()

@@ -24,8 +24,10 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QStringList>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -124,14 +126,20 @@ int main(int argc, char* argv[])
     unsigned repeated = 0;
     std::set<uint32_t> offsets;
     unsigned requestPreambles = mostPreambles;
+    QStringList repeats; // offset and the time since the request before, of each repeated chunk
+    const Sim::ReceivedRequest* previous = nullptr;
     for (const auto& r : requests) {
         if (r.command != 253 || !r.answered)
             continue;
         requestPreambles = r.preambles;
         ++exchanges;
         (r.data.size() == 4 ? announcements : chunks) += 1;
-        if (r.data.size() > 4 && !offsets.insert(Hart::loadU32(r.data.data())).second)
+        if (r.data.size() > 4 && !offsets.insert(Hart::loadU32(r.data.data())).second) {
             ++repeated;
+            const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(r.time - previous->time);
+            repeats << QStringLiteral("%1 after %2 ms").arg(Hart::loadU32(r.data.data())).arg(gap.count());
+        }
+        previous = &r;
     }
     const std::vector<uint8_t> got = sim.firmwareImage();
     QFile file(image);
@@ -158,6 +166,9 @@ int main(int argc, char* argv[])
                 "box: %s\n",
                 exchanges, announcements, chunks, repeated, exact ? "exact" : "NOT exact",
                 qPrintable(answerer.boxes().isEmpty() ? QStringLiteral("none") : answerer.boxes().last().text));
+    if (!repeats.isEmpty())
+        std::printf("  repeated chunks       %s; frames the detector discarded %zu\n", qPrintable(repeats.join(", ")),
+                    sim.discardedFrames());
     std::printf("  wire limit            %.1f B/s (64-byte chunk with %u preambles: %u + %u bytes on the line "
                 "and the turnaround, %.3f s); with %u preambles %.1f B/s\n",
                 limit, requestPreambles, requestPreambles + longFrameOverhead + 4 + Hart::firmwareChunkSize,

@@ -136,7 +136,8 @@ private slots:
     void badImages();
 
     void endToEnd();
-    void lineClosedThenSecondStart();
+    void lineFailsThenSecondStart_data();
+    void lineFailsThenSecondStart();
     void refusals_data();
     void refusals();
     void portClosed();
@@ -333,41 +334,66 @@ void TestFirmware::endToEnd()
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
 }
 
-void TestFirmware::lineClosedThenSecondStart()
+void TestFirmware::lineFailsThenSecondStart_data()
 {
+    QTest::addColumn<bool>("unplug");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("device falls silent") << false << QStringLiteral("Ошибка/Устройство не отвечает");
+    QTest::newRow("modem unplugged") << true << QStringLiteral("Ошибка/Связь с портом ");
+}
+
+void TestFirmware::lineFailsThenSecondStart()
+{
+    QFETCH(bool, unplug);
+    QFETCH(QString, box);
     bench.answerer = std::move(answerer);
     QVERIFY(bench.connectWindow());
     TestClock::install(1000);
     bench.rig->startTimers();
     const QByteArray image = imageBytes(1500);
     const QString path = writeFile(dir, QStringLiteral("line.fwb"), image);
-    // A few chunks in, the modem is unplugged; the clock then runs fast so the five sends of the
-    // chunk time out at once.
+    // A few chunks in, the line fails; the clock then runs fast so the five sends of the chunk
+    // time out at once.
+    bool failed = false;
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (bench.sim->isLineOpen() && bench.sim->requests().size() >= 6)
-            bench.sim->closeLine();
-        else if (!bench.sim->isLineOpen())
+        if (failed) {
             TestClock::now += 6000;
+        } else if (bench.sim->requests().size() >= 6) {
+            failed = true;
+            if (unplug)
+                bench.sim->closeLine();
+            else
+                bench.sim->inject(Sim::Fault::noAnswer(10));
+        }
     });
     watch.start(20);
     runFirmwareUpdate(*bench.answerer, *bench.window, path);
     watch.stop();
-    QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка/Устройство не отвечает") });
+    const QStringList boxes = boxTexts(*bench.answerer);
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].startsWith(box), qPrintable(boxes[0]));
 
-    // The same window, connected to another detector, starts again and gets it all through.
+    // The same window starts again and gets it all through: on the same line once the device
+    // answers again, or through the modem plugged in anew (another detector here).
     Sim::Simulator second(WindowBench::quick());
-    QVERIFY(second.start());
-    QAction* connectButton = bench.window->findChild<QAction*>(QStringLiteral("connectButton"));
-    connectButton->trigger();
-    QVERIFY(!bench.window->isPortOpen());
-    bench.answerer->choosePort(QString::fromStdString(second.portPath()));
-    connectButton->trigger();
-    QVERIFY(bench.window->isPortOpen());
+    Sim::Simulator* target = bench.sim;
+    if (unplug) {
+        QVERIFY(second.start());
+        target = &second;
+        QAction* connectButton = bench.window->findChild<QAction*>(QStringLiteral("connectButton"));
+        if (bench.window->isPortOpen())
+            connectButton->trigger();
+        bench.answerer->choosePort(QString::fromStdString(second.portPath()));
+        connectButton->trigger();
+        QVERIFY(bench.window->isPortOpen());
+    } else {
+        bench.sim->clearFaults();
+    }
     bench.answerer->clearBoxes();
     runFirmwareUpdate(*bench.answerer, *bench.window, path);
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
-    const std::vector<uint8_t> got = second.firmwareImage();
+    const std::vector<uint8_t> got = target->firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
 }
 

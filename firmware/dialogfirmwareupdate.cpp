@@ -64,6 +64,8 @@ void DialogFirmwareUpdate::on_update_clicked()
     file = std::make_unique<QFile>(name);
     // Unbuffered, so every chunk is read from the file as it is now, not from a copy read ahead.
     if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        // The earlier image is closed already: a transfer still running has nothing to send.
+        stopTransfer();
         file.reset();
         QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается открыть файл"), QMessageBox::Ok);
         return;

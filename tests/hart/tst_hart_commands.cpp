@@ -144,6 +144,10 @@ const Good goodRows[] = {
          QCOMPARE(QString::asprintf("%u %u %u %u", r.identity.manufacturerCode, r.identity.privateLabelCode,
                                     r.identity.deviceProfile, r.dynamic.variableLimit), QString("0 0 0 255"));
      }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
+    {"cmd0_addr5", "feff0405 07 02 11 29 00 0a0b0c 06 02 0007 01 0060 0061", [](Rig& r) { // one short of the codes
+         QCOMPARE(QString::asprintf("%u %u %u", r.identity.manufacturerCode, r.identity.privateLabelCode,
+                                    r.identity.deviceProfile), QString("0 0 0"));
+     }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
     {"cmd11", "feff0305 07 02 11 29 00 123456 06 02 0007 01", [](Rig& r) {
          QCOMPARE(QString::asprintf("%x %x", r.master.expandedDeviceType, r.master.deviceId), QString("ff03 123456"));
      }},
@@ -227,6 +231,7 @@ private slots:
     void goodAnswers();
     void rejectedAnswers_data();
     void rejectedAnswers();
+    void decodersReadNothingPastTheEnd();
     void identification();
     void deviceVariablesInBatches();
     void deviceVariablesAnswerServingNothing();
@@ -359,6 +364,33 @@ void TestHartCommands::rejectedAnswers()
     QCOMPARE(int(rig.master.attempts), result == I ? 5 : 0);
     QCOMPARE(rig.build(), request);
     QCOMPARE(int(rig.master.attempts), result == I ? 4 : 5);
+}
+
+// Each good answer cut at every length gets the same verdict whatever lies past the cut: the rest
+// of the good answer, zeros or 0xFF. A decoder that reads one byte too many tells them apart.
+void TestHartCommands::decodersReadNothingPastTheEnd()
+{
+    for (const Good& good : goodRows) {
+        const QByteArray data = hex(good.data);
+        for (int cut = 0; cut <= data.size(); ++cut) {
+            const QByteArray tails[] = {data.mid(cut) + QByteArray(32, 0x5A), QByteArray(32, 0), QByteArray(32, '\xFF')};
+            QList<quint32> verdicts;
+            for (const QByteArray& beyond : tails) {
+                const QByteArray bytes = data.left(cut) + beyond;
+                Rig rig;
+                if (good.prepare)
+                    good.prepare(rig);
+                raise(rig, good.key);
+                rig.build();
+                const CommandEntry* entry = rig.master.current;
+                const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+                verdicts << entry->decoder(entry->context, &rig.master, p, p + cut, 0);
+            }
+            QVERIFY2(verdicts.count(verdicts[0]) == 3,
+                     qPrintable(QString::asprintf("%s cut at %d: %u %u %u", good.key, cut, verdicts[0], verdicts[1],
+                                                  verdicts[2])));
+        }
+    }
 }
 
 void TestHartCommands::identification()

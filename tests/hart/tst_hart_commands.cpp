@@ -41,6 +41,7 @@ const Request requests[] = {
     {"cmd18", [](Rig& r) { r.identity.requestWriteTagDescriptorDate("tag", "flame detector", 31 | 12 << 8 | 125 << 16); },
      L5 "12 15 5011e0820820 18c04d1601055050d43d28201f 0c7d b0"},
     {"cmd22", [](Rig& r) { r.identity.requestWriteLongTag("North gate"); }, L5 "16 20 'North gate' 22*00 fa"},
+    {"cmd22full", [](Rig& r) { r.identity.requestWriteLongTag("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"); }, nullptr},
     {"cmd40", [](Rig& r) { r.dynamic.requestFixedCurrent(4.0f); }, L5 "28 04 40800000 58"},
     {"cmd71", [](Rig& r) { r.master.requestLock(2); }, L5 "47 01 02 f0"},
     {"cmd89", [](Rig& r) { r.clock.requestSetClock(0x01020304, 6 | 12 << 8 | 126 << 16); },
@@ -163,6 +164,7 @@ const Good goodRows[] = {
     {"cmd17", "20530c3e05cf48c120820820820820820820820820820820", nullptr},
     {"cmd18", "5011e0820820 18c04d1601055050d43d28201f 0c7d", nullptr},
     {"cmd22", "'North gate' 00 21*23", nullptr}, // anything may follow a terminator
+    {"cmd22full", "'ABCDEFGHIJKLMNOPQRSTUVWXYZ012345'", nullptr}, // no terminator
     {"cmd6", "0700", [](Rig& r) { QCOMPARE(int(r.master.pollingAddress), 7); }},
     {"cmd7", "0301", [](Rig& r) {
          QCOMPARE(QString::asprintf("%u %u", r.master.pollingAddress, r.master.loopCurrentMode), QString("3 1"));
@@ -336,6 +338,8 @@ void TestHartCommands::rejectedAnswers_data()
         {"cmd12", "23*41"}, {"cmd12", "25*41"}, {"cmd13", "20*41"}, {"cmd16", "0102"}, {"cmd16", "01020304"},
         {"cmd17", "24*00"}, {"cmd18", "5011e082082018c04d1601055050d43d28201f0c7e"}, {"cmd20", "31*41"},
         {"cmd22", "'North gatf' 22*00"}, {"cmd22", "'North gate' 21*00"},
+        {"cmd22full", "'ABCDEFGHIJKLMNOPQRSTUVWXYZ012346'"}, {"cmd1", "2041200000 00"}, {"cmd2", "41a0000042c80000 00"},
+        {"cmd89", "01060c7f01020304"},
         {"cmd6", "0800"}, {"cmd6", "070000"}, {"cmd7", "05"}, {"cmd38", "010200"}, {"cmd48", "01020304050607"},
         {"cmd71", ""}, {"cmd76", ""}, {"cmd1", "20408000"}, {"cmd2", "40800000428c00"},
         {"cmd3", "10*00"}, {"cmd3", "8*00"}, {"cmd9", "12*00"}, {"cmd9", "14*00"}, {"cmd9", "77*00"},
@@ -459,10 +463,16 @@ void TestHartCommands::deviceVariablesAnswerServingNothing()
     QCOMPARE(rig.answer(longAnswer(9, 0, hex("00 00 0020 3f800000 00 00001000"))), std::uint32_t(Ignore));
     QCOMPARE(rig.variables[0].value, 0.0f);
     QVERIFY(rig.variables[1].requested);
-    // Codes past the records are skipped.
-    const QByteArray other = hex("00 c8 0020 3f800000 00 01 0020 40000000 00 00001000");
+    // Codes past the records are skipped, the first one past them too.
+    DeviceVariable spare[4];
+    rig.dynamic.variables = spare;
+    rig.dynamic.requestDeviceVariable(1);
+    rig.dynamic.requestDeviceVariable(3);
+    QVERIFY(!spare[3].requested);
+    const QByteArray other = hex("00 c8 0020 3f800000 00 03 0020 40400000 00 01 0020 40000000 00 00001000");
     QCOMPARE(rig.answer(longAnswer(9, 0, other)), std::uint32_t(Ok));
-    QCOMPARE(rig.variables[1].value, 2.0f);
+    QCOMPARE(spare[1].value, 2.0f);
+    QCOMPARE(spare[3].value, 0.0f);
     // A batch stopped half way by a cancel must not keep the variables below it from being asked.
     rig.dynamic.nextVariable = 2;
     rig.dynamic.requestDeviceVariable(0);

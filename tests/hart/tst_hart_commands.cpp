@@ -466,6 +466,7 @@ void TestHartCommands::deviceVariablesAnswerServingNothing()
     // Codes past the records are skipped, the first one past them too.
     DeviceVariable spare[4];
     rig.dynamic.variables = spare;
+    rig.dynamic.variableLimit = 4; // the device has one variable more than there are records
     rig.dynamic.requestDeviceVariable(1);
     rig.dynamic.requestDeviceVariable(3);
     QVERIFY(!spare[3].requested);

@@ -313,6 +313,9 @@ void TestHartTransfers::eraseTakesPrecedence()
     QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
     QCOMPARE(rig.reply("00 0000 00000000 00000000"), std::uint32_t(Ignore)); // not the erase answer
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    // An answer without data is no erase answer, whatever byte lies past its end.
+    const std::uint8_t beyond[] = {0x80};
+    QCOMPARE(decodeEventLog(&rig.eventLog, &rig.master, beyond, beyond, 0), std::uint32_t(Ignore));
     QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
     QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
     // No read until the window starts again from the info state.

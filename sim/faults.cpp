@@ -51,6 +51,11 @@ std::vector<Fault> FaultQueue::take(std::uint16_t command)
             ++it;
             continue;
         }
+        if (it->after > 0) {
+            --it->after;
+            ++it;
+            continue;
+        }
         taken.push_back(*it);
         if (it->count != 0 && --it->count == 0)
             it = m_faults.erase(it);

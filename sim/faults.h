@@ -23,6 +23,7 @@ enum class FaultKind {
 struct Fault {
     FaultKind kind = FaultKind::NoAnswer;
     unsigned count = 1;    // requests it applies to; 0 applies until the faults are cleared
+    unsigned after = 0;    // matching requests that pass untouched before it applies
     int command = -1;      // only requests with this command; -1 any
     std::uint8_t value = 0;
     bool keepData = false; // ResponseCode: the answer still carries the command's data
@@ -46,7 +47,8 @@ public:
     void add(const Fault& fault) { m_faults.push_back(fault); }
     void clear() { m_faults.clear(); }
     std::size_t size() const { return m_faults.size(); }
-    // The faults that apply to a request with this command; each one used counts down.
+    // The faults that apply to a request with this command; each one used counts down, and one
+    // still waiting counts its wait down instead.
     std::vector<Fault> take(std::uint16_t command);
 
 private:

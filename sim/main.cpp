@@ -1,6 +1,7 @@
 // detector-sim: a simulated flame detector on a pseudo-terminal. Point the configurator's port
 // at the printed path; Ctrl-C ends it.
 
+#include "sim/faultoption.h"
 #include "sim/simulator.h"
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 #include <pthread.h>
 #include <unistd.h>
 
@@ -25,8 +27,10 @@ void usage(const char* program)
                 "  --preambles N       preambles before each answer (default 5)\n"
                 "  --turnaround MS     delay before each answer (default 20)\n"
                 "  --link PATH         also make PATH a symbolic link to the port\n"
-                "  --quiet             do not print the requests\n",
-                program);
+                "  --quiet             do not print the requests\n"
+                "  --fault FAULT       misbehave on the line; repeat for several faults\n"
+                "%s",
+                program, Sim::faultOptionHelp);
 }
 
 bool parseNumber(const char* text, unsigned long max, int base, unsigned long& value)
@@ -62,6 +66,7 @@ int main(int argc, char** argv)
     options.paced = true;
     std::string linkPath;
     bool quiet = false;
+    std::vector<Sim::Fault> faults;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -110,6 +115,17 @@ int main(int argc, char** argv)
                 return bad();
             linkPath = next;
             ++i;
+        } else if (arg == "--fault") {
+            Sim::Fault fault;
+            std::string error;
+            if (!next)
+                return bad();
+            if (!Sim::parseFaultOption(next, fault, error)) {
+                std::fprintf(stderr, "%s: bad fault \"%s\": %s\n", argv[0], next, error.c_str());
+                return 2;
+            }
+            faults.push_back(fault);
+            ++i;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
@@ -129,6 +145,8 @@ int main(int argc, char** argv)
     Sim::Simulator simulator(options);
     if (!quiet)
         simulator.setRequestObserver(printRequest);
+    for (const Sim::Fault& fault : faults)
+        simulator.inject(fault);
     std::string error;
     if (!simulator.start(&error)) {
         std::fprintf(stderr, "%s: cannot open a pseudo-terminal: %s\n", argv[0], error.c_str());
@@ -144,6 +162,8 @@ int main(int argc, char** argv)
     std::printf("%s\n", simulator.portPath().c_str());
     std::fprintf(stderr, "detector %04X id %u at polling address %u, pacing %s; Ctrl-C ends\n",
                  options.expandedDeviceType, options.deviceId, options.pollingAddress, options.paced ? "on" : "off");
+    if (!faults.empty())
+        std::fprintf(stderr, "%zu line fault(s) armed\n", faults.size());
     std::fflush(stdout);
 
     int signal = 0;

@@ -41,6 +41,7 @@ const Request requests[] = {
     {"cmd18", [](Rig& r) { r.identity.requestWriteTagDescriptorDate("tag", "flame detector", 31 | 12 << 8 | 125 << 16); },
      L5 "12 15 5011e0820820 18c04d1601055050d43d28201f 0c7d b0"},
     {"cmd22", [](Rig& r) { r.identity.requestWriteLongTag("North gate"); }, L5 "16 20 'North gate' 22*00 fa"},
+    {"cmd22full", [](Rig& r) { r.identity.requestWriteLongTag("ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"); }, nullptr},
     {"cmd40", [](Rig& r) { r.dynamic.requestFixedCurrent(4.0f); }, L5 "28 04 40800000 58"},
     {"cmd71", [](Rig& r) { r.master.requestLock(2); }, L5 "47 01 02 f0"},
     {"cmd89", [](Rig& r) { r.clock.requestSetClock(0x01020304, 6 | 12 << 8 | 126 << 16); },
@@ -144,6 +145,10 @@ const Good goodRows[] = {
          QCOMPARE(QString::asprintf("%u %u %u %u", r.identity.manufacturerCode, r.identity.privateLabelCode,
                                     r.identity.deviceProfile, r.dynamic.variableLimit), QString("0 0 0 255"));
      }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
+    {"cmd0_addr5", "feff0405 07 02 11 29 00 0a0b0c 06 02 0007 01 0060 0061", [](Rig& r) { // one short of the codes
+         QCOMPARE(QString::asprintf("%u %u %u", r.identity.manufacturerCode, r.identity.privateLabelCode,
+                                    r.identity.deviceProfile), QString("0 0 0"));
+     }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
     {"cmd11", "feff0305 07 02 11 29 00 123456 06 02 0007 01", [](Rig& r) {
          QCOMPARE(QString::asprintf("%x %x", r.master.expandedDeviceType, r.master.deviceId), QString("ff03 123456"));
      }},
@@ -159,6 +164,7 @@ const Good goodRows[] = {
     {"cmd17", "20530c3e05cf48c120820820820820820820820820820820", nullptr},
     {"cmd18", "5011e0820820 18c04d1601055050d43d28201f 0c7d", nullptr},
     {"cmd22", "'North gate' 00 21*23", nullptr}, // anything may follow a terminator
+    {"cmd22full", "'ABCDEFGHIJKLMNOPQRSTUVWXYZ012345'", nullptr}, // no terminator
     {"cmd6", "0700", [](Rig& r) { QCOMPARE(int(r.master.pollingAddress), 7); }},
     {"cmd7", "0301", [](Rig& r) {
          QCOMPARE(QString::asprintf("%u %u", r.master.pollingAddress, r.master.loopCurrentMode), QString("3 1"));
@@ -227,6 +233,7 @@ private slots:
     void goodAnswers();
     void rejectedAnswers_data();
     void rejectedAnswers();
+    void decodersReadNothingPastTheEnd();
     void identification();
     void deviceVariablesInBatches();
     void deviceVariablesAnswerServingNothing();
@@ -331,6 +338,8 @@ void TestHartCommands::rejectedAnswers_data()
         {"cmd12", "23*41"}, {"cmd12", "25*41"}, {"cmd13", "20*41"}, {"cmd16", "0102"}, {"cmd16", "01020304"},
         {"cmd17", "24*00"}, {"cmd18", "5011e082082018c04d1601055050d43d28201f0c7e"}, {"cmd20", "31*41"},
         {"cmd22", "'North gatf' 22*00"}, {"cmd22", "'North gate' 21*00"},
+        {"cmd22full", "'ABCDEFGHIJKLMNOPQRSTUVWXYZ012346'"}, {"cmd1", "2041200000 00"}, {"cmd2", "41a0000042c80000 00"},
+        {"cmd89", "01060c7f01020304"},
         {"cmd6", "0800"}, {"cmd6", "070000"}, {"cmd7", "05"}, {"cmd38", "010200"}, {"cmd48", "01020304050607"},
         {"cmd71", ""}, {"cmd76", ""}, {"cmd1", "20408000"}, {"cmd2", "40800000428c00"},
         {"cmd3", "10*00"}, {"cmd3", "8*00"}, {"cmd9", "12*00"}, {"cmd9", "14*00"}, {"cmd9", "77*00"},
@@ -359,6 +368,33 @@ void TestHartCommands::rejectedAnswers()
     QCOMPARE(int(rig.master.attempts), result == I ? 5 : 0);
     QCOMPARE(rig.build(), request);
     QCOMPARE(int(rig.master.attempts), result == I ? 4 : 5);
+}
+
+// Each good answer cut at every length gets the same verdict whatever lies past the cut: the rest
+// of the good answer, zeros or 0xFF. A decoder that reads one byte too many tells them apart.
+void TestHartCommands::decodersReadNothingPastTheEnd()
+{
+    for (const Good& good : goodRows) {
+        const QByteArray data = hex(good.data);
+        for (int cut = 0; cut <= data.size(); ++cut) {
+            const QByteArray tails[] = {data.mid(cut) + QByteArray(32, 0x5A), QByteArray(32, 0), QByteArray(32, '\xFF')};
+            QList<quint32> verdicts;
+            for (const QByteArray& beyond : tails) {
+                const QByteArray bytes = data.left(cut) + beyond;
+                Rig rig;
+                if (good.prepare)
+                    good.prepare(rig);
+                raise(rig, good.key);
+                rig.build();
+                const CommandEntry* entry = rig.master.current;
+                const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.constData());
+                verdicts << entry->decoder(entry->context, &rig.master, p, p + cut, 0);
+            }
+            QVERIFY2(verdicts.count(verdicts[0]) == 3,
+                     qPrintable(QString::asprintf("%s cut at %d: %u %u %u", good.key, cut, verdicts[0], verdicts[1],
+                                                  verdicts[2])));
+        }
+    }
 }
 
 void TestHartCommands::identification()
@@ -427,10 +463,17 @@ void TestHartCommands::deviceVariablesAnswerServingNothing()
     QCOMPARE(rig.answer(longAnswer(9, 0, hex("00 00 0020 3f800000 00 00001000"))), std::uint32_t(Ignore));
     QCOMPARE(rig.variables[0].value, 0.0f);
     QVERIFY(rig.variables[1].requested);
-    // Codes past the records are skipped.
-    const QByteArray other = hex("00 c8 0020 3f800000 00 01 0020 40000000 00 00001000");
+    // Codes past the records are skipped, the first one past them too.
+    DeviceVariable spare[4];
+    rig.dynamic.variables = spare;
+    rig.dynamic.variableLimit = 4; // the device has one variable more than there are records
+    rig.dynamic.requestDeviceVariable(1);
+    rig.dynamic.requestDeviceVariable(3);
+    QVERIFY(!spare[3].requested);
+    const QByteArray other = hex("00 c8 0020 3f800000 00 03 0020 40400000 00 01 0020 40000000 00 00001000");
     QCOMPARE(rig.answer(longAnswer(9, 0, other)), std::uint32_t(Ok));
-    QCOMPARE(rig.variables[1].value, 2.0f);
+    QCOMPARE(spare[1].value, 2.0f);
+    QCOMPARE(spare[3].value, 0.0f);
     // A batch stopped half way by a cancel must not keep the variables below it from being asked.
     rig.dynamic.nextVariable = 2;
     rig.dynamic.requestDeviceVariable(0);

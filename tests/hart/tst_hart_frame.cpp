@@ -91,6 +91,10 @@ class TestHartFrame : public QObject {
 
 private slots:
     void extendedCommandFrame();
+    void extendedNumberBoundary_data();
+    void extendedNumberBoundary();
+    void largestRequest_data();
+    void largestRequest();
     void priorityClassesAndRoundRobin();
     void retriesThenNoResponse();
     void timeoutAcrossTickWrap_data();
@@ -118,6 +122,68 @@ void TestHartFrame::extendedCommandFrame()
     // The answer carries the extended number after the status bytes; the decoder sees what follows.
     QCOMPARE(rig.answer(longAnswer(31, 0, hex("012c55"))), std::uint32_t(Ok));
     QCOMPARE(rig.fakes[4].lastData.toHex(), QByteArray("55"));
+}
+
+void TestHartFrame::extendedNumberBoundary_data()
+{
+    QTest::addColumn<int>("command");
+    QTest::addColumn<QByteArray>("request"); // after delimiter and address
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("accepted");
+    const QByteArray plain255 = hex("ff 02 abcd");
+    const QByteArray via31 = hex("1f 04 0100 abcd");
+    QTest::newRow("255 sent plainly") << 255 << plain255 << longAnswer(255, 0, QByteArray()) << true;
+    QTest::newRow("255 answered through 31") << 255 << plain255 << longAnswer(31, 0, hex("00ff")) << false;
+    QTest::newRow("256 through 31") << 256 << via31 << longAnswer(31, 0, hex("0100")) << true;
+    QTest::newRow("256 answered as command 0") << 256 << via31 << longAnswer(0, 0, QByteArray()) << false;
+    QTest::newRow("65535") << 65535 << hex("1f 04 ffff abcd") << longAnswer(31, 0, hex("ffff")) << true;
+    // One byte of the number is missing, and the check byte happens to equal the other one: the
+    // number must not be read through the check byte.
+    QByteArray cut = hex("86 3f040a0b0c 1f 03 00 00 01");
+    cut[9] = char(checkByte(reinterpret_cast<const std::uint8_t*>(cut.constData()), std::uint32_t(cut.size())));
+    QTest::newRow("number cut, check byte completes it") << 256 << via31 << hex("ffff") + withCheckByte(cut) << false;
+}
+
+void TestHartFrame::extendedNumberBoundary()
+{
+    QFETCH(int, command);
+    QFETCH(QByteArray, request);
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, accepted);
+    FrameRig rig(4, false);
+    rig.table[4].command = std::uint16_t(command);
+    rig.fakes[4].data = hex("abcd");
+    QCOMPARE(rig.build().toHex(), (hex("5*ff") + withCheckByte(hex("82 3f040a0b0c") + request)).toHex());
+    QCOMPARE(rig.answer(answer), std::uint32_t(accepted ? Ok : Ignore));
+    QCOMPARE(rig.fakes[4].decoded, int(accepted));
+}
+
+// The byte count is one byte and the whole request, check byte included, must fit the buffer.
+void TestHartFrame::largestRequest_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("dataLength");
+    QTest::addColumn<bool>("sent");
+    QTest::newRow("command 6, buffer full") << 1 << 247 << true;
+    QTest::newRow("command 6, one over") << 1 << 248 << false;
+    QTest::newRow("command 300, buffer full") << 4 << 245 << true;
+    QTest::newRow("command 300, one over") << 4 << 246 << false;
+}
+
+void TestHartFrame::largestRequest()
+{
+    QFETCH(int, row);
+    QFETCH(int, dataLength);
+    QFETCH(bool, sent);
+    FrameRig rig(row, false);
+    rig.fakes[row].data = QByteArray(dataLength, char(0x5A));
+    BuildStatus status;
+    const QByteArray frame = rig.build(&status);
+    QCOMPARE(int(status), sent ? Sent : NothingDue);
+    // A full buffer leaves no room for preambles.
+    QCOMPARE(frame.size(), sent ? int(requestBufferSize) : 0);
+    if (sent)
+        QCOMPARE(int(std::uint8_t(frame[0])), 0x82);
 }
 
 void TestHartFrame::priorityClassesAndRoundRobin()
@@ -170,6 +236,8 @@ void TestHartFrame::timeoutAcrossTickWrap()
     FrameRig rig(1, false);
     useFakeClock(start);
     QCOMPARE(rig.step(), Sent);
+    fakeNow() = start + 1;
+    QCOMPARE(rig.step(), Waiting);
     fakeNow() = start + 1999;
     QCOMPARE(rig.step(), Waiting);
     fakeNow() = start + 2000;
@@ -358,6 +426,7 @@ void TestHartFrame::checkFrameLimits_data()
     QTest::newRow("trailing bytes kept out") << withCheckByte(hex("06050000")) + hex("eeee") << 4;
     QTest::newRow("one byte") << hex("06") << -1;
     QTest::newRow("header cut") << hex("863f040a0b") << -1;
+    QTest::newRow("no room for check byte") << hex("06060000") << -1; // sums to zero without one
     QTest::newRow("three expansion bytes") << withCheckByte(hex("e63f040a0b0c01020306020000")) << 13;
     QTest::newRow("count 255 in a 5-byte frame") << withCheckByte(hex("060500ff")) << -1;
     QTest::newRow("largest frame") << withCheckByte(hex("8600000000000ffd 253*78")) << 261;

@@ -114,6 +114,8 @@ private slots:
     void fullDownload();
     void infoWithoutCaptions_data();
     void infoWithoutCaptions();
+    void malformedInfo_data();
+    void malformedInfo();
     void malformedCaptions_data();
     void malformedCaptions();
     void resumePoint_data();
@@ -130,6 +132,7 @@ private slots:
     void firmwareOffsetBeyondImage();
     void firmwareLastChunkAndShortAnswers();
     void firmwareUnreadableChunkIsNotSent();
+    void firmwareFailedReadSendsZeros();
 };
 
 void TestHartTransfers::fullDownload()
@@ -179,12 +182,31 @@ void TestHartTransfers::infoWithoutCaptions()
     QCOMPARE(rig.seen.calls.size(), 1);
 }
 
+void TestHartTransfers::malformedInfo_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("one byte short") << QByteArray("00 0200 44332211 887766");
+    QTest::newRow("one byte too long") << QByteArray("00 0200 44332211 88776655 00");
+    QTest::newRow("other subcommand") << QByteArray("02 0200 44332211 88776655");
+}
+
+void TestHartTransfers::malformedInfo()
+{
+    QFETCH(QByteArray, answer);
+    LogRig rig;
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
+    QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
+    QVERIFY(rig.seen.calls.isEmpty());
+    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
+}
+
 void TestHartTransfers::malformedCaptions_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::newRow("no terminator") << QByteArray("01 0000 07000000 4e6f726d61");
     QTest::newRow("terminator not last") << QByteArray("01 0000 07000000 4e6f00726d61");
     QTest::newRow("too short") << QByteArray("01 0000 070000");
+    QTest::newRow("no text at all") << QByteArray("01 0000 07000000");
     QTest::newRow("other index") << QByteArray("01 0100 07000000 4100");
     QTest::newRow("other subcommand") << QByteArray("03 0000 07000000 4100");
     QTest::newRow("only subcommand") << QByteArray("01");
@@ -220,6 +242,7 @@ void TestHartTransfers::resumePoint_data()
     QTest::newRow("end past 2^32") << QByteArray("02 f0ffffff 20000000") << 0xFFFFFFF0u
                                    << QByteArray("03f0ffffff") << 0x20u;
     QTest::newRow("wrong length") << QByteArray("02 05000000 040000") << 5u << QByteArray("02") << 12345u; // untouched
+    QTest::newRow("one byte too long") << QByteArray("02 05000000 04000000 00") << 5u << QByteArray("02") << 12345u;
 }
 
 void TestHartTransfers::resumePoint()
@@ -294,6 +317,9 @@ void TestHartTransfers::eraseTakesPrecedence()
     QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
     QCOMPARE(rig.reply("00 0000 00000000 00000000"), std::uint32_t(Ignore)); // not the erase answer
     QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    // An answer without data is no erase answer, whatever byte lies past its end.
+    const std::uint8_t beyond[] = {0x80};
+    QCOMPARE(decodeEventLog(&rig.eventLog, &rig.master, beyond, beyond, 0), std::uint32_t(Ignore));
     QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
     QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
     // No read until the window starts again from the info state.
@@ -423,6 +449,16 @@ void TestHartTransfers::firmwareUnreadableChunkIsNotSent()
     QCOMPARE(rig.step(), NothingDue);
     QCOMPARE(rig.seen.reads.size(), 1);
     QCOMPARE(int(rig.firmware.requestFlags), 0);
+}
+
+void TestHartTransfers::firmwareFailedReadSendsZeros()
+{
+    FirmwareRig rig;
+    rig.started();
+    // The file read fails and leaves the chunk as it was: zeros go out, not the last chunk again.
+    rig.firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t, std::uint8_t*, std::uint32_t) {};
+    rig.reply("00000040");
+    QCOMPARE(rig.nextRequest().toHex(), (hex("00000040") + QByteArray(64, 0)).toHex());
 }
 
 QTEST_APPLESS_MAIN(TestHartTransfers)

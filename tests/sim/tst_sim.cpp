@@ -3,8 +3,10 @@
 #include "testmaster.h"
 
 #include "sim/exchange.h"
+#include "sim/faultoption.h"
 #include "sim/simulator.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <cerrno>
@@ -292,6 +294,107 @@ private slots:
         QCOMPARE(next.responseCode, std::uint8_t(0));
         QCOMPARE(next.noise, std::size_t(0));
         QCOMPARE(rig.sim.pendingFaults(), std::size_t(0));
+    }
+
+    // --fault as typed by hand: the fault it arms, or the reason it is refused (empty kind).
+    void faultOptions_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("fault"); // kind count after command value delayMs length keepData
+        QTest::newRow("no answer") << "no-answer" << "0 1 0 -1 0 0 0 0";
+        QTest::newRow("no answer three times") << "no-answer:3" << "0 3 0 -1 0 0 0 0";
+        QTest::newRow("other address") << "other-address" << "1 1 0 -1 0 0 0 0";
+        QTest::newRow("bad check for ever") << "bad-check,times=0" << "2 0 0 -1 0 0 0 0";
+        QTest::newRow("noise default") << "noise" << "3 1 0 -1 0 0 5 0";
+        QTest::newRow("comm error hex bits") << "comm-error:0x10" << "4 1 0 -1 16 0 0 0";
+        QTest::newRow("response code on one command") << "response-code:5,cmd=130" << "5 1 0 130 5 0 0 0";
+        QTest::newRow("response code keeping data") << "response-code:8,data" << "5 1 0 -1 8 0 0 1";
+        QTest::newRow("split in ms") << "split:60ms" << "6 1 0 -1 0 60 0 0";
+        QTest::newRow("split at a byte") << "split:2s,at=12" << "6 1 0 -1 0 2000 12 0";
+        QTest::newRow("burst") << "burst:300" << "7 1 0 -1 0 0 300 0";
+        QTest::newRow("late plain number") << "late:2500" << "8 1 0 -1 0 2500 0 0";
+        QTest::newRow("late default") << "late" << "8 1 0 -1 0 2500 0 0";
+        QTest::newRow("hang up after 20") << "hang-up-after:20" << "9 1 20 -1 0 0 0 0";
+        QTest::newRow("late after 3, twice") << "late:100ms,after=3,times=2" << "8 2 3 -1 0 100 0 0";
+
+        QTest::newRow("unknown kind") << "slow" << "";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("value on a plain fault") << "bad-check:1" << "";
+        QTest::newRow("missing required value") << "response-code" << "";
+        QTest::newRow("empty value") << "late:" << "";
+        QTest::newRow("negative") << "no-answer:-1" << "";
+        QTest::newRow("zero count") << "no-answer:0" << "";
+        QTest::newRow("response code past a byte") << "response-code:256" << "";
+        QTest::newRow("comm error past seven bits") << "comm-error:0x80" << "";
+        QTest::newRow("late beyond a minute") << "late:61s" << "";
+        QTest::newRow("unit on a count") << "burst:300ms" << "";
+        QTest::newRow("trailing text") << "burst:30x" << "";
+        QTest::newRow("unknown modifier") << "late,slow=1" << "";
+        QTest::newRow("at on another kind") << "late,at=3" << "";
+        QTest::newRow("data on another kind") << "bad-check,data" << "";
+        QTest::newRow("trailing comma") << "late," << "";
+        QTest::newRow("command past 16 bits") << "bad-check,cmd=65536" << "";
+        QTest::newRow("split at byte 0") << "split,at=0" << "";
+    }
+
+    void faultOptions()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, fault);
+        Sim::Fault f;
+        f.command = 99; // must be left alone on a refusal
+        std::string error;
+        const bool ok = Sim::parseFaultOption(text.toStdString(), f, error);
+        QCOMPARE(ok, !fault.isEmpty());
+        if (!ok) {
+            QVERIFY(!error.empty());
+            QCOMPARE(f.command, 99);
+            return;
+        }
+        QCOMPARE(QString::asprintf("%d %u %u %d %u %u %u %d", int(f.kind), f.count, f.after, f.command, f.value,
+                                   f.delayMs, f.length, int(f.keepData)), fault);
+    }
+
+    // A fault with a wait lets that many matching requests pass; other commands do not count.
+    void faultWaitsItsTurn()
+    {
+        Sim::FaultQueue queue;
+        Sim::Fault f;
+        std::string error;
+        QVERIFY(Sim::parseFaultOption("hang-up-after:2,cmd=3", f, error));
+        queue.add(f);
+        QString seen;
+        for (std::uint16_t command : {3, 1, 3, 1, 3, 3})
+            seen += QString::number(queue.take(command).size());
+        QCOMPARE(seen, QString("000010"));
+    }
+
+    // The program itself: a bad fault is refused before any line opens, and --help lists the kinds.
+    void faultOptionOnTheCommandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("output"); // in stdout, or in stderr for a refusal
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "hang-up-after:N";
+        QTest::newRow("bad kind") << QStringList{"--fault", "slow"} << 2 << "bad fault \"slow\": unknown fault kind";
+        QTest::newRow("bad second fault") << QStringList{"--fault", "late", "--fault", "late:1h"} << 2
+                                          << "bad fault \"late:1h\"";
+        QTest::newRow("missing fault") << QStringList{"--fault"} << 2 << "bad or missing value for --fault";
+    }
+
+    void faultOptionOnTheCommandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, output);
+        QProcess program;
+        program.start(DETECTOR_SIM_PATH, arguments);
+        QVERIFY(program.waitForFinished(5000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString text = QString::fromUtf8(exitCode == 0 ? program.readAllStandardOutput()
+                                                             : program.readAllStandardError());
+        QVERIFY2(text.contains(output), qPrintable(text));
     }
 
     void pacing()

@@ -21,8 +21,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -93,12 +91,7 @@ long residentKiB()
 // Opens the window's port on the simulator's line through the real port dialog.
 bool connectTo(MainWindow& window, ModalAnswerer& answerer, const QString& port)
 {
-    window.setExtraPorts({ port });
-    answerer.queue([port](QWidget* dialog) {
-        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-        box->setCurrentIndex(box->findText(port));
-        static_cast<QDialog*>(dialog)->accept();
-    });
+    answerer.choosePort(port);
     window.findChild<QAction*>(QStringLiteral("connectButton"))->trigger();
     return window.isPortOpen();
 }

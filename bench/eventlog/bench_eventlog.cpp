@@ -17,8 +17,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QComboBox>
-#include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QSqlDatabase>
@@ -63,13 +61,7 @@ Download downloadFromPacedDetector(QApplication& application, PacedDetector& det
     QTemporaryDir dir;
     ModalAnswerer answerer;
     MainWindow window;
-    const QString port = QString::fromStdString(detector.portPath());
-    window.setExtraPorts({ port });
-    answerer.queue([port](QWidget* dialog) {
-        auto* box = dialog->findChild<QComboBox*>(QStringLiteral("port"));
-        box->setCurrentIndex(box->findText(port));
-        static_cast<QDialog*>(dialog)->accept();
-    });
+    answerer.choosePort(QString::fromStdString(detector.portPath()));
     window.findChild<QAction*>(QStringLiteral("connectButton"))->trigger();
     answerer.setPollIntervalMs(1000);
     DialogEventLog& log = window.eventLog();

@@ -6,6 +6,7 @@
 
 #include "devicetext.h"
 #include "detectormodel.h"
+#include "profilefields.h"
 #include "textfields.h"
 
 #include "hart/detectorconfig.h"
@@ -69,6 +70,8 @@ void MainWindow::confirmGroups(uint8_t groups)
     readGroups |= groups;
     modifiedGroups &= uint8_t(~groups);
     editedSinceWrite &= uint8_t(~groups);
+    if (profileFields)
+        profileFields->clearHighlight(groups);
 }
 
 void MainWindow::on_tag_textChanged(const QString& text)
@@ -288,4 +291,6 @@ void MainWindow::writeConfirmed(uint8_t group)
     // The device now holds what the window sent.
     readGroups |= group;
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
+    if (profileFields)
+        profileFields->clearHighlight(uint8_t(group & ~editedSinceWrite));
 }

@@ -17,6 +17,18 @@ inline bool isServed(std::uint16_t expandedDeviceType)
     return expandedDeviceType >= 0xFF03 && expandedDeviceType <= 0xFF06;
 }
 
+// The model's name as the window shows it (UTF-8).
+inline const char* name(std::uint16_t model)
+{
+    switch (model) {
+    case ir:
+    case ir3: return "\"Альтор - 3 ИК\" HART";
+    case irUv:
+    case irUv2: return "\"Альтор - ИК/УФ\" HART";
+    default: return "Неизвестная модель";
+    }
+}
+
 // Models with a detection-distance scale, analysis times of 5..20 s and the noise indicator.
 inline bool hasDistanceScale(std::uint16_t model)
 {

@@ -303,7 +303,6 @@ void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint
     MainWindow* window = windowOf(master);
     window->ui->address->setValue(window->pollingAddress);
     window->addressSpinBox->setValue(window->pollingAddress);
-    window->modifiedGroups &= uint8_t(~ConfigGroup::address);
-    window->readGroups |= ConfigGroup::address;
+    window->confirmGroups(ConfigGroup::address);
     window->updateLoopCurrentActions();
 }

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "profilefields.h"
 #include "ui_mainwindow.h"
 
 #include "dialogabout.h"
@@ -83,6 +84,7 @@ MainWindow::MainWindow(QWidget* parent)
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
     setupConfiguration();
+    setupProfiles();
 
     updateConnectButton();
 }

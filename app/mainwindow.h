@@ -25,6 +25,7 @@
 #include <memory>
 
 class DialogTraffic;
+class ProfileFields;
 class QAction;
 class TrendWindow;
 class QLabel;
@@ -61,6 +62,8 @@ public:
     uint32_t receivedPackets() const { return receivedCount; }
     TerminalState terminalState() const { return terminal.state(); }
     DialogEventLog& eventLog() { return eventLogWindow; }
+    // Parameter groups edited or loaded since the device last confirmed them (ConfigGroup bits).
+    uint8_t modifiedParameterGroups() const { return modifiedGroups; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -136,6 +139,10 @@ private:
     void on_statusCurrents_valueChanged(double value);
 
     void setupConfiguration();
+    // Parameter profiles (profileactions.cpp).
+    void setupProfiles();
+    void chooseProfileToSave();
+    void chooseProfileToLoad();
     void markModified(uint8_t groups);
     void confirmGroups(uint8_t groups);
     void writeConfirmed(uint8_t group);
@@ -163,6 +170,7 @@ private:
     uint8_t editedSinceWrite = 0;
     // The model the layout was last built for; the item lists are rebuilt only when it changes.
     uint16_t layoutModel = 0;
+    std::unique_ptr<ProfileFields> profileFields;
 
     // Status display and service operations (statusdisplay.cpp, operations.cpp).
 private slots:

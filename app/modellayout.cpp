@@ -140,13 +140,7 @@ void MainWindow::applyModelLayout()
     const QSignalBlocker typeBlocker(ui->analysisType);
     const int type = ui->analysisType->currentIndex();
 
-    switch (model) {
-    case ir:
-    case ir3: ui->model->setText(QStringLiteral("\"Альтор - 3 ИК\" HART")); break;
-    case irUv:
-    case irUv2: ui->model->setText(QStringLiteral("\"Альтор - ИК/УФ\" HART")); break;
-    default: ui->model->setText(QStringLiteral("Неизвестная модель")); break;
-    }
+    ui->model->setText(QString::fromUtf8(DetectorModel::name(model)));
 
     if (model != layoutModel) {
         layoutModel = model;

@@ -2,6 +2,7 @@
 #include "ui_dialogeventlog.h"
 
 #include "devicetext.h"
+#include "logcsvexport.h"
 #include "logstatements.h"
 #include "logviewmodel.h"
 
@@ -12,9 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QSaveFile>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -32,6 +35,11 @@ DialogEventLog::DialogEventLog(const EventLogOwner& owner, QWidget* parent)
     progressBar = new QProgressBar(this);
     ui->statusBar->addWidget(progressBar, 0);
     progressBar->hide();
+    ui->toolBar->addSeparator();
+    QAction* exportAction = ui->toolBar->addAction(QIcon(QStringLiteral(":/new/prefix/Resources/Icons/Basic/16x16/save.png")),
+                                                   QStringLiteral("Экспорт в CSV…"));
+    exportAction->setObjectName(QStringLiteral("actionExportCsv"));
+    connect(exportAction, &QAction::triggered, this, &DialogEventLog::chooseCsvFile);
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     model = new LogViewModel(this);
 
@@ -108,6 +116,40 @@ void DialogEventLog::openLog(const QString& fileName)
     // SQLite reads a file only at the first statement: a file that is not a log shows here.
     if (!refreshView())
         QMessageBox::critical(this, errorTitle, model->lastError().text());
+}
+
+void DialogEventLog::chooseCsvFile()
+{
+    if (!db.isOpen()) {
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Файл журнала не открыт"));
+        return;
+    }
+    const QFileInfo log(db.databaseName());
+    QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт в CSV"),
+                                                log.dir().filePath(log.completeBaseName() + QStringLiteral(".csv")),
+                                                QStringLiteral("Файлы CSV (*.csv)"));
+    if (name.isEmpty())
+        return;
+    if (QFileInfo(name).suffix().isEmpty())
+        name += QStringLiteral(".csv");
+    exportCsv(name);
+}
+
+bool DialogEventLog::exportCsv(const QString& fileName)
+{
+    // Written aside and put in place only when whole: a failed export leaves no half file
+    // and an older export of the same name as it was.
+    QSaveFile file(fileName);
+    QString error;
+    if (!file.open(QIODevice::WriteOnly))
+        error = file.errorString();
+    else if (writeLogCsv(db, file, &error) >= 0 && !file.commit())
+        error = file.errorString();
+    if (error.isEmpty())
+        return true;
+    QMessageBox::critical(this, errorTitle,
+                          QStringLiteral("Не удается записать файл \"") + fileName + QStringLiteral("\"\n") + error);
+    return false;
 }
 
 bool DialogEventLog::refreshView()

@@ -46,6 +46,8 @@ public:
     void createLog(const QString& fileName);
     void openLog(const QString& fileName);
     bool isLogOpen() const { return db.isOpen(); }
+    // Writes the view's records to a CSV file; false, after telling the user, when it failed.
+    bool exportCsv(const QString& fileName);
     // Runs the view statement again and sets the table up; false when the statement failed.
     bool refreshView();
 
@@ -60,6 +62,7 @@ private slots:
     void on_actionOpen_triggered();
     void on_actionRead_triggered(bool checked);
     void on_actionErase_triggered();
+    void chooseCsvFile();
 
 private:
     void updateProgress();

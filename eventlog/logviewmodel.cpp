@@ -36,12 +36,26 @@ QVariant LogViewModel::data(const QModelIndex& index, int role) const
         const QVariant caption = QSqlQueryModel::data(index, Qt::DisplayRole);
         if (role == Qt::BackgroundRole)
             return caption.isNull() ? QVariant(QColor(Qt::red)) : QSqlQueryModel::data(index, role);
-        if (caption.isNull())
-            return QStringLiteral("Неизвестное событие");
-        const QByteArray bytes = QSqlQueryModel::data(index.sibling(index.row(), 3), Qt::DisplayRole).toByteArray();
-        return formatCaption(caption.toString(), bytes);
+        return messageText(caption, QSqlQueryModel::data(index.sibling(index.row(), 3), Qt::DisplayRole).toByteArray());
     }
     return QSqlQueryModel::data(index, role);
+}
+
+QString LogViewModel::messageText(const QVariant& caption, const QByteArray& bytes)
+{
+    if (caption.isNull())
+        return QStringLiteral("Неизвестное событие");
+    return formatCaption(caption.toString(), bytes);
+}
+
+QString LogViewModel::columnTitle(int section)
+{
+    switch (section) {
+    case 0: return QStringLiteral("Тип");
+    case 1: return QStringLiteral("Время");
+    case 2: return QStringLiteral("Сообщение");
+    default: return QString();
+    }
 }
 
 QVariant LogViewModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -50,10 +64,6 @@ QVariant LogViewModel::headerData(int section, Qt::Orientation orientation, int 
         return QVariant();
     if (orientation == Qt::Vertical)
         return section; // rows count from 0
-    switch (section) {
-    case 0: return QStringLiteral("Тип");
-    case 1: return QStringLiteral("Время");
-    case 2: return QStringLiteral("Сообщение");
-    default: return QVariant();
-    }
+    const QString title = columnTitle(section);
+    return title.isEmpty() ? QVariant() : QVariant(title);
 }

@@ -12,4 +12,12 @@ public:
 
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The columns the view shows (the bytes stay hidden), with their titles; the CSV export
+    // writes the same columns through the same texts.
+    static constexpr int shownColumns = 3;
+    static QString columnTitle(int section);
+    // The message column's text: the caption rendered with the record's bytes, or the text for
+    // an event the catalogue lacks (a NULL caption).
+    static QString messageText(const QVariant& caption, const QByteArray& bytes);
 };

@@ -2,7 +2,8 @@
 // wire rate in a child process, with the main window's real timers: the time it takes and how
 // busy it keeps the line. Then, on the program's side alone, the cost of storing one record
 // (its statement and the view's refresh) and of refreshing the view, with 1 000, 10 000 and
-// 100 000 records already in the file.
+// 100 000 records already in the file, and of exporting the file as CSV with the peak memory
+// the export adds.
 //
 //   build/bench/eventlog/bench_eventlog [records] [--shot DIR]   (300 records by default)
 //
@@ -18,6 +19,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QMessageBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -136,6 +138,34 @@ void prefill(const QString& file, int records)
     QSqlDatabase::removeDatabase(QStringLiteral("prefill"));
 }
 
+// A figure of /proc/self/status in kB (VmRSS, VmHWM), 0 where there is none.
+long statusKb(const char* key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith(key))
+            return line.mid(int(std::strlen(key)) + 1).trimmed().split(' ')[0].toLong();
+    return 0;
+}
+
+void measureExport(DialogEventLog& log, const QString& csv, int size)
+{
+    const long before = statusKb("VmRSS:");
+    // Writing 5 to clear_refs starts the peak over from the present size.
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+    clear.close();
+    QElapsedTimer t;
+    t.start();
+    const bool ok = log.exportCsv(csv);
+    const double ms = t.nsecsElapsed() / 1e6;
+    std::printf("  %6d records exported as CSV: %.0f ms, %.1f MB written, peak memory +%ld kB%s\n", size, ms,
+                QFile(csv).size() / 1e6, std::max(0L, statusKb("VmHWM:") - before), ok ? "" : " (failed)");
+}
+
 void measureStoreAndRefresh()
 {
     std::printf("storing and showing, per operation (median of the runs):\n");
@@ -171,6 +201,7 @@ void measureStoreAndRefresh()
         std::printf("  %6d records in the file: refresh of the view %.2f ms, one record stored and shown %.2f ms "
                     "(slowest %.2f ms)\n",
                     size, refresh[runs / 2], store[runs / 2], store.back());
+        measureExport(log, dir.filePath(QStringLiteral("bench.csv")), size + runs);
     }
 }
 

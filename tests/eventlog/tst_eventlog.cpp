@@ -1,5 +1,6 @@
 #include "dialogeventlog.h"
 #include "formatcaption.h"
+#include "logcsvexport.h"
 #include "logstatements.h"
 #include "resources.h"
 #include "simulatedwindow.h"
@@ -82,6 +83,41 @@ QList<StoredRecord> deviceRecords(const Sim::EventLog& log)
         records << StoredRecord{ r.index, r.positions, r.time, r.type, r.event,
                                  QByteArray(reinterpret_cast<const char*>(r.data.data()), int(r.data.size())) };
     return records;
+}
+
+// Reads a spreadsheet file as a spreadsheet program does: ";" between fields, CRLF between
+// rows, quoted fields with doubled quotes and line breaks inside. Fails (empty) on a quote
+// left open or text after a closing quote.
+QList<QStringList> readCsv(const QString& text)
+{
+    QList<QStringList> rows;
+    QStringList row;
+    QString field;
+    bool quoted = false, wasQuoted = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"')
+                field += c, ++i;
+            else if (c == '"')
+                quoted = false;
+            else
+                field += c;
+        } else if (c == '"' && field.isEmpty() && !wasQuoted) {
+            quoted = wasQuoted = true;
+        } else if (c == ';') {
+            row << field, field.clear(), wasQuoted = false;
+        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            rows << (row << field), row.clear(), field.clear(), wasQuoted = false, ++i;
+        } else if (wasQuoted) {
+            return {};
+        } else {
+            field += c;
+        }
+    }
+    if (quoted || !field.isEmpty() || !row.isEmpty())
+        return {};
+    return rows;
 }
 
 const QString questionTitle = QStringLiteral("Обновление конфигурации журнала");
@@ -337,6 +373,103 @@ private slots:
         QVERIFY(!m->data(m->index(0, 2), Qt::BackgroundRole).isValid());
         QCOMPARE(m->headerData(2, Qt::Horizontal).toString(), QString("Сообщение"));
         QVERIFY(log().findChild<QTableView*>("tableView")->isColumnHidden(3));
+    }
+
+    void csvFields_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("field");
+        QTest::newRow("plain") << "Порог 42%" << "Порог 42%";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("comma stays bare") << "1,5 мА" << "1,5 мА";
+        QTest::newRow("separator") << "a;b" << "\"a;b\"";
+        QTest::newRow("quotes doubled") << "Реле \"К1\"" << "\"Реле \"\"К1\"\"\"";
+        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
+        QTest::newRow("carriage return") << "a\rb" << "\"a\rb\"";
+    }
+    void csvFields()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, field);
+        QCOMPARE(csvField(text), field);
+        QCOMPARE(readCsv(csvField(text) + ";x\r\n"), (QList<QStringList>{ { text, "x" } }));
+    }
+
+    // The log as a spreadsheet, through the tool-bar action and the file dialog: the view's
+    // columns, its texts row by row, captions with separators, quotes and line breaks intact.
+    void csvExport()
+    {
+        sqlite(file, LogSql::createInfo + ";" + LogSql::createEvents + ";" + LogSql::createLog + ";"
+                         + "INSERT INTO Events VALUES(1, 0, 'Порог #u%; реле \"К1\"');"
+                           "INSERT INTO Events VALUES(2, 0, 'две' || char(10) || 'строки #d');"
+                           "INSERT INTO Log (i, count, dt, type, event, data) VALUES"
+                           "(0, 1, 0, 2, 1, x'2a'),"
+                           "(1, 1, 5097600, 7, 2, x'00000000'),"
+                           "(2, 1, 68256000, 1, 99, x'00'),"
+                           "(3, 1, 'soon', 'x', 1, NULL);"
+                           "WITH RECURSIVE n(k) AS (SELECT 4 UNION ALL SELECT k + 1 FROM n WHERE k < 2003)"
+                           " INSERT INTO Log (i, count, dt, type, event, data) SELECT k, 1, k * 60, k % 4, 1, x'07' FROM n");
+        QVERIFY(connectWindow());
+        log().openLog(file);
+        const QString csv = dir.filePath("export");
+        QFile::remove(csv + ".csv");
+        answerer->queue([csv](QWidget* dialog) {
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(csv);
+            dialog->findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Save)->click();
+        });
+        action("actionExportCsv")->trigger();
+        QCOMPARE(boxTexts(), QStringList());
+        QFile f(csv + ".csv"); // the suffix is added to a bare name
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QVERIFY(!bytes.mid(3).contains("\xEF\xBB\xBF"));
+        const QList<QStringList> table = readCsv(QString::fromUtf8(bytes.mid(3)));
+        QCOMPARE(table.size(), 1 + 2004);
+        QCOMPARE(table[0], (QStringList{ "Тип", "Время", "Сообщение" }));
+        QCOMPARE(table[1], (QStringList{ "2", "2000-01-01 00:00:00", "Порог 42%; реле \"К1\"" }));
+        QCOMPARE(table[2], (QStringList{ "7", "2000-02-29 00:00:00", "две\nстроки 01.01.2000 00:00:00" }));
+        QCOMPARE(table[3], (QStringList{ "1", "2002-03-01 00:00:00", "Неизвестное событие" }));
+        QCOMPARE(table[4][0], QString("x"));
+        QAbstractItemModel* m = view();
+        QCOMPARE(rows(), 2004);
+        for (int r = 0; r < 2004; r += 97) {
+            QCOMPARE(table[r + 1].size(), 3);
+            QCOMPARE(table[r + 1][1], m->data(m->index(r, 1)).toString());
+            QCOMPARE(table[r + 1][2], m->data(m->index(r, 2)).toString());
+        }
+    }
+
+    // What the user sees when there is nothing to export or the file cannot be written; an
+    // earlier export of the same name is kept whole.
+    void csvExportFailures()
+    {
+        QVERIFY(connectWindow());
+        action("actionExportCsv")->trigger();
+        QCOMPARE(boxTexts(), QStringList{ "Файл журнала не открыт" });
+        answerer->clearBoxes();
+
+        log().createLog(file);
+        const QString badName = dir.filePath("no such folder/log.csv");
+        QVERIFY(!log().exportCsv(badName));
+        QCOMPARE(boxTexts().size(), 1);
+        QVERIFY2(boxTexts()[0].startsWith("Не удается записать файл \"" + badName + "\"\n"), qPrintable(boxTexts()[0]));
+        answerer->clearBoxes();
+
+        // The file's Log table gone: the export fails and the older export stays as it was.
+        const QString csv = dir.filePath("kept.csv");
+        QVERIFY(log().exportCsv(csv));
+        QFile f(csv);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        QCOMPARE(before, QByteArray("\xEF\xBB\xBFТип;Время;Сообщение\r\n"));
+        sqlite(file, "DROP TABLE Log");
+        QVERIFY(!log().exportCsv(csv));
+        QCOMPARE(boxTexts().size(), 1);
+        QVERIFY2(boxTexts()[0].contains("no such table: Log"), qPrintable(boxTexts()[0]));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
     }
 
     // The catalogue check against what the file holds; the question and its answer.

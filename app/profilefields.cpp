@@ -1,0 +1,137 @@
+#include "profilefields.h"
+#include "ui_mainwindow.h"
+
+#include <QDate>
+
+using namespace Profile;
+
+const char* const ProfileFields::highlightProperty = "profileChanged";
+
+namespace {
+
+// A pale yellow that every style shows behind a field's text, on light and dark themes alike
+// legible with black text.
+const QString highlightStyle = QStringLiteral("background-color: #FFE680; color: black;");
+
+int microamperes(const QDoubleSpinBox* box)
+{
+    return int(box->value() * 1000.0 + 0.5);
+}
+
+}
+
+Values ProfileFields::values(std::uint16_t model) const
+{
+    Values v;
+    v.model = model;
+    auto& f = v.fields;
+    f[Message] = ui->message->text();
+    f[Tag] = ui->tag->text();
+    f[Descriptor] = ui->descriptor->text();
+    f[Date] = ui->date->date();
+    f[LongTag] = ui->longTag->text();
+    f[Address] = ui->address->value();
+    f[Sensitivity] = int(ui->sensitivity->value() + 0.5);
+    f[AnalysisTime] = ui->analysisTime->value();
+    f[AnalysisType] = ui->analysisType->currentIndex();
+    f[FixTime] = ui->fixTime->currentIndex();
+    f[AutoHeat] = int(ui->autoHeat->isChecked());
+    f[AlarmNormallyOpen] = int(ui->alarmNO->isChecked());
+    f[FaultNormallyClosed] = int(ui->faultNC->isChecked());
+    f[FaultCurrent] = microamperes(ui->currentError);
+    f[OpticsCurrent] = microamperes(ui->currentOptic);
+    f[StandbyCurrent] = microamperes(ui->currentIdle);
+    f[DiagnosticCurrent] = microamperes(ui->currentTest);
+    f[AlarmCurrent] = microamperes(ui->currentAlarm);
+    return v;
+}
+
+Limits ProfileFields::limits() const
+{
+    Limits l;
+    l[Date] = { int(ui->date->minimumDate().toJulianDay()), int(ui->date->maximumDate().toJulianDay()), 1 };
+    l[Address] = { ui->address->minimum(), ui->address->maximum(), 1 };
+    l[Sensitivity] = { int(ui->sensitivity->minimum()), int(ui->sensitivity->maximum()), 1 };
+    // Models with two analysis times step by 5 s; the window would round any other value.
+    l[AnalysisTime] = { ui->analysisTime->minimum(), ui->analysisTime->maximum(), ui->analysisTime->singleStep() };
+    // A model without analysis types keeps whatever its hidden list holds.
+    l[AnalysisType] = { ui->analysisType->isVisibleTo(ui->analysisType->window()) ? 0 : -1,
+                        ui->analysisType->count() - 1, 1 };
+    l[FixTime] = { 0, ui->fixTime->count() - 1, 1 };
+    for (Field f : { AutoHeat, AlarmNormallyOpen, FaultNormallyClosed })
+        l[f] = { 0, 1, 1 };
+    for (Field f : { FaultCurrent, OpticsCurrent, StandbyCurrent, DiagnosticCurrent, AlarmCurrent })
+        l[f] = { int(ui->currentError->minimum() * 1000), int(ui->currentError->maximum() * 1000), 1 };
+    return l;
+}
+
+void ProfileFields::apply(const Values& values)
+{
+    const auto& f = values.fields;
+    ui->message->setText(f[Message].toString());
+    ui->tag->setText(f[Tag].toString());
+    ui->descriptor->setText(f[Descriptor].toString());
+    ui->date->setDate(f[Date].toDate());
+    ui->longTag->setText(f[LongTag].toString());
+    ui->address->setValue(f[Address].toInt());
+    ui->analysisType->setCurrentIndex(f[AnalysisType].toInt());
+    ui->sensitivity->setValue(f[Sensitivity].toInt());
+    ui->analysisTime->setValue(f[AnalysisTime].toInt());
+    ui->fixTime->setCurrentIndex(f[FixTime].toInt());
+    ui->autoHeat->setChecked(f[AutoHeat].toBool());
+    (f[AlarmNormallyOpen].toBool() ? ui->alarmNO : ui->alarmNC)->setChecked(true);
+    (f[FaultNormallyClosed].toBool() ? ui->faultNC : ui->faultNO)->setChecked(true);
+    ui->currentError->setValue(f[FaultCurrent].toInt() / 1000.0);
+    ui->currentOptic->setValue(f[OpticsCurrent].toInt() / 1000.0);
+    ui->currentIdle->setValue(f[StandbyCurrent].toInt() / 1000.0);
+    ui->currentTest->setValue(f[DiagnosticCurrent].toInt() / 1000.0);
+    ui->currentAlarm->setValue(f[AlarmCurrent].toInt() / 1000.0);
+}
+
+QList<QWidget*> ProfileFields::widgetsOf(Field field) const
+{
+    switch (field) {
+    case Message: return { ui->message };
+    case Tag: return { ui->tag };
+    case Descriptor: return { ui->descriptor };
+    case Date: return { ui->date };
+    case LongTag: return { ui->longTag };
+    case Address: return { ui->address };
+    case Sensitivity: return { ui->sensitivity, ui->sensitivityLen };
+    case AnalysisTime: return { ui->analysisTime };
+    case AnalysisType: return { ui->analysisType };
+    case FixTime: return { ui->fixTime };
+    case AutoHeat: return { ui->autoHeat };
+    case AlarmNormallyOpen: return { ui->alarmNO, ui->alarmNC };
+    case FaultNormallyClosed: return { ui->faultNO, ui->faultNC };
+    case FaultCurrent: return { ui->currentError };
+    case OpticsCurrent: return { ui->currentOptic };
+    case StandbyCurrent: return { ui->currentIdle };
+    case DiagnosticCurrent: return { ui->currentTest };
+    case AlarmCurrent: return { ui->currentAlarm };
+    case FieldCount: break;
+    }
+    return {};
+}
+
+void ProfileFields::highlight(const QList<Field>& fields)
+{
+    for (Field f : fields)
+        for (QWidget* w : widgetsOf(f)) {
+            w->setProperty(highlightProperty, true);
+            w->setStyleSheet(highlightStyle);
+        }
+}
+
+void ProfileFields::clearHighlight(std::uint8_t groups)
+{
+    for (int f = 0; f < FieldCount; ++f) {
+        if (!(groupOf(Field(f)) & groups))
+            continue;
+        for (QWidget* w : widgetsOf(Field(f)))
+            if (w->property(highlightProperty).toBool()) {
+                w->setProperty(highlightProperty, false);
+                w->setStyleSheet(QString());
+            }
+    }
+}

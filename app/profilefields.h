@@ -1,0 +1,36 @@
+#pragma once
+// The main window's configuration fields as a profile sees them: their values, what they
+// accept, and the highlight that marks a field a loaded profile has changed.
+
+#include "profile.h"
+
+#include <QList>
+
+class QWidget;
+
+namespace Ui {
+class MainWindow;
+}
+
+class ProfileFields {
+public:
+    explicit ProfileFields(Ui::MainWindow* ui) : ui(ui) {}
+
+    Profile::Values values(std::uint16_t model) const;
+    Profile::Limits limits() const;
+    // Sets the fields through the widgets, so the window's own couplings follow; the analysis
+    // type goes first, as the other detector settings take their ranges from it.
+    void apply(const Profile::Values& values);
+
+    void highlight(const QList<Profile::Field>& fields);
+    // Ends the highlight of every field of these groups (ConfigGroup bits).
+    void clearHighlight(std::uint8_t groups);
+    // The widgets that show a field.
+    QList<QWidget*> widgetsOf(Profile::Field field) const;
+
+    // The dynamic property a highlighted widget carries.
+    static const char* const highlightProperty;
+
+private:
+    Ui::MainWindow* ui;
+};

@@ -1,0 +1,77 @@
+#include "logcsvexport.h"
+
+#include "logstatements.h"
+#include "logviewmodel.h"
+
+#include <QIODevice>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+constexpr char separator = ';';
+const QByteArray byteOrderMark("\xEF\xBB\xBF");
+const QByteArray lineEnd("\r\n");
+
+bool writeLine(QIODevice& out, const QStringList& fields, QString* error)
+{
+    QByteArray line;
+    for (int i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += separator;
+        line += csvField(fields[i]).toUtf8();
+    }
+    line += lineEnd;
+    if (out.write(line) == line.size())
+        return true;
+    *error = out.errorString();
+    return false;
+}
+
+} // namespace
+
+QString csvField(const QString& text)
+{
+    const bool quoted = text.contains(QLatin1Char(separator)) || text.contains('"') || text.contains('\n')
+                        || text.contains('\r');
+    if (!quoted)
+        return text;
+    QString field = text;
+    field.replace('"', QStringLiteral("\"\""));
+    return '"' + field + '"';
+}
+
+qint64 writeLogCsv(const QSqlDatabase& db, QIODevice& out, QString* error)
+{
+    QSqlQuery query(db);
+    // Forward only: the driver then keeps the current row and not every row read so far.
+    query.setForwardOnly(true);
+    if (!query.exec(LogSql::selectView)) {
+        *error = query.lastError().text();
+        return -1;
+    }
+    if (out.write(byteOrderMark) != byteOrderMark.size()) {
+        *error = out.errorString();
+        return -1;
+    }
+    QStringList fields;
+    for (int c = 0; c < LogViewModel::shownColumns; ++c)
+        fields << LogViewModel::columnTitle(c);
+    if (!writeLine(out, fields, error))
+        return -1;
+    qint64 rows = 0;
+    while (query.next()) {
+        fields = QStringList{ query.value(0).toString(), query.value(1).toString(),
+                              LogViewModel::messageText(query.value(2), query.value(3).toByteArray()) };
+        if (!writeLine(out, fields, error))
+            return -1;
+        ++rows;
+    }
+    // A statement that fails half-way (a damaged file) ends next() early.
+    if (query.lastError().isValid()) {
+        *error = query.lastError().text();
+        return -1;
+    }
+    return rows;
+}

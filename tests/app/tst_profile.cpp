@@ -1,0 +1,352 @@
+#include "mainwindow.h"
+#include "resources.h"
+#include "simulatedwindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// The configuration fields of the window, as the user sees them.
+const char* const fieldNames[] = { "message", "tag", "descriptor", "date", "longTag", "address",
+                                   "sensitivity", "sensitivityLen", "analysisTime", "analysisType", "fixTime",
+                                   "autoHeat", "alarmNO", "alarmNC", "faultNO", "faultNC", "currentError",
+                                   "currentOptic", "currentIdle", "currentTest", "currentAlarm" };
+
+const QByteArray internalName = QByteArray("ИПП-93кт-Hart");
+const QByteArray ownFile = "app=\"" + internalName + "\"\r\nversion=2\r\n";
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// One change to the window's fields, named as a row of the tests.
+struct Edit {
+    QString what;
+    QStringList highlighted;
+    int groups;
+};
+
+}
+Q_DECLARE_METATYPE(Edit)
+
+class TestProfile : public QObject, WindowBench {
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<MainWindow> lineless;
+
+    // In the form only: the search window, a child too, has fields of the same names.
+    QWidget* field(const char* name) { return field<QWidget>(name); }
+    template <class T> T* field(const char* name) { return window->centralWidget()->findChild<T*>(name); }
+
+    // Every field's shown value, name=value.
+    QStringList snapshot()
+    {
+        QStringList values;
+        for (const char* name : fieldNames) {
+            QWidget* w = field(name);
+            QString value;
+            if (auto* e = qobject_cast<QLineEdit*>(w))
+                value = e->text();
+            else if (auto* d = qobject_cast<QDateEdit*>(w))
+                value = d->date().toString(Qt::ISODate);
+            else if (auto* i = qobject_cast<QSpinBox*>(w))
+                value = QString::number(i->value());
+            else if (auto* r = qobject_cast<QDoubleSpinBox*>(w))
+                value = QString::number(r->value(), 'f', 3);
+            else if (auto* c = qobject_cast<QComboBox*>(w))
+                value = QString::number(c->currentIndex());
+            else if (auto* b = qobject_cast<QAbstractButton*>(w))
+                value = b->isChecked() ? "on" : "off";
+            values << QString::fromLatin1(name) + '=' + value;
+        }
+        return values;
+    }
+    // The fields shown highlighted; a highlight must be visible, not only flagged.
+    QStringList highlighted()
+    {
+        QStringList names;
+        for (const char* name : fieldNames) {
+            QWidget* w = field(name);
+            const bool flagged = w->property("profileChanged").toBool();
+            if (flagged != !w->styleSheet().isEmpty())
+                return { QString("flag and look disagree on ") + name };
+            if (flagged)
+                names << name;
+        }
+        return names;
+    }
+    QStringList trigger(const char* action, const QString& path)
+    {
+        answerer->clearBoxes();
+        // A file of that name would add the question whether to replace it.
+        if (QByteArray(action).startsWith("save") || QByteArray(action) == "fileSave")
+            QFile::remove(path);
+        answerer->chooseFile(path);
+        window->findChild<QAction*>(action)->trigger();
+        return boxTexts();
+    }
+    void newLinelessWindow()
+    {
+        lineless = std::make_unique<MainWindow>();
+        window = lineless.get();
+    }
+    void readDevice()
+    {
+        window->findChild<QAction*>("connectRead")->trigger();
+        runUntilQuiet(100);
+        window->findChild<QAction*>("connectRead")->trigger();
+        sim->clearRequests();
+    }
+    // Changes the fields the edit names; "everything" changes every field.
+    void apply(const QString& what)
+    {
+        const QStringList parts = what.split(", ");
+        const bool all = what == "everything";
+        auto has = [&](const char* part) { return all || parts.contains(part); };
+        auto flip = [this](const char* on, const char* off) {
+            auto* checked = field<QRadioButton>(on);
+            (checked->isChecked() ? field<QRadioButton>(off) : checked)->setChecked(true);
+        };
+        if (has("message"))
+            field<QLineEdit>("message")->setText("PROFILE \"A\\B\" 1;=<x>");
+        if (has("tag"))
+            field<QLineEdit>("tag")->setText("T\"AG\\1");
+        if (all)
+            field<QLineEdit>("descriptor")->setText("PROFILE; TEST");
+        if (has("date"))
+            field<QDateEdit>("date")->setDate(QDate(2031, 7, 15));
+        if (has("long tag"))
+            field<QLineEdit>("longTag")->setText(QStringLiteral("Détecteur \"ü\" \\ ÿ"));
+        if (has("address"))
+            field<QSpinBox>("address")->setValue(7);
+        if (all) {
+            auto* type = field<QComboBox>("analysisType");
+            type->setCurrentIndex(type->currentIndex() == 1 ? 0 : 1);
+            field<QSpinBox>("analysisTime")->setValue(17);
+            auto* fix = field<QComboBox>("fixTime");
+            fix->setCurrentIndex(1 - fix->currentIndex());
+            field<QCheckBox>("autoHeat")->toggle();
+            flip("alarmNO", "alarmNC");
+        }
+        if (has("sensitivity"))
+            field<QDoubleSpinBox>("sensitivity")->setValue(63);
+        if (has("fault relay"))
+            flip("faultNC", "faultNO");
+        if (all) {
+            field<QDoubleSpinBox>("currentError")->setValue(2.5);
+            field<QDoubleSpinBox>("currentOptic")->setValue(3.25);
+            field<QDoubleSpinBox>("currentTest")->setValue(9);
+        }
+        if (has("standby current"))
+            field<QDoubleSpinBox>("currentIdle")->setValue(4.125);
+        if (has("alarm current"))
+            field<QDoubleSpinBox>("currentAlarm")->setValue(19.999);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        initResources();
+        TestClock::install(0x10000u);
+        QVERIFY(dir.isValid());
+    }
+    void init() { start(); }
+    void cleanup()
+    {
+        finish();
+        lineless.reset();
+    }
+
+    // Settings of one detector carried to a detector of the same model: saved, the fields read
+    // back from the device, loaded, nothing sent until the write, which then sends each group
+    // and leaves the device holding the profile. A write or a new read ends the highlight.
+    void roundTrip_data()
+    {
+        QTest::addColumn<int>("model");
+        QTest::addColumn<bool>("write");
+        QTest::newRow("FF04, written") << 0xFF04 << true;
+        QTest::newRow("FF03, written") << 0xFF03 << true;
+        QTest::newRow("FF04, read again") << 0xFF04 << false;
+    }
+    void roundTrip()
+    {
+        QFETCH(int, model);
+        QFETCH(bool, write);
+        QVERIFY(connectWindow(quick(uint16_t(model))));
+        readDevice();
+        QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
+        const QStringList device = snapshot();
+        apply("everything");
+        const QStringList edited = snapshot();
+        for (int i = 0; i < edited.size(); ++i) // every field changed
+            QVERIFY2(edited[i] != device[i], qPrintable(edited[i]));
+
+        const QString path = dir.filePath(QString("profile-%1.cfg").arg(model, 0, 16));
+        QCOMPARE(trigger("saveProfile", path), QStringList());
+        const QByteArray saved = readFile(path);
+        QVERIFY2(saved.startsWith(ownFile + "<parameters>\r\n\tmodel=" + QByteArray::number(model) + "\r\n"),
+                 saved.constData());
+
+        readDevice();
+        QCOMPARE(snapshot(), device);
+        QCOMPARE(trigger("loadProfile", path), QStringList());
+        QCOMPARE(snapshot(), edited);
+        QCOMPARE(window->modifiedParameterGroups(), uint8_t(0x3F));
+        QStringList all;
+        for (const char* name : fieldNames)
+            all << name;
+        QCOMPARE(highlighted(), all);
+        runUntilQuiet(20);
+        QCOMPARE(sent(), QString());
+
+        if (write) {
+            window->findChild<QAction*>("connectWrite")->trigger();
+            runUntilQuiet(100);
+            QCOMPARE(sent(), QString("6 17 18 22 132 134"));
+            QCOMPARE(boxTexts(), QStringList());
+            QCOMPARE(highlighted(), QStringList());
+            QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
+            // The device pads its texts with blanks to their full length.
+            readDevice();
+            QStringList readBack = snapshot();
+            for (QString& value : readBack)
+                value = value.trimmed();
+            QCOMPARE(readBack, edited);
+        } else {
+            readDevice();
+            QCOMPARE(snapshot(), device);
+            QCOMPARE(highlighted(), QStringList());
+        }
+    }
+
+    // A profile marks exactly the groups whose fields it changes, and highlights those fields.
+    void exactlyTheDifferingGroups_data()
+    {
+        QTest::addColumn<Edit>("edit");
+        QTest::newRow("nothing") << Edit{ "nothing", {}, 0 };
+        QTest::newRow("tag") << Edit{ "tag", { "tag" }, 0x02 };
+        QTest::newRow("date") << Edit{ "date", { "date" }, 0x02 };
+        QTest::newRow("long tag") << Edit{ "long tag", { "longTag" }, 0x04 };
+        QTest::newRow("message") << Edit{ "message", { "message" }, 0x08 };
+        QTest::newRow("address") << Edit{ "address", { "address" }, 0x01 };
+        QTest::newRow("sensitivity") << Edit{ "sensitivity", { "sensitivity", "sensitivityLen" }, 0x10 };
+        QTest::newRow("fault relay") << Edit{ "fault relay", { "faultNO", "faultNC" }, 0x10 };
+        QTest::newRow("two groups") << Edit{ "message, standby current, alarm current",
+                                             { "message", "currentIdle", "currentAlarm" }, 0x28 };
+    }
+    void exactlyTheDifferingGroups()
+    {
+        QFETCH(Edit, edit);
+        newLinelessWindow();
+        apply(edit.what);
+        const QStringList edited = snapshot();
+        const QString path = dir.filePath("differing.cfg");
+        QCOMPARE(trigger("saveProfile", path), QStringList());
+
+        newLinelessWindow();
+        QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
+        QCOMPARE(trigger("loadProfile", path), QStringList());
+        QCOMPARE(snapshot(), edited);
+        QCOMPARE(int(window->modifiedParameterGroups()), edit.groups);
+        QCOMPARE(highlighted(), edit.highlighted);
+    }
+
+    // Files a profile load refuses: the window keeps its fields, its marks and its looks.
+    void refused_data()
+    {
+        QTest::addColumn<QByteArray>("from");
+        QTest::addColumn<QByteArray>("to");
+        QTest::addColumn<QString>("box");
+        const QString notLoaded = QStringLiteral("\nПараметры не загружены.");
+        const QString bad = QStringLiteral("Неверное значение параметра \"%1\" в файле.") + notLoaded;
+        QTest::newRow("another model")
+            << QByteArray("model=65284") << QByteArray("model=65283")
+            << QStringLiteral("Параметры в файле сохранены для другой модели извещателя: \"Альтор - 3 ИК\" HART (FF03).\n"
+                              "Модель извещателя в окне: \"Альтор - ИК/УФ\" HART (FF04).") + notLoaded;
+        QTest::newRow("no model") << QByteArray("model=65284") << QByteArray("type=65284") << bad.arg("model");
+        QTest::newRow("group of another name") << QByteArray("<parameters>") << QByteArray("<settings>")
+                                               << QStringLiteral("В файле нет параметров извещателя");
+        QTest::newRow("address out of range") << QByteArray("address=0") << QByteArray("address=63") << bad.arg("address");
+        QTest::newRow("tag too long") << QByteArray("\ttag\r\n") << QByteArray("\ttag=\"ABCDEFGHI\"\r\n") << bad.arg("tag");
+        QTest::newRow("impossible date") << QByteArray("2000-01-01") << QByteArray("2000-02-30") << bad.arg("date");
+        QTest::newRow("analysis time") << QByteArray("analysisTimeS=10") << QByteArray("analysisTimeS=21")
+                                       << bad.arg("analysisTimeS");
+        QTest::newRow("analysis type") << QByteArray("analysisType=4") << QByteArray("analysisType=5")
+                                       << bad.arg("analysisType");
+        QTest::newRow("current above 24 mA") << QByteArray("alarmCurrentUA=18000")
+                                             << QByteArray("alarmCurrentUA=24001") << bad.arg("alarmCurrentUA");
+        QTest::newRow("entry missing") << QByteArray("faultCurrentUA") << QByteArray("faultCurrent")
+                                       << bad.arg("faultCurrentUA");
+        QTest::newRow("another program") << QByteArray("app=") << QByteArray("application=")
+                                         << QStringLiteral("Неверный формат файла");
+        QTest::newRow("newer program") << QByteArray("version=2") << QByteArray("version=3")
+                                       << QStringLiteral("Файл конфигурации более новой версии, чем версия программы");
+    }
+    void refused()
+    {
+        QFETCH(QByteArray, from);
+        QFETCH(QByteArray, to);
+        QFETCH(QString, box);
+        newLinelessWindow();
+        const QString path = dir.filePath("refused.cfg");
+        QCOMPARE(trigger("saveProfile", path), QStringList());
+        QByteArray text = readFile(path);
+        QVERIFY2(text.contains(from), text.constData());
+        writeFile(path, text.replace(from, to));
+        field<QLineEdit>("tag")->setText("MINE");
+        const QStringList before = snapshot();
+        QCOMPARE(trigger("loadProfile", path), QStringList{ box });
+        QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(window->modifiedParameterGroups(), uint8_t(0x02));
+        QCOMPARE(highlighted(), QStringList());
+    }
+
+    // The designed file actions are untouched: saving writes its two lines whatever a profile
+    // loaded, and a profile opens there silently, changing nothing.
+    void designedFileActions()
+    {
+        newLinelessWindow();
+        const QString profile = dir.filePath("designed-profile.cfg");
+        const QString designed = dir.filePath("designed.cfg");
+        apply("tag, long tag");
+        QCOMPARE(trigger("saveProfile", profile), QStringList());
+        newLinelessWindow();
+        QCOMPARE(trigger("loadProfile", profile), QStringList());
+        QCOMPARE(trigger("fileSave", designed), QStringList());
+        QCOMPARE(readFile(designed), ownFile);
+        QCOMPARE(trigger("loadProfile", designed), QStringList{ QStringLiteral("В файле нет параметров извещателя") });
+
+        newLinelessWindow();
+        const QStringList before = snapshot();
+        QCOMPARE(trigger("fileOpen", profile), QStringList());
+        QCOMPARE(trigger("fileOpen", designed), QStringList());
+        QCOMPARE(snapshot(), before);
+        QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
+        QCOMPARE(highlighted(), QStringList());
+    }
+};
+
+QTEST_MAIN(TestProfile)
+#include "tst_profile.moc"

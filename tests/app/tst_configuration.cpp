@@ -90,7 +90,6 @@ private slots:
         const QString to40 = "18 20 22 24 26 28 30 32 34 36 38 40", to25 = "18 19 20 21 22 23 24 25";
         QTest::newRow("start-up") << Layout{ 0, 4, irUv, 5, true, 18, 25, to25, 20 };
         QTest::newRow("FF04 type 0") << Layout{ 0xFF04, 0, irUv, 5, true, 18, 40, to40, 20 };
-        QTest::newRow("FF04 type 3") << Layout{ 0xFF04, 3, irUv, 5, true, 18, 40, to40, 20 };
         QTest::newRow("FF04 type 4") << Layout{ 0xFF04, 4, irUv, 5, true, 18, 25, to25, 20 };
         QTest::newRow("FF03 type 0") << Layout{ 0xFF03, 0, ir, 2, false, 17, 50, "17 20 23 26 29 32 35 38 41 44 47 50", 20 };
         QTest::newRow("FF03 type 1") << Layout{ 0xFF03, 1, ir, 2, false, 17, 25, "17 18 19 20 21 22 23 24 25", 20 };
@@ -238,9 +237,7 @@ private slots:
         QTest::newRow("FF04 type 4, 20.31 m, 6 s") << QVector<int>{ 0xFF04, 4, 33, 6, 76 };
         QTest::newRow("FF03 type 0, 26.9 m, 15 s") << QVector<int>{ 0xFF03, 0, 30, 15, 57 };
         QTest::newRow("FF03 type 1, 23 m, 20 s") << QVector<int>{ 0xFF03, 1, 75, 20, 100 };
-        QTest::newRow("FF04 type 2, 0, 5 s") << QVector<int>{ 0xFF04, 2, 0, 5, 50 };
         QTest::newRow("FF04 type 2, 37, 13 s") << QVector<int>{ 0xFF04, 2, 37, 13, 50 };
-        QTest::newRow("FF04 type 2, 100, 20 s") << QVector<int>{ 0xFF04, 2, 100, 20, 50 };
         QTest::newRow("FF01") << QVector<int>{ 0xFF01, 0, 50, 10, 0 };
     }
     void noiseIndicator()

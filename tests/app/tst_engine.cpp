@@ -299,15 +299,9 @@ private slots:
         QVERIFY(answerer->boxes().isEmpty());
     }
 
-    // Reading needs a port; a device of another kind is named and polling stops.
-    void refusals()
+    // A device of another kind is named and polling stops.
+    void otherDeviceRefused()
     {
-        MainWindow closed;
-        closed.ui->connectRead->trigger();
-        QVERIFY(!closed.ui->connectRead->isChecked());
-        QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Соединение не установлено") });
-
-        answerer->clearBoxes();
         QVERIFY(connectWindow(quick(0xFF01)));
         identify();
         QCOMPARE(sent(), QStringLiteral("0"));

@@ -224,7 +224,6 @@ void TestHartFrame::retriesThenNoResponse()
 void TestHartFrame::timeoutAcrossTickWrap_data()
 {
     QTest::addColumn<quint32>("start");
-    QTest::newRow("zero") << 0u;
     QTest::newRow("half range") << 0x7FFFFFFFu;
     QTest::newRow("wraps during wait") << 0xFFFFFC00u;
     QTest::newRow("last tick") << 0xFFFFFFFFu;
@@ -445,16 +444,8 @@ void TestHartFrame::checkFrameLimits()
 
 void TestHartFrame::preambles()
 {
-    std::uint8_t buffer[requestBufferSize] = {0x01, 0x02, 0xFF, 0xFF, 0x06, 0x07, 0xFF, 0x08};
-    QCOMPARE(stripPreamble(buffer, 8), 4u);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 4).toHex(), QByteArray("0607ff08"));
-    QCOMPARE(insertPreamble(buffer, 4, 3), 7u);
-    QCOMPARE(QByteArray(reinterpret_cast<char*>(buffer), 7).toHex(), QByteArray("ffffff0607ff08"));
-    std::uint8_t none[3] = {1, 2, 3};
-    QCOMPARE(stripPreamble(none, 3), 0u);
-    QCOMPARE(stripPreamble(none, 0), 0u);
-
     // A device may ask for any number of preambles; the request must still fit the buffer.
+    std::uint8_t buffer[requestBufferSize];
     FrameRig rig(1, false);
     rig.master.preambleCount = 255;
     rig.fakes[1].data = QByteArray(68, char(0x5A));

@@ -83,9 +83,6 @@ private slots:
         // Four frames a second for a day, about 30 bytes each: the default bounds keep it all.
         QTest::newRow("a day of polling") << Bound { TrafficCapture::defaultMaxFrames, TrafficCapture::defaultMaxBytes,
                                                      4 * 86400, 30, 4 * 86400, 0 };
-        QTest::newRow("three days") << Bound { TrafficCapture::defaultMaxFrames, TrafficCapture::defaultMaxBytes,
-                                               3 * 4 * 86400, 30, TrafficCapture::defaultMaxFrames,
-                                               3 * 4 * 86400 - TrafficCapture::defaultMaxFrames };
     }
     void bounded()
     {

@@ -87,16 +87,6 @@ class TestSerialTraffic : public QObject {
 private slots:
     void initTestCase() { initResources(); }
 
-    void commandZeroRequest()
-    {
-        const QString expected = "<img src=\":/new/prefix/Resources/Icons/HardwareNetwork/16x16/hardware-upload.png\"/> "
-            "<span style=\" font-weight:600;\">[<span style=\" color:#005500;\">02</span>] "
-            "[<span style=\" color:#0000FF;\">00</span>&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;&nbsp;"
-            "&nbsp;&nbsp;] [<span style=\" color:#808000;\">00</span>] [<span style=\" color:#005500;\">00</span>] "
-            "<span style=\" color:#005500;\">02 </span></span><br>";
-        QCOMPARE(renderExact(QByteArray(20, '\xFF') + QByteArray::fromHex("0200000002"), 0, true), expected);
-    }
-
     void render_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -62,7 +62,6 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");
         QTest::newRow("digits, capitals, space, punctuation") << "tag" << "A1 _[@" << "A1 _[@";
-        QTest::newRow("lower case refused") << "tag" << "abc" << "";
         QTest::newRow("lower case among capitals refused") << "tag" << "AbC" << "AC";
         QTest::newRow("ninth character refused") << "tag" << "ABCDEFGHI" << "ABCDEFGH";
         QTest::newRow("backquote and braces refused") << "tag" << "`{}~" << "";
@@ -72,7 +71,6 @@ private slots:
         QTest::newRow("long tag: lower case and punctuation") << "longTag" << "Flame det. #3 {north}" << "Flame det. #3 {north}";
         QTest::newRow("long tag: Latin-1 letters")
             << "longTag" << QStringLiteral("Müller Ångström ÿ") << QStringLiteral("Müller Ångström ÿ");
-        QTest::newRow("long tag: Cyrillic refused") << "longTag" << QStringLiteral("Цех Z") << " Z";
         QTest::newRow("long tag: above U+00FF refused") << "longTag" << QStringLiteral("a\u0100\u20acb") << "ab";
         QTest::newRow("long tag: 33rd character refused") << "longTag" << QString(33, 'x') << QString(32, 'x');
     }

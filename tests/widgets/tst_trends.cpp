@@ -46,8 +46,6 @@ private slots:
         QTest::newRow("exactly full") << Growth { 100, 100 };
         QTest::newRow("wrapped three times and a bit") << Growth { 100, 345 };
         QTest::newRow("capacity one") << Growth { 1, 5 };
-        // One sample a second for two days into the window's own capacity.
-        QTest::newRow("two days of polling") << Growth { Trend::samplesPerSeries, 2 * 86400 + 500 };
     }
     void bufferBounded()
     {

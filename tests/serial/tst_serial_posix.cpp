@@ -78,11 +78,6 @@ struct Terminal : ComHalfDuplexTerminal {
     Terminal() : ComHalfDuplexTerminal(buffer, sizeof buffer, 2) {}
     bool open(const QByteArray& name) { return ComHalfDuplexTerminal::open(name.constData(), 1200, 1, 0); }
     Bytes frame() const { return Bytes(buffer, buffer + receivedLength()); }
-    bool post(const Bytes& request)
-    {
-        std::uint8_t* out = claimForTransmit();
-        return out && (std::copy(request.begin(), request.end(), out), transmit(std::uint32_t(request.size())));
-    }
     std::uint8_t buffer[256] = {};
 };
 
@@ -274,36 +269,6 @@ private slots:
         // Two empty reads of one character time each, and not much more.
         QVERIFY2(delay >= 2 * characterMs - 2 && delay < 250, qPrintable(QString::number(delay)));
         QCOMPARE(terminal.frame(), frame);
-    }
-
-    void requestWaitsForSilenceAsOneBlock()
-    {
-        Pty pty;
-        Terminal terminal;
-        QVERIFY(terminal.open(pty.name));
-        const Bytes request = {0xFF, 0xFF, 0xFF, 0x02, 0x80, 0x00, 0x00, 0x82};
-        QElapsedTimer clock;
-        clock.start();
-        qint64 lastByteAt = 0;
-        // The device keeps talking, a byte every 3 ms; the request is posted in the middle.
-        for (int i = 0; i < 25; ++i) {
-            lastByteAt = clock.elapsed(); // before the write: a preemption must not shorten the gap
-            pty.send({std::uint8_t(i)});
-            if (i == 5)
-                QVERIFY(terminal.post(request));
-            if (!pty.receiveOnce(3).empty()) {
-                // Only a test thread held up for two character times makes the line silent.
-                if (clock.elapsed() - lastByteAt >= 2 * characterMs - 2)
-                    QSKIP("the test thread stalled; the line really was silent");
-                QFAIL("request sent while the line was busy");
-            }
-        }
-        const Bytes sent = pty.receiveOnce(500);
-        const qint64 gap = clock.elapsed() - lastByteAt;
-        qInfo("request went out %lld ms after the line fell silent", gap);
-        QCOMPARE(sent, request);
-        QVERIFY2(gap >= 2 * characterMs - 2, qPrintable(QString::number(gap)));
-        QVERIFY(msUntil(terminal, TerminalState::Idle) >= 0);
     }
 
     // Closed at different points of the worker's read, and once more when already closed.

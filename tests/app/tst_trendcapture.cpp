@@ -39,11 +39,6 @@ private slots:
         for (QAction* a : window->menuBar()->actions())
             menus << a->text();
         QCOMPARE(menus, (QStringList { "Файл", "Подключение", "Правка", "Вид", "Справка" }));
-        auto* trends = window->findChild<TrendWindow*>();
-        action("trends")->trigger();
-        QVERIFY(trends->isVisible());
-        trends->close();
-        QVERIFY(!action("trends")->isChecked());
     }
 
     // Each polled value becomes one sample, red exactly where the main window shows it red.

@@ -187,6 +187,7 @@ private slots:
         QTest::newRow("random bytes") << pseudoRandom(2048, seed) << false << -1;
         QTest::newRow("endless preambles") << Bytes(3000, 0xFF) << false << -1;
         QTest::newRow("byte count past the end") << changed(request1, 27, 200) << false << -1;
+        QTest::newRow("truncated frame") << slice(longRequest(deviceType, deviceId, 13), 0, 26) << false << -1;
         QTest::newRow("expansion bytes claimed") << changed(request1, 20, 0xE2) << false << -1;
         QTest::newRow("answer frame echoed") << Bytes{0xFF, 0xFF, 6, 0, 0, 2, 0, 0, 4} << false << -1;
         QTest::newRow("noise then request") << Bytes{0x00, 0x13, 0x7E, 0xFF, 0x42} + shortRequest(0, 0) << true << -1;

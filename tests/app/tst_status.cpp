@@ -161,9 +161,12 @@ private slots:
         sim->modify([&](Sim::DeviceState& s) { s.additionalStatus = { uint8_t(f.bytes[0]), uint8_t(f.bytes[1]), uint8_t(f.bytes[2]), 0, 0, 0 }; });
         read();
         QStringList visible;
+        QCOMPARE(window->ui->errorLayout->count(), 13);
         for (int i = 0; i < window->ui->errorLayout->count(); ++i) {
             auto* line = qobject_cast<QLabel*>(window->ui->errorLayout->itemAt(i)->widget());
             QVERIFY(line);
+            QVERIFY(line->text().startsWith(
+                QStringLiteral("<html><head/><body><p><span style=\" font-weight:600; color:#ff0000;\">")));
             if (!line->isHidden())
                 visible << QTextDocumentFragment::fromHtml(line->text()).toPlainText();
         }
@@ -325,8 +328,8 @@ private slots:
                                                      "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
                                                      "чистом состоянии.\nВыполнить калибровку оптики?" };
         // Every device operation, and no checkable action stays checked by the refused click.
-        for (const char* name : { "connectRead", "resetDefault", "actionClearStatus", "calibration", "restart", "resetFlagChanges",
-                                  "actionCheckOptics", "updateTime", "unlock", "lockTemporary", "lockPermanent",
+        for (const char* name : { "connectRead", "resetDefault", "actionClearStatus", "calibration", "restart",
+                                  "resetFlagChanges", "actionCheckOptics", "updateTime", "unlock", "lockTemporary", "lockPermanent",
                                   "lockAll", "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
             QTest::newRow(qPrintable(QStringLiteral("%1, no port").arg(name))) << Refusal{ name, false, "Ошибка", noPort };
     }

@@ -329,8 +329,8 @@ private slots:
                                                      "чистом состоянии.\nВыполнить калибровку оптики?" };
         // Every device operation, and no checkable action stays checked by the refused click.
         for (const char* name : { "connectRead", "resetDefault", "actionClearStatus", "calibration", "restart",
-                                  "resetFlagChanges", "actionCheckOptics", "updateTime", "unlock", "lockTemporary", "lockPermanent",
-                                  "lockAll", "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
+                                  "resetFlagChanges", "actionCheckOptics", "updateTime", "unlock", "lockTemporary",
+                                  "lockPermanent", "lockAll", "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
             QTest::newRow(qPrintable(QStringLiteral("%1, no port").arg(name))) << Refusal{ name, false, "Ошибка", noPort };
     }
     void refusals()

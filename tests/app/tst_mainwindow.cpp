@@ -105,11 +105,15 @@ private slots:
         QCOMPARE(::leadingInteger(text), value);
     }
 
-    void startUpTitleAndVersion()
+    void startUpOpensNothing()
     {
         MainWindow window;
         QCOMPARE(window.windowTitle(), QStringLiteral("Конфигуратор ИПП-93кт-Hart"));
         QCOMPARE(window.version(), 2);
+        QVERIFY(!window.isPortOpen());
+        QAction* connect = action(window, "connectButton");
+        QCOMPARE(connect->text(), QStringLiteral("Соединить"));
+        QVERIFY(!connect->isChecked());
     }
 
     // Connecting stores the port, opens it exclusively and sends nothing by itself; the choice

@@ -108,6 +108,7 @@ private slots:
     void startUpOpensNothing()
     {
         MainWindow window;
+        window.show();
         QCOMPARE(window.windowTitle(), QStringLiteral("Конфигуратор ИПП-93кт-Hart"));
         QCOMPARE(window.version(), 2);
         QVERIFY(!window.isPortOpen());

@@ -12,7 +12,6 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QSettings>
-#include <QSpinBox>
 #include <QtTest>
 
 #include <fcntl.h>

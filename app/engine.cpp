@@ -25,7 +25,6 @@ namespace {
 constexpr uint32_t frameBufferSize = 256;
 
 const QString errorTitle = QStringLiteral("Ошибка");
-const QString notConnectedText = QStringLiteral("Соединение не установлено");
 const QString noResponseText = QStringLiteral("Устройство не отвечает");
 
 }
@@ -214,11 +213,8 @@ void MainWindow::on_connectRead_triggered(bool checked)
         cancelAllRequests();
         return;
     }
-    if (!terminal.isOpen()) {
-        ui->connectRead->setChecked(false);
-        reportError(notConnectedText);
+    if (!checkPortOpen(ui->connectRead))
         return;
-    }
     identity.requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
 }
 
@@ -228,11 +224,8 @@ void MainWindow::on_find_triggered(bool checked)
         stopPolling();
         return;
     }
-    if (!terminal.isOpen()) {
-        ui->find->setChecked(false);
-        reportError(notConnectedText);
+    if (!checkPortOpen(ui->find))
         return;
-    }
     cancelAllRequests();
     const int kind = searchWindow.exec();
     if (kind == DialogFind::ByAddressRange) {

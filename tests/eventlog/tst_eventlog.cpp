@@ -18,7 +18,16 @@
 
 #include <sqlite3.h>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
 #include <set>
+
+#ifdef Q_OS_UNIX
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -691,37 +700,110 @@ private slots:
         QCOMPARE(storedRecords(file).size(), 0);
     }
 
-    // The line dies at a random record; with the device back on a new line the download
-    // resumes and the file holds every record once.
+    // The line dies at 20 random records; each time the detector comes back on a new line, the
+    // same file is opened in a new window and the download resumes. The file ends with every
+    // record exactly once.
     void cutAndResumed()
     {
         QCOMPARE(windowWithLog(), QString());
-        const int cutAfter = 1 + 15 + 1 + 1 + int(QRandomGenerator::global()->bounded(38));
-        qInfo("line cut after request %d", cutAfter);
-        sim->clearRequests();
-        action("actionRead")->trigger();
-        runRequests(cutAfter);
         const Sim::DeviceState device = sim->state();
-        sim->closeLine();
-        for (int i = 0; i < 50 && answerer->boxes().isEmpty(); ++i) {
-            rig->tick(50);
-            TestClock::now += 2000;
-        }
-        QCOMPARE(boxTexts().size(), 1); // the lost port, explained
-        QVERIFY2(boxTexts()[0].startsWith(QStringLiteral("Связь с портом")), qPrintable(boxTexts()[0]));
-        QVERIFY(!action("actionRead")->isChecked());
-        const int kept = storedRecords(file).size();
-        QVERIFY(kept < 40);
+        QRandomGenerator random(16);
+        int kept = 0;
+        for (int cut = 0; cut < 20; ++cut) {
+            // The first run reads the catalogue before any record; later ones only the
+            // description and range.
+            const int before = cut == 0 ? 1 + 15 + 1 : 1 + 1;
+            sim->clearRequests();
+            action("actionRead")->trigger();
+            runRequests(before + 1 + int(random.bounded(2)));
+            sim->closeLine();
+            for (int i = 0; i < 50 && answerer->boxes().isEmpty(); ++i) {
+                rig->tick(50);
+                TestClock::now += 2000;
+            }
+            QCOMPARE(boxTexts().size(), 1); // the lost port, explained
+            QVERIFY2(boxTexts()[0].startsWith(QStringLiteral("Связь с портом")), qPrintable(boxTexts()[0]));
+            QVERIFY(!action("actionRead")->isChecked());
+            const int stored = storedRecords(file).size();
+            QVERIFY2(stored >= kept && stored < 40, qPrintable(QString("%1 records after cut %2").arg(stored).arg(cut)));
+            kept = stored;
 
-        // The detector on a new line, the same file opened in a new window.
-        answerer->clearBoxes();
-        disconnectWindow();
-        QVERIFY(connectWindow());
-        sim->setState(device);
-        log().openLog(file);
+            answerer->clearBoxes();
+            disconnectWindow();
+            QVERIFY(connectWindow());
+            sim->setState(device);
+            log().openLog(file);
+        }
         QCOMPARE(download(), 1 + 1 + 40 - kept);
         QCOMPARE(storedRecords(file), deviceRecords(device.eventLog));
         QVERIFY(answerer->boxes().isEmpty());
+    }
+
+    // A program killed while it stores records leaves a file that opens whole and holds every
+    // record it had committed. The child writes with the window's own statements and reports
+    // each record once its statement has returned.
+    void killedWhileWriting()
+    {
+#ifndef Q_OS_UNIX
+        QSKIP("needs fork and SIGKILL");
+#else
+        int reports[2];
+        QVERIFY(pipe(reports) == 0);
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            close(reports[0]);
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("child"));
+                db.setDatabaseName(file);
+                if (!db.open())
+                    _exit(1);
+                QSqlQuery query(db);
+                for (const QString* statement : { &LogSql::createInfo, &LogSql::createEvents, &LogSql::createLog,
+                                                  &LogSql::insertInfo })
+                    if (!query.exec(*statement))
+                        _exit(1);
+                for (uint32_t i = 0;; ++i) {
+                    query.prepare(LogSql::insertRecord);
+                    query.bindValue(QStringLiteral(":i"), i);
+                    query.bindValue(QStringLiteral(":count"), 1);
+                    query.bindValue(QStringLiteral(":dt"), 1000 + i);
+                    query.bindValue(QStringLiteral(":type"), int(i % 3));
+                    query.bindValue(QStringLiteral(":event"), i % 40);
+                    query.bindValue(QStringLiteral(":data"), QByteArray(4, char(i)));
+                    if (!query.exec() || write(reports[1], &i, sizeof i) != sizeof i)
+                        _exit(1);
+                }
+            }
+        }
+        close(reports[1]);
+        std::vector<uint32_t> committed;
+        uint32_t index = 0;
+        // Killed at a random moment after a few hundred records.
+        const int killAt = 200 + int(QRandomGenerator::global()->bounded(300));
+        while (int(committed.size()) < killAt && read(reports[0], &index, sizeof index) == sizeof index)
+            committed.push_back(index);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        while (read(reports[0], &index, sizeof index) == sizeof index)
+            committed.push_back(index);
+        close(reports[0]);
+        QVERIFY(WIFSIGNALED(status));
+        QCOMPARE(int(committed.size()) >= killAt, true);
+
+        QCOMPARE(sqlite(file, "PRAGMA integrity_check"), QList<QVariantList>{ QVariantList{ QStringLiteral("ok") } });
+        const QList<StoredRecord> stored = storedRecords(file);
+        QVERIFY(stored.size() >= int(committed.size()));
+        for (uint32_t i : committed)
+            QVERIFY2(stored[int(i)] == (StoredRecord{ i, 1, 1000 + i, i % 3, i % 40, QByteArray(4, char(i)) }),
+                     qPrintable(QString("record %1").arg(i)));
+        // The window opens it as any other log.
+        QVERIFY(connectWindow());
+        log().openLog(file);
+        QVERIFY(answerer->boxes().isEmpty());
+        QCOMPARE(rows(), stored.size());
+#endif
     }
 
     // Closing the window stops the download and unchecks the main window's action.

@@ -138,6 +138,7 @@ private slots:
     void endToEnd();
     void lineFailsThenSecondStart_data();
     void lineFailsThenSecondStart();
+    void cutAtRandomChunks();
     void refusals_data();
     void refusals();
     void portClosed();
@@ -394,6 +395,44 @@ void TestFirmware::lineFailsThenSecondStart()
     runFirmwareUpdate(*bench.answerer, *bench.window, path);
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
     const std::vector<uint8_t> got = target->firmwareImage();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
+}
+
+// The device falls silent at three random chunks, one update after another; the update started
+// once more after each delivers the very image in the end.
+void TestFirmware::cutAtRandomChunks()
+{
+    bench.answerer = std::move(answerer);
+    QVERIFY(bench.connectWindow());
+    TestClock::install(1000);
+    bench.rig->startTimers();
+    QByteArray image(1500, '\0');
+    QRandomGenerator random(16);
+    random.fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
+    const QString path = writeFile(dir, QStringLiteral("cut.fwb"), image);
+    for (int cut = 0; cut < 3; ++cut) {
+        const size_t cutAt = 2 + random.bounded(20); // the identification, then chunks
+        bench.sim->clearRequests();
+        bool failed = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (failed) {
+                TestClock::now += 6000; // the five sends of the chunk time out at once
+            } else if (bench.sim->requests().size() >= cutAt) {
+                failed = true;
+                bench.sim->inject(Sim::Fault::noAnswer(10));
+            }
+        });
+        watch.start(20);
+        runFirmwareUpdate(*bench.answerer, *bench.window, path);
+        watch.stop();
+        QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка/Устройство не отвечает") });
+        bench.sim->clearFaults();
+        bench.answerer->clearBoxes();
+    }
+    runFirmwareUpdate(*bench.answerer, *bench.window, path);
+    QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
+    const std::vector<uint8_t> got = bench.sim->firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
 }
 

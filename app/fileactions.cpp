@@ -22,9 +22,7 @@ void MainWindow::on_fileSave_triggered()
     rememberSaveDir(QFileInfo(name).absolutePath());
     ConfigDocument document(name);
     ProgramFile::fill(document, internalName.toUtf8(), versionNumber);
-    // A save that did not happen is said, or the engineer would count on a file that is not there.
-    if (!document.save())
-        reportError(QStringLiteral("Не удается сохранить файл"));
+    saveProgramFile(document);
 }
 
 void MainWindow::on_fileOpen_triggered()
@@ -34,17 +32,30 @@ void MainWindow::on_fileOpen_triggered()
         return;
     rememberOpenDir(QFileInfo(name).absolutePath());
     ConfigDocument document(name);
+    loadProgramFile(document);
+}
+
+bool MainWindow::loadProgramFile(ConfigDocument& document)
+{
     document.load();
     switch (ProgramFile::check(document, internalName.toUtf8(), versionNumber)) {
     case ProgramFile::Check::WrongFormat:
         reportError(QStringLiteral("Неверный формат файла"));
-        break;
+        return false;
     case ProgramFile::Check::NewerVersion:
         reportError(QStringLiteral("Файл конфигурации более новой версии, чем версия программы"));
-        break;
+        return false;
     case ProgramFile::Check::Accepted:
         break;
     }
+    return true;
+}
+
+void MainWindow::saveProgramFile(ConfigDocument& document)
+{
+    // A save that did not happen is said, or the engineer would count on a file that is not there.
+    if (!document.save())
+        reportError(QStringLiteral("Не удается сохранить файл"));
 }
 
 void MainWindow::on_actionFirmwareUpdate_triggered()

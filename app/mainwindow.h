@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <memory>
 
+class ConfigDocument;
 class DialogTraffic;
 class ProfileFields;
 class QAction;
@@ -98,6 +99,9 @@ private:
     static QString openFailureText(const QString& port, SerialPortError error);
     // Both the configuration and the firmware open dialogs start in the last directory used.
     void rememberOpenDir(const QString& directory);
+    // Loads a file of this program and tells the user why it is refused; true when accepted.
+    bool loadProgramFile(ConfigDocument& document);
+    void saveProgramFile(ConfigDocument& document);
     void rememberSaveDir(const QString& directory);
 
     void stopPolling();

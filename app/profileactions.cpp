@@ -46,8 +46,7 @@ void MainWindow::chooseProfileToSave()
     ConfigDocument document(name);
     ProgramFile::fill(document, internalName.toUtf8(), versionNumber);
     Profile::write(document, profileFields->values(expandedDeviceType));
-    if (!document.save())
-        reportError(QStringLiteral("Не удается сохранить файл"));
+    saveProgramFile(document);
 }
 
 void MainWindow::chooseProfileToLoad()
@@ -58,14 +57,8 @@ void MainWindow::chooseProfileToLoad()
         return;
     rememberOpenDir(QFileInfo(name).absolutePath());
     ConfigDocument document(name);
-    document.load();
-    switch (ProgramFile::check(document, internalName.toUtf8(), versionNumber)) {
-    case ProgramFile::Check::WrongFormat: reportError(QStringLiteral("Неверный формат файла")); return;
-    case ProgramFile::Check::NewerVersion:
-        reportError(QStringLiteral("Файл конфигурации более новой версии, чем версия программы"));
+    if (!loadProgramFile(document))
         return;
-    case ProgramFile::Check::Accepted: break;
-    }
     const Profile::ReadOutcome read = Profile::read(document, profileFields->limits());
     if (read.result == Profile::ReadResult::NoParameters) {
         reportError(QStringLiteral("В файле нет параметров извещателя"));

@@ -4,7 +4,6 @@
 #include "ui_mainwindow.h"
 
 #include "hart/mastercommands.h"
-#include "hart/messages.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -80,36 +79,6 @@ private slots:
         QCOMPARE(window->receivedPackets(), window->sentPackets());
         // The only message is the report of the flag reset.
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Сброс флага первичной конфигурации выполнен") });
-    }
-
-    void errorResponseStopsPolling_data()
-    {
-        QTest::addColumn<bool>("toWrite");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<uint32_t>("result");
-        QTest::newRow("communication error 0x82") << false << "Ошибка" << 47u;
-        QTest::newRow("code 5 to command 17") << true << "Ошибка 5" << 18u;
-    }
-    void errorResponseStopsPolling()
-    {
-        QFETCH(bool, toWrite);
-        QFETCH(QString, title);
-        QFETCH(uint32_t, result);
-        QVERIFY(connectWindow());
-        identify();
-        if (toWrite) {
-            sim->inject(Sim::Fault::responseCode(17, 5));
-            window->identity.requestWriteMessage("NEW TEXT");
-        } else {
-            sim->inject(Sim::Fault::communicationError(0x02));
-            QMetaObject::invokeMethod(window, "requestTimerUpdate");
-        }
-        runOneAtATime();
-        checkOneBox(title, QString::fromUtf8(Hart::resultMessage(result)));
-        QVERIFY(!window->ui->connectRead->isChecked());
-        QCOMPARE(window->requestFlags, uint8_t(0));
-        QCOMPARE(window->dynamicVariables.requestFlags, uint8_t(0));
-        QCOMPARE(window->identity.requestFlags, uint16_t(0));
     }
 
     // Five sends 2000 ms apart without an answer, then one message.

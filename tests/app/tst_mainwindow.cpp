@@ -94,7 +94,6 @@ private slots:
         QTest::newRow("blanks and sign") << "  +17beta" << 17;
         QTest::newRow("negative") << "-3" << -3;
         QTest::newRow("no digits") << "v2" << 0;
-        QTest::newRow("empty") << "" << 0;
         QTest::newRow("too large saturates") << "99999999999" << 0x7FFFFFFF;
     }
     void leadingInteger()
@@ -102,18 +101,6 @@ private slots:
         QFETCH(QString, text);
         QFETCH(int, value);
         QCOMPARE(::leadingInteger(text), value);
-    }
-
-    void startUpOpensNothing()
-    {
-        MainWindow window;
-        window.show();
-        QCOMPARE(window.windowTitle(), QStringLiteral("Конфигуратор ИПП-93кт-Hart"));
-        QCOMPARE(window.version(), 2);
-        QVERIFY(!window.isPortOpen());
-        QAction* connect = action(window, "connectButton");
-        QCOMPARE(connect->text(), QStringLiteral("Соединить"));
-        QVERIFY(!connect->isChecked());
     }
 
     // Connecting stores the port, opens it exclusively and sends nothing by itself; the choice

@@ -114,7 +114,6 @@ private slots:
         QTest::newRow("7.0 unknown") << Variables{ { { 7.0f, 0xC0, "", false }, irLow, uvBad } };
         QTest::newRow("-0.6 unknown") << Variables{ { { -0.6f, 0xC0, "", false }, irHigh, uvPoor } };
         QTest::newRow("NaN") << Variables{ { { nan, 0xC0, "", false }, irConstant, uvBad } };
-        QTest::newRow("1e30") << Variables{ { { 1e30f, 0xC0, "", false }, irLow, uvPoor } };
         QTest::newRow("state bad quality 0x30") << Variables{ { { 3.0f, 0x30, "?", true }, irHigh, uvBad } };
     }
     void deviceVariables()
@@ -181,7 +180,6 @@ private slots:
         QTest::addColumn<Icons>("c");
         QTest::newRow("0x48") << Icons{ 0, true, "4 7" };
         QTest::newRow("0x87") << Icons{ 0x87, false, "1 2 3 8" };
-        QTest::newRow("0x00") << Icons{ 0, false, "" };
     }
     void statusIcons()
     {
@@ -221,7 +219,6 @@ private slots:
         QTest::newRow("0x03 permanent") << Lock{ 0x03, "0010 1111", "lock" };
         QTest::newRow("0x05 primary's lock") << Lock{ 0x05, "0000 0000", "lock" };
         QTest::newRow("0x09 all") << Lock{ 0x09, "0001 1001", "lock" };
-        QTest::newRow("0x0B all, permanent") << Lock{ 0x0B, "0001 1001", "lock" };
     }
     void lockActions()
     {
@@ -268,7 +265,6 @@ private slots:
         QTest::newRow("calibration failed") << Service{ "calibration", 3, true, "Калибровка не выполнена" };
         QTest::newRow("optics clean") << Service{ "actionCheckOptics", 2, false, "Оптика чиста" };
         QTest::newRow("optics low supply") << Service{ "actionCheckOptics", 4, true, "Низкое напряжение питания" };
-        QTest::newRow("optics not calibrated") << Service{ "actionCheckOptics", 5, true, "Калибровка не выполнена" };
         QTest::newRow("optics dirty") << Service{ "actionCheckOptics", 3, true, "Оптика загрязнена" };
     }
     void serviceOperations()
@@ -364,9 +360,6 @@ private slots:
         QTest::addColumn<Operation>("c");
         const QString normal = "normalCurrentMode";
         QTest::newRow("restart") << Operation{ "restart", "42 48", "Устройство перезагружено", normal };
-        QTest::newRow("configuration flag")
-            << Operation{ "resetFlagChanges", "38", "Сброс флага первичной конфигурации выполнен", normal };
-        QTest::newRow("clock") << Operation{ "updateTime", "89", "Текущее время установлено", normal };
         QTest::newRow("clear status") << Operation{ "actionClearStatus", "130 2 9", "", normal };
         QTest::newRow("fixed 4 mA") << Operation{ "fixMode4", "6 40", "", "fixMode4" };
         QTest::newRow("fixed 20 mA") << Operation{ "fixMode20", "6 40", "", "fixMode20" };

@@ -5,7 +5,6 @@
 #include "trendwindow.h"
 
 #include <QAction>
-#include <QMenuBar>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -32,15 +31,6 @@ private slots:
     void init() { start(); }
     void cleanup() { finish(); }
 
-    void trendsMenu()
-    {
-        QVERIFY(connectWindow());
-        QStringList menus;
-        for (QAction* a : window->menuBar()->actions())
-            menus << a->text();
-        QCOMPARE(menus, (QStringList { "Файл", "Подключение", "Правка", "Вид", "Справка" }));
-    }
-
     // Each polled value becomes one sample, red exactly where the main window shows it red.
     void trendFollowsThePolledValues_data()
     {
@@ -48,7 +38,6 @@ private slots:
         QTest::addColumn<bool>("irFlagged");
         QTest::newRow("good") << 0xC0 << false;
         QTest::newRow("limited low") << 0xD0 << true;
-        QTest::newRow("bad quality") << 0x00 << true;
     }
     void trendFollowsThePolledValues()
     {

@@ -225,9 +225,8 @@ private slots:
         const Code codes[] = {
             { "read", 2, 40 },         { "write", 5, 18 },        { "write", 7, 20 },       { "write", 16, 21 },
             { "set clock", 2, 14 },    { "set clock", 3, 16 },    { "set clock", 9, 45 },   { "flag reset", 6, 19 },
-            { "flag reset", 4, 40 },   { "restart", 6, 19 },      { "restart", 16, 21 },    { "restart", 4, 40 },
-            { "search", 16, 40 },      { "log download", 2, 14 }, { "log download", 5, 18 }, { "log download", 6, 40 },
-            { "log erase", 5, 18 },    { "log erase", 7, 40 },
+            { "restart", 16, 21 },     { "search", 16, 40 },      { "log download", 2, 14 }, { "log download", 5, 18 },
+            { "log erase", 7, 40 },
         };
         for (const Code& c : codes) {
             int command = 0;
@@ -309,11 +308,8 @@ private slots:
         const QString failed = QStringLiteral("Ошибка %1/%2");
         QTest::newRow("no answer") << Sim::Fault::noAnswer(5) << QString("Ошибка/" + silent);
         QTest::newRow("wrong check byte") << Sim::Fault::badCheckByte() << done;
-        QTest::newRow("burst of 300") << Sim::Fault::burst(300) << done;
         QTest::newRow("communication error") << Sim::Fault::communicationError(0x08) << QString("Ошибка/" + error(49));
         QTest::newRow("response code 9") << Sim::Fault::responseCode(253, 9) << failed.arg(9).arg(error(53));
-        QTest::newRow("response code 5") << Sim::Fault::responseCode(253, 5) << failed.arg(5).arg(error(18));
-        QTest::newRow("response code 6") << Sim::Fault::responseCode(253, 6) << failed.arg(6).arg(error(19));
         QTest::newRow("response code 3") << Sim::Fault::responseCode(253, 3) << failed.arg(3).arg(error(40));
         QTest::newRow("line closed") << Sim::Fault::lineClosed() << QString("Ошибка/" + lost);
     }

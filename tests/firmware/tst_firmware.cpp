@@ -135,12 +135,7 @@ private slots:
     void badImages_data();
     void badImages();
 
-    void endToEnd();
-    void lineFailsThenSecondStart_data();
-    void lineFailsThenSecondStart();
     void cutAtRandomChunks();
-    void refusals_data();
-    void refusals();
     void portClosed();
 
 private:
@@ -316,88 +311,6 @@ void TestFirmware::badImages()
     QFile::remove(path);
 }
 
-void TestFirmware::endToEnd()
-{
-    bench.answerer = std::move(answerer);
-    QVERIFY(bench.connectWindow());
-    bench.rig->startTimers();
-    bench.window->findChild<QAction*>(QStringLiteral("connectRead"))->trigger();
-    QTRY_VERIFY(bench.sim->requests().size() >= 3);
-    QByteArray image(3000, '\0');
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32*>(image.data()), image.size() / 4);
-    bool pollingOff = false;
-    runFirmwareUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("e2e.fwb"), image), [&](DialogFirmwareUpdate*) {
-        pollingOff = !bench.window->findChild<QAction*>(QStringLiteral("connectRead"))->isChecked();
-    });
-    QVERIFY(pollingOff);
-    QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
-    const std::vector<uint8_t> got = bench.sim->firmwareImage();
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
-}
-
-void TestFirmware::lineFailsThenSecondStart_data()
-{
-    QTest::addColumn<bool>("unplug");
-    QTest::addColumn<QString>("box");
-    QTest::newRow("device falls silent") << false << QStringLiteral("Ошибка/Устройство не отвечает");
-    QTest::newRow("modem unplugged") << true << QStringLiteral("Ошибка/Связь с портом ");
-}
-
-void TestFirmware::lineFailsThenSecondStart()
-{
-    QFETCH(bool, unplug);
-    QFETCH(QString, box);
-    bench.answerer = std::move(answerer);
-    QVERIFY(bench.connectWindow());
-    TestClock::install(1000);
-    bench.rig->startTimers();
-    const QByteArray image = imageBytes(1500);
-    const QString path = writeFile(dir, QStringLiteral("line.fwb"), image);
-    // A few chunks in, the line fails; the clock then runs fast so the five sends of the chunk
-    // time out at once.
-    bool failed = false;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        if (failed) {
-            TestClock::now += 6000;
-        } else if (bench.sim->requests().size() >= 6) {
-            failed = true;
-            if (unplug)
-                bench.sim->closeLine();
-            else
-                bench.sim->inject(Sim::Fault::noAnswer(10));
-        }
-    });
-    watch.start(20);
-    runFirmwareUpdate(*bench.answerer, *bench.window, path);
-    watch.stop();
-    const QStringList boxes = boxTexts(*bench.answerer);
-    QCOMPARE(boxes.size(), 1);
-    QVERIFY2(boxes[0].startsWith(box), qPrintable(boxes[0]));
-
-    // The same window starts again and gets it all through: on the same line once the device
-    // answers again, or through the modem plugged in anew (another detector here).
-    Sim::Simulator second(WindowBench::quick());
-    Sim::Simulator* target = bench.sim;
-    if (unplug) {
-        QVERIFY(second.start());
-        target = &second;
-        QAction* connectButton = bench.window->findChild<QAction*>(QStringLiteral("connectButton"));
-        if (bench.window->isPortOpen())
-            connectButton->trigger();
-        bench.answerer->choosePort(QString::fromStdString(second.portPath()));
-        connectButton->trigger();
-        QVERIFY(bench.window->isPortOpen());
-    } else {
-        bench.sim->clearFaults();
-    }
-    bench.answerer->clearBoxes();
-    runFirmwareUpdate(*bench.answerer, *bench.window, path);
-    QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
-    const std::vector<uint8_t> got = target->firmwareImage();
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
-}
-
 // The device falls silent at three random chunks, one update after another; the update started
 // once more after each delivers the very image in the end.
 void TestFirmware::cutAtRandomChunks()
@@ -434,34 +347,6 @@ void TestFirmware::cutAtRandomChunks()
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
     const std::vector<uint8_t> got = bench.sim->firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
-}
-
-void TestFirmware::refusals_data()
-{
-    QTest::addColumn<int>("code");
-    for (int code = 9; code <= 12; ++code)
-        QTest::addRow("code %d", code) << code;
-}
-
-void TestFirmware::refusals()
-{
-    QFETCH(int, code);
-    bench.answerer = std::move(answerer);
-    QVERIFY(bench.connectWindow());
-    bench.rig->startTimers();
-    bench.sim->modify([&](Sim::DeviceState& s) {
-        s.firmware.refuseCode = uint8_t(code);
-        s.firmware.refuseAtOffset = 64;
-    });
-    bool openAfter = false;
-    QPointer<DialogFirmwareUpdate> dialog;
-    runFirmwareUpdate(*bench.answerer, *bench.window, writeFile(dir, QStringLiteral("bad.fwb"), imageBytes(200)),
-              [&](DialogFirmwareUpdate* d) { dialog = d; });
-    openAfter = dialog && dialog->isImageOpen();
-    QCOMPARE(boxTexts(*bench.answerer), QStringList { QStringLiteral("Ошибка %1/Неверный файл прошивки").arg(code) });
-    // The image stays open for the next start; the transfer has stopped.
-    QVERIFY(openAfter);
-    QCOMPARE(int(dialog->requestFlags), 0);
 }
 
 void TestFirmware::portClosed()

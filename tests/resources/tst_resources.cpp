@@ -134,7 +134,6 @@ private slots:
                                 << status + QLatin1String(name) + QLatin1String("Disabled.png");
         }
         QTest::newRow("lock/unlock") << status + QLatin1String("lock.png") << status + QLatin1String("unlock.png");
-        QTest::newRow("unlock/lockDisabled") << status + QLatin1String("unlock.png") << status + QLatin1String("lockDisabled.png");
         QTest::newRow("usb_connector error/ok")
             << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/usb_connector-error.png")
             << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/usb_connector-ok.png");

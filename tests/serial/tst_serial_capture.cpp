@@ -75,7 +75,6 @@ private slots:
     void bounded_data()
     {
         QTest::addColumn<Bound>("b");
-        QTest::newRow("under both bounds") << Bound { 10, 1000, 7, 20, 7, 0 };
         QTest::newRow("frame bound") << Bound { 10, 1000, 25, 20, 10, 15 };
         QTest::newRow("byte bound") << Bound { 100, 100, 25, 20, 5, 20 };
         QTest::newRow("one frame over the byte bound stays") << Bound { 100, 10, 3, 20, 1, 2 };

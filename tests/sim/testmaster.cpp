@@ -122,9 +122,3 @@ Bytes TestMaster::receive(int waitMs, int quietMs, std::vector<SteadyClock::time
             reads->push_back(SteadyClock::now());
     }
 }
-
-bool TestMaster::waitForHangup(int waitMs)
-{
-    pollfd p{m_fd, POLLIN, 0};
-    return ::poll(&p, 1, waitMs) > 0 && (p.revents & POLLHUP);
-}

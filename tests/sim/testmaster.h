@@ -34,8 +34,6 @@ public:
     // waitMs pass with nothing at all; reads gets the time of each read that brought bytes.
     Bytes receive(int waitMs = 1000, int quietMs = 30, std::vector<SteadyClock::time_point>* reads = nullptr);
     Answer exchange(const Bytes& request) { return send(request) ? parseAnswer(receive()) : Answer(); }
-    // True when the line reports a hang-up within waitMs.
-    bool waitForHangup(int waitMs);
 
 private:
     int m_fd = -1;

@@ -195,7 +195,6 @@ private slots:
         for (int target : {0, 30, 70, 100}) {
             QTest::addRow("wide end captions, to %d", target) << wide << int(QSlider::TicksBelow) << target;
             QTest::addRow("numbers both sides, to %d", target) << QStringList{} << int(QSlider::TicksBothSides) << target;
-            QTest::addRow("no ticks, to %d", target) << QStringList{} << int(QSlider::NoTicks) << target;
         }
     }
     // Drags the handle from where it is painted to where the target value is painted.

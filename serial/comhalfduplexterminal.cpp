@@ -98,8 +98,26 @@ bool ComHalfDuplexTerminal::open(std::unique_ptr<SerialPort> openedPort)
     return startWorker();
 }
 
+void ComHalfDuplexTerminal::discardPending()
+{
+    // A request was made for the device behind the old port, and half a frame from it would
+    // end as a truncated frame on the new one: neither may reach the new line. A complete
+    // frame stays for the master, whose own reset decides what it means.
+    const std::uint8_t current = stateValue.load(std::memory_order_acquire);
+    if (current != received) {
+        cursor.store(bufferBegin, std::memory_order_relaxed);
+        end.store(bufferBegin, std::memory_order_relaxed);
+        stateValue.store(idle, std::memory_order_release);
+    }
+    discarding.store(false, std::memory_order_relaxed);
+    silenceCountdown.store(0, std::memory_order_relaxed);
+    transmitFlag.store(false, std::memory_order_release);
+}
+
 bool ComHalfDuplexTerminal::startWorker()
 {
+    // Whatever the master left in the buffer while the port was closed was meant for no line.
+    discardPending();
     stopFlag.store(false, std::memory_order_release);
     try {
         worker = std::thread(&ComHalfDuplexTerminal::run, this);
@@ -123,7 +141,8 @@ void ComHalfDuplexTerminal::close()
         port->close();
         port.reset();
     }
-    // The worker is joined: nobody else touches the flag now.
+    // The worker is joined: nobody else touches the buffer or the flag now.
+    discardPending();
     lostFlag.store(false, std::memory_order_release);
 }
 

@@ -39,14 +39,14 @@ public:
 
     // Opens the port at the given rate with eight data bits, Windows parity code (0 none,
     // 1 odd, 2 even, 3 mark, 4 space) and stop-bit code (0 one, 1 one and a half, 2 two), then
-    // starts the worker. An open terminal is closed first; on failure it stays closed. The
-    // buffer's state survives: a frame received before a close is still delivered.
+    // starts the worker. An open terminal is closed first; on failure it stays closed. A frame
+    // received before a close is still delivered; a request or half a frame is not.
     bool open(const char* portName, std::uint32_t baudRate, std::uint8_t parity,
               std::uint8_t stopBits);
     // Starts the worker on a port that is already open (a test double or another backend).
     bool open(std::unique_ptr<SerialPort> openedPort);
-    // Stops and joins the worker, then closes the port. Waits at most one read time-out plus
-    // the frame being written.
+    // Stops and joins the worker, then closes the port and discards a pending or half-sent
+    // request. Waits at most one read time-out plus the frame being written.
     void close();
     // A lost port counts as closed here; close() still has to release it.
     bool isOpen() const;
@@ -91,6 +91,7 @@ public:
 private:
     void run();
     bool startWorker();
+    void discardPending();
 
     std::uint8_t silenceThreshold;
     std::atomic<std::uint8_t> stateValue;

@@ -299,27 +299,33 @@ private slots:
         QCOMPARE(t.state(), TerminalState::Idle);
     }
 
-    // A frame, half a frame or a pending request left while closed is taken up on the next port.
-    void stateSurvivesReopen()
+    // A complete frame left at a close is still the master's; half a frame or a request, made
+    // for the device behind the old port, never reaches the next one.
+    void reopenKeepsOnlyCompleteFrame()
     {
         for (auto before : {TerminalState::Received, TerminalState::Receiving, TerminalState::TransmitRequested}) {
             Rig t;
             QVERIFY(t.open(std::make_shared<PortJournal>()));
             t.close();
-            QVERIFY(!t.isOpen());
             driveTo(t, before);
 
             auto second = std::make_shared<PortJournal>();
             QVERIFY(t.open(second));
-            if (before == TerminalState::TransmitRequested) {
-                QTRY_COMPARE(second->writes().size(), std::size_t(1));
-                QCOMPARE(second->writes().front(), Bytes(3, 0xA5));
-            } else {
-                QTRY_COMPARE(t.state(), TerminalState::Received);
+            if (before == TerminalState::Received) {
                 QCOMPARE(t.frame(), Bytes({0x11, 0x22, 0x33}));
+            } else {
+                QTest::qWait(50);
+                QCOMPARE(t.state(), TerminalState::Idle);
+                QVERIFY(second->writes().empty());
             }
             t.close();
         }
+        // A worker that gave up on a lost port mid-request: the close itself drops it.
+        Rig t;
+        driveTo(t, TerminalState::Transmitting);
+        t.close();
+        QCOMPARE(t.state(), TerminalState::Idle);
+        QVERIFY(!t.isTransmitting());
     }
 
     // The master claims the buffer in the middle of a flood of bytes, over and over. Every request

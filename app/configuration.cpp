@@ -124,7 +124,7 @@ void MainWindow::on_deviceConfiguration_toggled(bool)
 
 void MainWindow::on_connectWrite_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     if ((readGroups & ConfigGroup::all) != ConfigGroup::all) {
         const auto answer = QMessageBox::question(
@@ -143,6 +143,9 @@ void MainWindow::on_connectWrite_triggered()
             return;
         modifiedGroups = ConfigGroup::all;
     }
+    // The device may have gone while a question was open.
+    if (!checkDeviceReady())
+        return;
     const uint8_t groups = modifiedGroups;
     editedSinceWrite &= uint8_t(~groups);
 

@@ -105,6 +105,24 @@ void MainWindow::cancelAllRequests()
     eventLogWindow.stopTransfer();
 }
 
+void MainWindow::forgetDevice(const QString& staleReason)
+{
+    deviceReady = false;
+    stopPolling();
+    showLiveValuesStale(staleReason);
+}
+
+void MainWindow::endAddressSearch(bool found)
+{
+    if (!addressSearchRunning)
+        return;
+    addressSearchRunning = false;
+    if (found)
+        return;
+    pollingAddress = uint8_t(lastAnsweredAddress >= 0 ? lastAnsweredAddress : addressBeforeSearch);
+    addressSpinBox->setValue(pollingAddress);
+}
+
 void MainWindow::stopPolling()
 {
     ui->connectRead->setEnabled(true);
@@ -172,7 +190,8 @@ void MainWindow::parseTimerUpdate()
         trafficWindow->appendHtml(renderFrame(request, length, Hart::Ok, true));
 
     if (status == Hart::BuildStatus::NoResponse) {
-        stopPolling();
+        endAddressSearch(false);
+        forgetDevice(QStringLiteral("Устройство не отвечает: показано последнее полученное значение"));
         reportError(noResponseText);
         return;
     }
@@ -221,6 +240,7 @@ void MainWindow::on_connectRead_triggered(bool checked)
 void MainWindow::on_find_triggered(bool checked)
 {
     if (!checked) {
+        endAddressSearch(false);
         stopPolling();
         return;
     }
@@ -229,6 +249,10 @@ void MainWindow::on_find_triggered(bool checked)
     cancelAllRequests();
     const int kind = searchWindow.exec();
     if (kind == DialogFind::ByAddressRange) {
+        // The scan moves the address through the range and clears the device's identity.
+        deviceReady = false;
+        addressBeforeSearch = pollingAddress;
+        addressSearchRunning = true;
         identity.startAddressScan(uint8_t(searchWindow.firstAddress()), uint8_t(searchWindow.lastAddress()));
         addressSpinBox->setEnabled(false);
         ui->connectRead->setEnabled(false);
@@ -255,10 +279,13 @@ void MainWindow::handleIdentification(void*, Hart::ParserMaster* master, uint8_t
     if (responseCode != 0)
         return;
     MainWindow* window = windowOf(master);
+    window->endAddressSearch(true);
+    window->lastAnsweredAddress = window->pollingAddress;
     window->showIdentity();
     // A device found anew, or reset to its factory settings: nothing the form shows is its own yet.
     window->readGroups = 0;
-    if (DetectorModel::isServed(window->expandedDeviceType)) {
+    window->deviceReady = DetectorModel::isServed(window->expandedDeviceType);
+    if (window->deviceReady) {
         window->raiseOneTimeReads();
     } else {
         window->stopPolling();

@@ -182,7 +182,8 @@ void MainWindow::on_connectButton_triggered()
 
 void MainWindow::closePort()
 {
-    stopPolling();
+    endAddressSearch(false);
+    forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     terminal.close();
     // Nothing can answer through a closed port: the next connection starts without waiting
     // out the last request's time-out.

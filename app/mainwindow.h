@@ -30,6 +30,7 @@ class ProfileFields;
 class QAction;
 class TrendWindow;
 class QLabel;
+class QLineEdit;
 class QSettings;
 class QSpinBox;
 class QTimer;
@@ -210,6 +211,16 @@ private:
     // False, after telling the user, when no port is open. A checkable action that asked for
     // the operation gets its check state back.
     bool checkPortOpen(QAction* triggered = nullptr);
+    // As checkPortOpen, and false too when no device has answered its identification on this
+    // connection: an operation is sent now or refused, never held for a later identification.
+    bool checkDeviceReady(QAction* triggered = nullptr);
+    // The live values keep their text but turn grey, with the reason as their tooltip, while
+    // nothing refreshes them; an empty reason shows them live again.
+    void showLiveValuesStale(const QString& reason);
+    // The device stopped answering or the port closed: nothing identified remains, and the
+    // operations asked for are dropped with the polling.
+    void forgetDevice(const QString& staleReason);
+    void showFresh(QLineEdit* field, const QPalette& palette);
     void inform(const QString& text);
     void reportError(const QString& text);
 
@@ -255,6 +266,14 @@ private:
 
     QLabel* addressLabel = nullptr;
     QSpinBox* addressSpinBox = nullptr;
+    // A device answered its identification on the open connection.
+    bool deviceReady = false;
+    // Where the box returns when an address search finds nothing: the address that last
+    // answered, or the one set before the search.
+    int lastAnsweredAddress = -1;
+    uint8_t addressBeforeSearch = 0;
+    bool addressSearchRunning = false;
+    void endAddressSearch(bool found);
 
     DialogFind searchWindow;
     DialogTraffic* trafficWindow = nullptr; // a child of the window

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "hart/codecsupport.h"
 #include "hart/mastercommands.h"
 
 #include <QDate>
@@ -36,6 +37,19 @@ bool MainWindow::checkPortOpen(QAction* triggered)
     return false;
 }
 
+bool MainWindow::checkDeviceReady(QAction* triggered)
+{
+    if (!checkPortOpen(triggered))
+        return false;
+    if (deviceReady && Hart::deviceIdentified(this) && deviceId != 0)
+        return true;
+    if (triggered && triggered->isCheckable())
+        triggered->setChecked(!triggered->isChecked());
+    reportError(QStringLiteral("Устройство не опознано: операция не выполнена.\n"
+                               "Нажмите «Прочитать конфигурацию» и повторите операцию."));
+    return false;
+}
+
 void MainWindow::inform(const QString& text)
 {
     QMessageBox::information(this, QString(), text);
@@ -48,26 +62,27 @@ void MainWindow::reportError(const QString& text)
 
 void MainWindow::on_restart_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     requestFlags |= Hart::MasterRequest::DeviceReset;
 }
 
 void MainWindow::on_resetFlagChanges_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     requestFlags |= Hart::MasterRequest::ResetConfigurationChanged;
 }
 
 void MainWindow::on_resetDefault_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     const auto answer = QMessageBox::question(this, QStringLiteral("Сброс настроек по умолчанию"),
                                               QStringLiteral("Вы действительно хотите сбросить настройки по умолчанию?"),
                                               QMessageBox::Yes | QMessageBox::No);
-    if (answer != QMessageBox::Yes)
+    // The device may have gone while the question was open.
+    if (answer != QMessageBox::Yes || !checkDeviceReady())
         return;
     detector.serviceCode = Hart::serviceFactoryReset;
     detector.requestFlags |= Hart::DetectorRequest::ServiceOperation;
@@ -75,7 +90,7 @@ void MainWindow::on_resetDefault_triggered()
 
 void MainWindow::on_actionClearStatus_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     detector.serviceCode = Hart::serviceClearStatus;
     detector.requestFlags |= Hart::DetectorRequest::ServiceOperation;
@@ -83,27 +98,27 @@ void MainWindow::on_actionClearStatus_triggered()
 
 void MainWindow::on_calibration_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     const auto answer = QMessageBox::question(
         this, QString(),
         QStringLiteral("Внимание!\nПеред калибровкой убедитесь, что оптика находится в чистом состоянии.\n"
                        "Выполнить калибровку оптики?"),
         QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes)
+    if (answer == QMessageBox::Yes && checkDeviceReady())
         detector.requestFlags |= Hart::DetectorRequest::StartCalibration;
 }
 
 void MainWindow::on_actionCheckOptics_triggered()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     detector.requestFlags |= Hart::DetectorRequest::StartOpticsCheck;
 }
 
 void MainWindow::on_updateTime_clicked()
 {
-    if (!checkPortOpen())
+    if (!checkDeviceReady())
         return;
     const uint32_t timeOfDay = uint32_t(QTime::currentTime().msecsSinceStartOfDay()) * 32u;
     const QDate today = QDate::currentDate();
@@ -114,25 +129,25 @@ void MainWindow::on_updateTime_clicked()
 
 void MainWindow::on_unlock_triggered()
 {
-    if (checkPortOpen(ui->unlock))
+    if (checkDeviceReady(ui->unlock))
         requestLock(Unlock);
 }
 
 void MainWindow::on_lockTemporary_triggered()
 {
-    if (checkPortOpen(ui->lockTemporary))
+    if (checkDeviceReady(ui->lockTemporary))
         requestLock(LockTemporary);
 }
 
 void MainWindow::on_lockPermanent_triggered()
 {
-    if (checkPortOpen(ui->lockPermanent))
+    if (checkDeviceReady(ui->lockPermanent))
         requestLock(LockPermanent);
 }
 
 void MainWindow::on_lockAll_triggered()
 {
-    if (checkPortOpen(ui->lockAll))
+    if (checkDeviceReady(ui->lockAll))
         requestLock(LockAll);
 }
 
@@ -140,7 +155,7 @@ void MainWindow::on_lockAll_triggered()
 // fixed current in the device, so the fixed modes follow it with command 40.
 void MainWindow::on_normalCurrentMode_triggered()
 {
-    if (!checkPortOpen(ui->normalCurrentMode))
+    if (!checkDeviceReady(ui->normalCurrentMode))
         return;
     ui->normalCurrentMode->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);
@@ -148,7 +163,7 @@ void MainWindow::on_normalCurrentMode_triggered()
 
 void MainWindow::on_multiDropMode_triggered()
 {
-    if (!checkPortOpen(ui->multiDropMode))
+    if (!checkDeviceReady(ui->multiDropMode))
         return;
     ui->multiDropMode->setChecked(true);
     requestWritePollingAddress(pollingAddress, 0);
@@ -156,7 +171,7 @@ void MainWindow::on_multiDropMode_triggered()
 
 void MainWindow::on_fixMode4_triggered()
 {
-    if (!checkPortOpen(ui->fixMode4))
+    if (!checkDeviceReady(ui->fixMode4))
         return;
     ui->fixMode4->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);
@@ -165,7 +180,7 @@ void MainWindow::on_fixMode4_triggered()
 
 void MainWindow::on_fixMode20_triggered()
 {
-    if (!checkPortOpen(ui->fixMode20))
+    if (!checkDeviceReady(ui->fixMode20))
         return;
     ui->fixMode20->setChecked(true);
     requestWritePollingAddress(pollingAddress, 1);

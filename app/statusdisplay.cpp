@@ -199,6 +199,7 @@ void MainWindow::showLoopCurrent(bool checkMode)
         ui->curCurrent->setText(QStringLiteral("---"));
     } else {
         ui->curCurrent->setText(valueWithUnit(loopCurrentValue.value, milliampereUnit));
+        showFresh(ui->curCurrent, normalPalette);
         trendWindow->addSample(Trend::LoopCurrent, loopCurrentValue.value, false,
                                QString::fromUtf8(Hart::unitText(milliampereUnit)));
     }
@@ -222,9 +223,25 @@ void MainWindow::showDeviceVariable(uint8_t index)
         text = valueWithUnit(v.value, v.unitCode);
     const bool red = text == QLatin1String("?") || valueLimited(v.status);
     fields[index]->setText(text);
-    fields[index]->setPalette(red ? redTextPalette : normalPalette);
+    showFresh(fields[index], red ? redTextPalette : normalPalette);
     if (index > 0 && !text.isEmpty())
         trendWindow->addSample(Trend::Series(index), v.value, red, QString::fromUtf8(Hart::unitText(v.unitCode)));
+}
+
+void MainWindow::showLiveValuesStale(const QString& reason)
+{
+    QPalette grey = normalPalette;
+    grey.setBrush(QPalette::All, QPalette::Text, normalPalette.brush(QPalette::Disabled, QPalette::Text));
+    for (QLineEdit* field : { ui->curCurrent, ui->curState, ui->irValue, ui->uvValue }) {
+        field->setPalette(grey);
+        field->setToolTip(reason);
+    }
+}
+
+void MainWindow::showFresh(QLineEdit* field, const QPalette& palette)
+{
+    field->setPalette(palette);
+    field->setToolTip(QString());
 }
 
 void MainWindow::onDeviceVariableUpdated(Hart::DynamicVariablesRecord*, Hart::ParserMaster* master, uint8_t index)

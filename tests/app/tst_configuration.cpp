@@ -61,8 +61,11 @@ class TestConfiguration : public QObject, WindowBench {
     }
 
     // Pretends the device of this model has been identified, without a line.
+    // A device of this model has answered: its writes may go out.
     void setModel(uint16_t model, int analysisType = -1)
     {
+        window->deviceReady = true;
+        window->deviceId = 1;
         window->expandedDeviceType = model;
         window->applyModelLayout();
         if (analysisType >= 0)
@@ -310,6 +313,7 @@ private slots:
         ui->currentTest->setValue(0.001);
         ui->currentAlarm->setValue(24);
         ui->date->setDate(QDate(2099, 12, 31));
+        setModel(0xFF04);
         window->modifiedGroups = 0x20 | 0x02;
         window->readGroups = 0x3F;
         ui->connectWrite->trigger();

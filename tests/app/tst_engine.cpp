@@ -5,7 +5,10 @@
 
 #include "hart/mastercommands.h"
 
+#include <QFile>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QtTest>
@@ -29,6 +32,15 @@ class TestEngine : public QObject, WindowBench {
         return commands;
     }
     bool tick(int answerWaitMs = 1000) { return rig->tick(answerWaitMs); }
+    // The command of the request lying in the terminal's buffer.
+    int postedCommand() const
+    {
+        const uint8_t* frame = window->frameBuffer;
+        int at = 0;
+        while (at < 40 && frame[at] == 0xFF)
+            ++at;
+        return (frame[at] & 0x80) ? frame[at + 6] : frame[at + 2];
+    }
     void identify()
     {
         window->ui->connectRead->trigger();
@@ -150,7 +162,7 @@ private slots:
                 sendTimes.push_back(now);
             now += 500;
         }
-        QVERIFY(sim->waitForRequests(size_t(last - first + 1), std::chrono::milliseconds(500)));
+        QVERIFY(sim->waitForRequests(size_t(last - first + 1), std::chrono::milliseconds(2000)));
         const auto requests = sim->requests();
         QCOMPARE(int(requests.size()), last - first + 1);
         for (size_t i = 0; i < requests.size(); ++i) {
@@ -160,9 +172,114 @@ private slots:
                 QCOMPARE(sendTimes[i] - sendTimes[i - 1], 2000u);
         }
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
+        QCOMPARE(window->addressSpinBox->value(), 0);
         QVERIFY(!window->ui->find->isChecked());
         QVERIFY(window->ui->connectRead->isEnabled());
         QVERIFY(window->addressSpinBox->isEnabled());
+    }
+
+    // A request posted to the terminal but not yet on the line when the port closes is made for
+    // the device behind that port: the next port never sees it, nor does the engine repeat it.
+    void pendingRequestDiesWithPort_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::newRow("configuration write") << 17;
+        QTest::newRow("firmware chunk") << 253;
+    }
+    void pendingRequestDiesWithPort()
+    {
+        QFETCH(int, command);
+        QVERIFY(connectWindow());
+        identify();
+        window->ui->connectRead->trigger();
+        runOneAtATime();
+        QTemporaryDir dir;
+        if (command == 17) {
+            window->ui->message->setText(QStringLiteral("STALE"));
+            window->ui->connectWrite->trigger();
+        } else {
+            const QString image = dir.filePath(QStringLiteral("image.fwb"));
+            QFile file(image);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(300, '\x5A')) == 300);
+            file.close();
+            window->firmwareWindow.show();
+            window->firmwareWindow.findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(image);
+            window->firmwareWindow.findChild<QPushButton*>(QStringLiteral("update"))->click();
+        }
+        // Ticks until the request is in the terminal, then closes at once: the line takes a
+        // request only after two silent character times, long after this.
+        bool pending = false;
+        for (int i = 0; i < 20 && !pending; ++i) {
+            QMetaObject::invokeMethod(window, "parseTimerUpdate");
+            pending = window->terminalState() == TerminalState::TransmitRequested && postedCommand() == command;
+            if (!pending)
+                QTRY_VERIFY_WITH_TIMEOUT(window->terminalState() == TerminalState::Received, 1000);
+        }
+        QVERIFY(pending);
+        const size_t before = sim->requests().size();
+        window->ui->connectButton->trigger();
+        QVERIFY(!window->isPortOpen());
+        QCOMPARE(sim->requests().size(), before);
+        window->firmwareWindow.close();
+
+        Sim::Simulator replacement(quick());
+        QVERIFY(replacement.start());
+        answerer->choosePort(QString::fromStdString(replacement.portPath()));
+        window->ui->connectButton->trigger();
+        QVERIFY(window->isPortOpen());
+        for (int i = 0; i < 5; ++i) {
+            QMetaObject::invokeMethod(window, "parseTimerUpdate");
+            now += 2500;
+            QTest::qWait(30);
+        }
+        QVERIFY(replacement.requests().empty());
+        window->ui->connectRead->trigger();
+        for (int i = 0; i < 3; ++i)
+            tick();
+        QVERIFY(replacement.waitForRequests(3, std::chrono::milliseconds(1000)));
+        QCOMPARE(SimulatedWindow::commandList(SimulatedWindow::commandsOf(replacement.requests())).left(6),
+                 QStringLiteral("0 48 1"));
+        window->ui->connectButton->trigger();
+    }
+
+    // After a search that found nothing the address returns to the device that answered last,
+    // and an operation confirmed now is refused at once instead of waiting for the next read.
+    // The live values turn grey while nothing refreshes them.
+    void failedSearchLeavesNothingHeld()
+    {
+        QVERIFY(connectWindow());
+        identify();
+        QVERIFY(window->ui->curState->toolTip().isEmpty());
+        answerer->queue([](QWidget* dialog) {
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrTo"))->setValue(3);
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrFrom"))->setValue(1);
+            dialog->findChild<QPushButton*>(QStringLiteral("findAddres"))->click();
+        });
+        window->ui->find->trigger();
+        for (int i = 0; i < 20 && answerer->boxes().isEmpty(); ++i) {
+            tick(50);
+            now += 500;
+        }
+        QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
+        QCOMPARE(window->addressSpinBox->value(), 0);
+        QCOMPARE(window->ui->curState->toolTip(),
+                 QStringLiteral("Устройство не отвечает: показано последнее полученное значение"));
+
+        answerer->clearBoxes();
+        answerer->answerBoxesWith(QMessageBox::Yes);
+        sim->clearRequests();
+        window->ui->calibration->trigger();
+        QCOMPARE(boxTexts().size(), 1);
+        QVERIFY(boxTexts().at(0).startsWith(QStringLiteral("Устройство не опознано")));
+        window->ui->connectRead->trigger();
+        QCOMPARE(runOneAtATime(), QStringLiteral("0 48 131 133 7 12 13 16 20 76"));
+        QMetaObject::invokeMethod(window, "requestTimerUpdate");
+        runOneAtATime();
+        QVERIFY(window->ui->curState->toolTip().isEmpty());
+        QCOMPARE(window->ui->curState->palette().color(QPalette::Text), window->normalPalette.color(QPalette::Text));
+
+        window->ui->connectButton->trigger();
+        QCOMPARE(window->ui->irValue->toolTip(), QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     }
 
     // With the real timers: reading identifies the device and keeps the cyclic reads going.

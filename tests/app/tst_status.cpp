@@ -37,7 +37,10 @@ struct Faults { QByteArray bytes; QStringList shown; QString module; };
 struct Icons { int statusBits; bool fixedAndChanged; QString set; };
 struct Lock { int state; QString checkedEnabled, icon; };
 struct Service { QString action; int result; bool failed; QString text; };
-struct Refusal { QString action; bool connected; QString title, text; };
+// How far the window got before the operation: no port, a port with no device identified on
+// it, or an identified device.
+enum class Reach { noPort, connected, identified };
+struct Refusal { QString action; Reach reach; QString title, text; };
 struct Operation { QString action, commands, box, loopMode; };
 
 }
@@ -313,30 +316,39 @@ private slots:
         QCOMPARE(sim->state().currentsUa[0], uint16_t(2000));
     }
 
-    // Questions answered No, and operations that need a port tried without one, send nothing.
+    // Questions answered No, and operations tried without a port or before the device has
+    // answered on this connection, send nothing, then or later.
     void refusals_data()
     {
         QTest::addColumn<Refusal>("c");
         const QString noPort = "Соединение не установлено";
-        QTest::newRow("reset to defaults, No") << Refusal{ "resetDefault", true, "Сброс настроек по умолчанию",
+        const QString unknown = "Устройство не опознано: операция не выполнена.\n"
+                                "Нажмите «Прочитать конфигурацию» и повторите операцию.";
+        QTest::newRow("reset to defaults, No") << Refusal{ "resetDefault", Reach::identified, "Сброс настроек по умолчанию",
                                                            "Вы действительно хотите сбросить настройки по умолчанию?" };
-        QTest::newRow("calibration, No") << Refusal{ "calibration", true, "",
+        QTest::newRow("calibration, No") << Refusal{ "calibration", Reach::identified, "",
                                                      "Внимание!\nПеред калибровкой убедитесь, что оптика находится в "
                                                      "чистом состоянии.\nВыполнить калибровку оптики?" };
         // Every device operation, and no checkable action stays checked by the refused click.
         for (const char* name : { "connectRead", "resetDefault", "actionClearStatus", "calibration", "restart",
                                   "resetFlagChanges", "actionCheckOptics", "updateTime", "unlock", "lockTemporary",
                                   "lockPermanent", "lockAll", "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })
-            QTest::newRow(qPrintable(QStringLiteral("%1, no port").arg(name))) << Refusal{ name, false, "Ошибка", noPort };
+            QTest::newRow(qPrintable(QStringLiteral("%1, no port").arg(name))) << Refusal{ name, Reach::noPort, "Ошибка", noPort };
+        // The confirmed operations, a checkable one, the clock and the write share one check.
+        for (const char* name : { "resetDefault", "calibration", "lockAll", "updateTime", "connectWrite" })
+            QTest::newRow(qPrintable(QStringLiteral("%1, not identified").arg(name)))
+                << Refusal{ name, Reach::connected, "Ошибка", unknown };
     }
     void refusals()
     {
         QFETCH(Refusal, c);
         MainWindow unconnected;
-        if (c.connected)
+        if (c.reach != Reach::noPort)
             QVERIFY(connectWindow());
         else
             window = &unconnected;
+        if (c.reach == Reach::identified)
+            identifyOnly();
         answerer->answerBoxesWith(QMessageBox::No);
         if (c.action == "updateTime")
             window->ui->updateTime->click();
@@ -348,8 +360,14 @@ private slots:
                      | window->identity.requestFlags | window->dynamicVariables.requestFlags,
                  0);
         for (const QAction* a : window->findChildren<QAction*>())
-            QVERIFY2(c.connected || !a->isChecked(), qPrintable(a->objectName()));
+            QVERIFY2(c.reach == Reach::identified || !a->isChecked() || a->objectName() == "connectButton",
+                     qPrintable(a->objectName()));
         QCOMPARE(rig ? runUntilQuiet() : QString(), QString());
+        // Nor does the identification that follows carry it out.
+        if (c.reach == Reach::connected) {
+            action("connectRead")->trigger();
+            QCOMPARE(runUntilQuiet(), QStringLiteral("0 48 131 133 7 12 13 16 20 76"));
+        }
         window = nullptr;
     }
 

@@ -148,6 +148,7 @@ void MainWindow::on_connectWrite_triggered()
         return;
     const uint8_t groups = modifiedGroups;
     editedSinceWrite &= uint8_t(~groups);
+    writeGroupsPending = groups & ConfigGroup::all;
 
     if (groups & ConfigGroup::message)
         identity.requestWriteMessage(toDeviceText(ui->message->text()).constData());
@@ -291,6 +292,10 @@ void MainWindow::handleReadDetectorSettings(void*, Hart::ParserMaster* master, u
 // A write is confirmed only for what was sent: a group edited again meanwhile stays marked.
 void MainWindow::writeConfirmed(uint8_t group)
 {
+    const uint8_t pending = writeGroupsPending;
+    writeGroupsPending &= uint8_t(~group);
+    if (pending && !writeGroupsPending)
+        noteDone(QStringLiteral("Конфигурация записана в устройство"));
     // The device now holds what the window sent.
     readGroups |= group;
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));

@@ -8,6 +8,7 @@
 #include "devicetext.h"
 #include "dialogtraffic.h"
 #include "framerenderer.h"
+#include "timedstatus.h"
 
 #include "hart/mastercommands.h"
 #include "hart/messages.h"
@@ -92,6 +93,15 @@ void MainWindow::buildStatusBar()
     ui->statusBar->addWidget(sentLabel);
     ui->statusBar->addWidget(receivedLabel);
     buildStatusDisplay();
+    // A permanent widget, so the note never hides the counters and the status icons.
+    doneLabel = new QLabel(this);
+    doneLabel->setObjectName(QStringLiteral("doneLabel"));
+    ui->statusBar->addPermanentWidget(doneLabel);
+}
+
+void MainWindow::noteDone(const QString& what)
+{
+    doneLabel->setText(timedStatus(what));
 }
 
 void MainWindow::cancelAllRequests()
@@ -129,6 +139,7 @@ void MainWindow::stopPolling()
     addressSpinBox->setEnabled(true);
     ui->connectRead->setChecked(false);
     cancelAllRequests();
+    writeGroupsPending = 0;
     ui->find->setChecked(false);
 }
 
@@ -325,4 +336,10 @@ void MainWindow::handleLoopConfiguration(void*, Hart::ParserMaster* master, uint
     window->addressSpinBox->setValue(window->pollingAddress);
     window->confirmGroups(ConfigGroup::address);
     window->updateLoopCurrentActions();
+    if (window->current && window->current->command == 6) {
+        if (window->writeGroupsPending & ConfigGroup::address)
+            window->writeConfirmed(ConfigGroup::address);
+        else
+            window->noteDone(QStringLiteral("Режим токовой петли установлен"));
+    }
 }

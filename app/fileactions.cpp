@@ -56,6 +56,8 @@ void MainWindow::saveProgramFile(ConfigDocument& document)
     // A save that did not happen is said, or the engineer would count on a file that is not there.
     if (!document.save())
         reportError(QStringLiteral("Не удается сохранить файл"));
+    else
+        noteDone(QStringLiteral("Файл сохранён: %1").arg(QFileInfo(document.filePath()).fileName()));
 }
 
 void MainWindow::on_actionFirmwareUpdate_triggered()

@@ -220,9 +220,14 @@ private:
     // The device stopped answering or the port closed: nothing identified remains, and the
     // operations asked for are dropped with the polling.
     void forgetDevice(const QString& staleReason);
+    // Tells, at the right of the status bar, what has just been completed and when.
+    void noteDone(const QString& what);
     void showFresh(QLineEdit* field, const QPalette& palette);
     void inform(const QString& text);
     void reportError(const QString& text);
+    // The box of an operation that has ended, with its note in the status bar.
+    void informDone(const QString& text);
+    void reportDone(const QString& text);
 
     static void onDeviceStatusChanged(Hart::ParserMaster* master, uint8_t status);
     static void onDeviceVariableUpdated(Hart::DynamicVariablesRecord* record, Hart::ParserMaster* master,
@@ -314,4 +319,7 @@ private:
     uint32_t receivedCount = 0;
     QLabel* sentLabel = nullptr;
     QLabel* receivedLabel = nullptr;
+    QLabel* doneLabel = nullptr;
+    // Parameter groups of the write in progress; the last confirmation completes the write.
+    uint8_t writeGroupsPending = 0;
 };

@@ -55,6 +55,19 @@ void MainWindow::inform(const QString& text)
     QMessageBox::information(this, QString(), text);
 }
 
+// The note goes up before the box, which waits for the user.
+void MainWindow::informDone(const QString& text)
+{
+    noteDone(text);
+    inform(text);
+}
+
+void MainWindow::reportDone(const QString& text)
+{
+    noteDone(text);
+    reportError(text);
+}
+
 void MainWindow::reportError(const QString& text)
 {
     QMessageBox::critical(this, errorTitle, text, QMessageBox::Ok);
@@ -190,7 +203,7 @@ void MainWindow::on_fixMode20_triggered()
 void MainWindow::handleClockSet(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
     if (responseCode == 0)
-        windowOf(master)->inform(QStringLiteral("Текущее время установлено"));
+        windowOf(master)->informDone(QStringLiteral("Текущее время установлено"));
 }
 
 void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
@@ -198,7 +211,7 @@ void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t re
     if (responseCode != 0)
         return;
     MainWindow* window = windowOf(master);
-    window->inform(QStringLiteral("Устройство перезагружено"));
+    window->informDone(QStringLiteral("Устройство перезагружено"));
     // The device comes back with fresh status: read it again, without an old acknowledgement.
     window->requestFlags = uint8_t((window->requestFlags & 0xE7) | Hart::MasterRequest::ReadAdditionalStatus);
 }
@@ -206,7 +219,7 @@ void MainWindow::handleDeviceReset(void*, Hart::ParserMaster* master, uint8_t re
 void MainWindow::handleConfigurationFlagReset(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
     if (responseCode == 0)
-        windowOf(master)->inform(QStringLiteral("Сброс флага первичной конфигурации выполнен"));
+        windowOf(master)->informDone(QStringLiteral("Сброс флага первичной конфигурации выполнен"));
 }
 
 void MainWindow::handleServiceOperation(void* context, Hart::ParserMaster* master, uint8_t responseCode)
@@ -218,12 +231,13 @@ void MainWindow::handleServiceOperation(void* context, Hart::ParserMaster* maste
     case Hart::serviceFactoryReset:
         // Everything the window shows may have changed: identify again, which re-reads it all.
         handleIdentification(context, master, responseCode);
-        window->inform(QStringLiteral("Сброс настроек по умолчанию выполнен"));
+        window->informDone(QStringLiteral("Сброс настроек по умолчанию выполнен"));
         break;
     case Hart::serviceClearStatus:
         window->dynamicVariables.requestFlags |= Hart::DynamicRequest::ReadLoopCurrent;
         for (uint8_t i = 0; i < 3; ++i)
             window->dynamicVariables.requestDeviceVariable(i);
+        window->noteDone(QStringLiteral("Состояние сброшено"));
         break;
     default:
         break;
@@ -247,9 +261,9 @@ void MainWindow::handleCalibrationState(void*, Hart::ParserMaster* master, uint8
     if (state == operationRunning)
         window->detector.requestFlags |= Hart::DetectorRequest::ReadCalibration;
     else if (state == operationDone)
-        window->inform(QStringLiteral("Калибровка выполнена"));
+        window->informDone(QStringLiteral("Калибровка выполнена"));
     else
-        window->reportError(QStringLiteral("Калибровка не выполнена"));
+        window->reportDone(QStringLiteral("Калибровка не выполнена"));
 }
 
 void MainWindow::handleOpticsCheckStarted(void*, Hart::ParserMaster* master, uint8_t responseCode)
@@ -268,16 +282,16 @@ void MainWindow::handleOpticsCheckState(void*, Hart::ParserMaster* master, uint8
         window->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
         break;
     case operationDone:
-        window->inform(QStringLiteral("Оптика чиста"));
+        window->informDone(QStringLiteral("Оптика чиста"));
         break;
     case checkLowSupply:
-        window->reportError(QStringLiteral("Низкое напряжение питания"));
+        window->reportDone(QStringLiteral("Низкое напряжение питания"));
         break;
     case checkNotCalibrated:
-        window->reportError(QStringLiteral("Калибровка не выполнена"));
+        window->reportDone(QStringLiteral("Калибровка не выполнена"));
         break;
     default:
-        window->reportError(QStringLiteral("Оптика загрязнена"));
+        window->reportDone(QStringLiteral("Оптика загрязнена"));
         break;
     }
 }

@@ -284,8 +284,10 @@ void MainWindow::handleDynamicVariables(void*, Hart::ParserMaster* master, uint8
 
 void MainWindow::handleFixedCurrent(void*, Hart::ParserMaster* master, uint8_t responseCode)
 {
-    if (responseCode == 0)
-        windowOf(master)->updateLoopCurrentActions();
+    if (responseCode != 0)
+        return;
+    windowOf(master)->updateLoopCurrentActions();
+    windowOf(master)->noteDone(QStringLiteral("Режим токовой петли установлен"));
 }
 
 void MainWindow::handleFinalAssemblyNumber(void*, Hart::ParserMaster* master, uint8_t responseCode)
@@ -309,6 +311,7 @@ void MainWindow::handleLock(void*, Hart::ParserMaster* master, uint8_t responseC
     MainWindow* window = windowOf(master);
     window->requestFlags |= Hart::MasterRequest::ReadLockState;
     window->updateLockActions();
+    window->noteDone(QStringLiteral("Блокировка устройства изменена"));
 }
 
 void MainWindow::handleLockState(void*, Hart::ParserMaster* master, uint8_t responseCode)

@@ -28,6 +28,7 @@ public:
     // read or is larger than maxFileSize.
     LoadResult load();
     void clear() { root.clear(); }
+    const QString& filePath() const { return path; }
 
 private:
     QString path;

@@ -371,6 +371,8 @@ private slots:
             QCOMPARE(answerer->boxes()[0].title, w.title);
         QCOMPARE(window->modifiedGroups, uint8_t(w.groupsAfter));
         QCOMPARE(window->identity.requestFlags | window->detector.requestFlags, 0);
+        QCOMPARE(window->doneLabel->text().startsWith(QStringLiteral("Конфигурация записана в устройство ")),
+                 !w.sent.isEmpty() && w.setup != "write protected");
     }
 
     void readFillsFields_data()

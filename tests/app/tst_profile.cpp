@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QLabel>
 #include <QtTest>
 
 #include <memory>
@@ -331,6 +332,7 @@ private slots:
         QCOMPARE(trigger("loadProfile", profile), QStringList());
         QCOMPARE(trigger("fileSave", designed), QStringList());
         QCOMPARE(readFile(designed), ownFile);
+        QVERIFY(window->findChild<QLabel*>("doneLabel")->text().startsWith(QStringLiteral("Файл сохранён: designed.cfg ")));
         QCOMPARE(trigger("loadProfile", designed), QStringList{ QStringLiteral("В файле нет параметров извещателя") });
 
         newLinelessWindow();

@@ -41,7 +41,7 @@ struct Service { QString action; int result; bool failed; QString text; };
 // it, or an identified device.
 enum class Reach { noPort, connected, identified };
 struct Refusal { QString action; Reach reach; QString title, text; };
-struct Operation { QString action, commands, box, loopMode; };
+struct Operation { QString action, commands, box, loopMode, note; };
 
 }
 Q_DECLARE_METATYPE(Variables)
@@ -377,11 +377,12 @@ private slots:
     {
         QTest::addColumn<Operation>("c");
         const QString normal = "normalCurrentMode";
-        QTest::newRow("restart") << Operation{ "restart", "42 48", "Устройство перезагружено", normal };
-        QTest::newRow("clear status") << Operation{ "actionClearStatus", "130 2 9", "", normal };
-        QTest::newRow("fixed 4 mA") << Operation{ "fixMode4", "6 40", "", "fixMode4" };
-        QTest::newRow("fixed 20 mA") << Operation{ "fixMode20", "6 40", "", "fixMode20" };
-        QTest::newRow("multidrop") << Operation{ "multiDropMode", "6", "", "multiDropMode" };
+        const QString loop = "Режим токовой петли установлен";
+        QTest::newRow("restart") << Operation{ "restart", "42 48", "Устройство перезагружено", normal, "Устройство перезагружено" };
+        QTest::newRow("clear status") << Operation{ "actionClearStatus", "130 2 9", "", normal, "Состояние сброшено" };
+        QTest::newRow("fixed 4 mA") << Operation{ "fixMode4", "6 40", "", "fixMode4", loop };
+        QTest::newRow("fixed 20 mA") << Operation{ "fixMode20", "6 40", "", "fixMode20", loop };
+        QTest::newRow("multidrop") << Operation{ "multiDropMode", "6", "", "multiDropMode", loop };
     }
     void operations()
     {
@@ -395,6 +396,9 @@ private slots:
         const QString commands = runUntilQuiet();
         QVERIFY2(commands.startsWith(c.commands), qPrintable(commands));
         QCOMPARE(boxTexts(), c.box.isEmpty() ? QStringList() : QStringList{ c.box });
+        // The note ends with the time it was completed.
+        QVERIFY(QRegularExpression(QRegularExpression::escape(c.note) + " \\d\\d:\\d\\d:\\d\\d")
+                    .match(window->doneLabel->text()).hasMatch());
 
         read();
         for (const char* name : { "normalCurrentMode", "multiDropMode", "fixMode4", "fixMode20" })

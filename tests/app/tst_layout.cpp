@@ -52,19 +52,24 @@ private slots:
     void fieldsShownWhole_data()
     {
         QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("model");
         QTest::addColumn<int>("analysisType");
         QTest::addColumn<bool>("settingsScroll");
-        QTest::newRow("1366x700, 18..25 m") << QSize(1366, 700) << 4 << false;
-        QTest::newRow("1366x700, 18..40 m") << QSize(1366, 700) << 0 << false;
-        QTest::newRow("1920x1040, 18..40 m") << QSize(1920, 1040) << 0 << false;
-        QTest::newRow("1024x700, 18..40 m") << QSize(1024, 700) << 0 << true;
+        QTest::newRow("1366x700, 18..25 m") << QSize(1366, 700) << 0xFF04 << 4 << false;
+        QTest::newRow("1366x700, 18..40 m") << QSize(1366, 700) << 0xFF04 << 0 << false;
+        QTest::newRow("1366x700, 17..50 m") << QSize(1366, 700) << 0xFF03 << 0 << false;
+        QTest::newRow("1920x1040, 17..50 m") << QSize(1920, 1040) << 0xFF03 << 0 << false;
+        QTest::newRow("1024x700, 18..40 m") << QSize(1024, 700) << 0xFF04 << 0 << true;
     }
     void fieldsShownWhole()
     {
         QFETCH(QSize, size);
+        QFETCH(int, model);
         QFETCH(int, analysisType);
         QFETCH(bool, settingsScroll);
         MainWindow window;
+        window.expandedDeviceType = uint16_t(model);
+        window.applyModelLayout();
         window.findChild<QComboBox*>(QStringLiteral("analysisType"))->setCurrentIndex(analysisType);
         window.resize(size);
         window.show();

@@ -13,10 +13,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStyle>
 #include <QTimer>
 
 namespace {
@@ -67,10 +70,6 @@ MainWindow::MainWindow(QWidget* parent)
     // exchange on a 1200-baud line about half a tick.
     setParseOnArrival(true);
 
-    // The window must not open taller than the screen on small laptops, yet stay resizable.
-    setMaximumHeight(500);
-    setMaximumHeight(QWIDGETSIZE_MAX);
-
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
     connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
@@ -87,6 +86,13 @@ MainWindow::MainWindow(QWidget* parent)
     setupProfiles();
 
     updateConnectButton();
+
+    // Open large enough for every group unscrolled, but never larger than the screen leaves free
+    // (a title bar included): on a laptop the detector settings scroll instead.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QSize titleBar(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        resize(size().expandedTo(sizeHint()).boundedTo(screen->availableGeometry().size() - titleBar));
+    }
 }
 
 void MainWindow::setParseOnArrival(bool on)

@@ -46,6 +46,7 @@ class MainWindow : public QMainWindow, public Hart::ParserMaster {
     friend class TestEngine;
     friend class TestStatus;
     friend class TestConfiguration;
+    friend class TestLayout;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);

@@ -1,7 +1,5 @@
 #include "slider.h"
 
-#include <limits>
-
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -106,19 +104,38 @@ QRect Slider::computeGrooveRect() const
     return QRect(QPoint(leftMargin, top), QPoint(width() - 1 - rightMargin, bottom));
 }
 
-QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
+namespace {
+
+constexpr int captionGap = 3;               // pixels kept free between neighbouring labels
+constexpr qreal smallestCaptionPoints = 6.0; // a scale font never shrinks below this
+
+// Every label whole inside the widget and clear of its neighbour.
+bool labelsFit(const QVector<Slider::ScaleLabel>& labels, int width)
+{
+    for (int i = 0; i < labels.size(); ++i) {
+        const Slider::ScaleLabel& label = labels.at(i);
+        if (label.x < 0 || label.x + label.advance > width)
+            return false;
+        if (i > 0 && label.x < labels.at(i - 1).x + labels.at(i - 1).advance + captionGap)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QVector<Slider::ScaleLabel> Slider::placeLabels(ScaleRow row, const QFontMetrics& fm) const
 {
     QVector<ScaleLabel> labels;
-    const QFontMetrics fm = fontMetrics();
     QStyleOptionSlider option;
     initStyleOption(&option);
-    option.rect = groove;
+    option.rect = computeGrooveRect();
     const int half = style()->pixelMetric(QStyle::PM_SliderLength, &option, this) / 2;
     const int space = style()->pixelMetric(QStyle::PM_SliderSpaceAvailable, &option, this);
 
     auto place = [&](const QString& text, int position) {
         const int advance = fm.horizontalAdvance(text);
-        labels.append({text, groove.left() + position + half - advance / 2, advance});
+        labels.append({text, option.rect.left() + position + half - advance / 2, advance});
     };
 
     const QStringList& captions = row == ScaleRow::Above ? captionsAbove : captionsBelow;
@@ -145,23 +162,34 @@ QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
     return labels;
 }
 
+QFont Slider::scaleFont(ScaleRow row) const
+{
+    // Every label of a scale carries meaning, so a crowded row gets a smaller font rather than
+    // losing labels; half a point at a time, down to a floor that stays readable.
+    QFont font = this->font();
+    while (font.pointSizeF() - 0.5 >= smallestCaptionPoints
+           && !labelsFit(placeLabels(row, QFontMetrics(font)), width()))
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    return font;
+}
+
+QVector<Slider::ScaleLabel> Slider::scaleLabels(ScaleRow row) const
+{
+    return placeLabels(row, QFontMetrics(scaleFont(row)));
+}
+
 namespace {
 
-// On a slider narrower than its scale, labels that would run into the one before are left out,
-// so that the rest stay readable.
-void drawLabelRow(QPainter& painter, const QVector<Slider::ScaleLabel>& labels, int baseline)
+void drawLabelRow(QPainter& painter, const QFont& font, const QVector<Slider::ScaleLabel>& labels, int baseline)
 {
-    constexpr int gap = 3;
-    int right = std::numeric_limits<int>::min();
-    for (const Slider::ScaleLabel& label : labels) {
-        if (right != std::numeric_limits<int>::min() && label.x < right + gap)
-            continue;
+    const QFont own = painter.font();
+    painter.setFont(font);
+    for (const Slider::ScaleLabel& label : labels)
         painter.drawText(label.x, baseline, label.text);
-        right = label.x + label.advance;
-    }
+    painter.setFont(own);
 }
 
-}
+} // namespace
 
 void Slider::paintEvent(QPaintEvent* event)
 {
@@ -190,7 +218,7 @@ void Slider::paintEvent(QPaintEvent* event)
 
     const int h = fm.height();
     if (tickPosition() & TicksAbove) {
-        drawLabelRow(painter, scaleLabels(ScaleRow::Above), h - fm.descent());
+        drawLabelRow(painter, scaleFont(ScaleRow::Above), scaleLabels(ScaleRow::Above), h - fm.descent());
         option.tickPosition = TicksAbove;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
@@ -198,7 +226,8 @@ void Slider::paintEvent(QPaintEvent* event)
     if (tickPosition() & TicksBelow) {
         // The lower row stays black, also on a disabled (display-only) slider.
         painter.setPen(QColor(Qt::black));
-        drawLabelRow(painter, scaleLabels(ScaleRow::Below), height() - 1 - fm.descent());
+        drawLabelRow(painter, scaleFont(ScaleRow::Below), scaleLabels(ScaleRow::Below),
+                     height() - 1 - fm.descent());
         option.tickPosition = TicksBelow;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 #include <QSlider>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
+class QFontMetrics;
 class QMouseEvent;
 class QPaintEvent;
 
@@ -49,8 +51,13 @@ public:
     // The groove rectangle a paint at the current size, font and captions would use.
     QRect computeGrooveRect() const;
 
-    // The texts of one scale row and where a paint places them, relative to the current groove.
+    // The texts of one scale row and where a paint at the current size places them: every label,
+    // in scaleFont(row).
     QVector<ScaleLabel> scaleLabels(ScaleRow row) const;
+
+    // The widget's font, made smaller when the row's labels would otherwise touch or leave the
+    // widget.
+    QFont scaleFont(ScaleRow row) const;
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -63,6 +70,7 @@ private:
     int scaleRows() const;
     int handleHalf() const;
     int scaleHeight() const;
+    QVector<ScaleLabel> placeLabels(ScaleRow row, const QFontMetrics& fm) const;
     QPointF mapToFullWidget(const QPointF& pos) const;
     template <typename Handler>
     void forwardMapped(QMouseEvent* event, Handler handler);

@@ -5,10 +5,11 @@
 // Both run twice: with each answer parsed on arrival (the program as shipped) and, for
 // comparison, at the next parse tick only.
 //
-//   build/bench/app/bench_link [seconds] [--shot DIR]   (60 s per mode by default)
+//   build/bench/app/bench_link [seconds] [--shot DIR [--maximized]]   (60 s per mode by default)
 //
 // With --shot the window, the traffic monitor and the trends are shown, and each is saved as a PNG
-// picture into DIR at the end (run it under xvfb-run for a real X server).
+// picture into DIR at the end (run it under xvfb-run for a real X server). --maximized fills the
+// screen's available area with the main window, as a laptop user would.
 
 #include "dialogtraffic.h"
 #include "mainwindow.h"
@@ -25,6 +26,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMap>
+#include <QScreen>
 #include <QSet>
 #include <QTimer>
 
@@ -101,7 +103,8 @@ const char* modeName(bool parseOnArrival)
     return parseOnArrival ? "parsed on arrival" : "parsed at the next tick";
 }
 
-int measureCycle(QApplication& application, int seconds, bool parseOnArrival, const QString& shotDir)
+int measureCycle(QApplication& application, int seconds, bool parseOnArrival, const QString& shotDir,
+                 bool maximized)
 {
     PacedDetector detector;
     if (!detector.start())
@@ -118,6 +121,12 @@ int measureCycle(QApplication& application, int seconds, bool parseOnArrival, co
 
     if (!shotDir.isEmpty()) {
         window.show();
+        const QRect available = window.screen()->availableGeometry();
+        std::printf("main window opened at %dx%d on an available screen of %dx%d\n", window.width(),
+                    window.height(), available.width(), available.height());
+        // Without a window manager a maximize request would be ignored, so the geometry is set.
+        if (maximized)
+            window.setGeometry(available);
         window.findChild<QAction*>(QStringLiteral("traffic"))->trigger();
         window.findChild<QAction*>(QStringLiteral("trends"))->trigger();
     }
@@ -236,12 +245,13 @@ int main(int argc, char* argv[])
 {
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     const QString shotDir = argc > 3 && std::strcmp(argv[2], "--shot") == 0 ? QString::fromLocal8Bit(argv[3]) : QString();
+    const bool maximized = argc > 4 && std::strcmp(argv[4], "--maximized") == 0;
     QApplication application(argc, argv);
     initResources();
     int failed = 0;
     for (const bool parseOnArrival : { false, true }) {
         failed |= measureOneTimeRead(parseOnArrival);
-        failed |= measureCycle(application, seconds, parseOnArrival, parseOnArrival ? shotDir : QString());
+        failed |= measureCycle(application, seconds, parseOnArrival, parseOnArrival ? shotDir : QString(), maximized);
     }
     return failed;
 }

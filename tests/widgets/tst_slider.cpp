@@ -127,6 +127,33 @@ private slots:
             QVERIFY(labels[i].x + labels[i].advance <= 400);
         }
     }
+    // A scale too long for its slider keeps every caption: a smaller font, none touching.
+    void crowdedScaleKeepsEveryCaption_data()
+    {
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("width");
+        QTest::newRow("17..50 m on 240 px") << QString("17 20 23 26 29 32 35 38 41 44 47 50").split(' ') << 240;
+        QTest::newRow("18..40 m on 200 px") << QString("18 20 22 24 26 28 30 32 34 36 38 40").split(' ') << 200;
+        QTest::newRow("5..20 s on 170 px") << QString("5 с|10 с|15 с|20 с").split(QLatin1Char('|')) << 170;
+    }
+    void crowdedScaleKeepsEveryCaption()
+    {
+        QFETCH(QStringList, captions);
+        QFETCH(int, width);
+        Slider slider;
+        setUp(slider, QSlider::TicksBothSides, width, 80, captions, 25);
+        slider.captionsAbove = QStringList{QStringLiteral("Быстродействие"), QStringLiteral("Достоверность")};
+        slider.grab();
+        for (const auto row : {Slider::ScaleRow::Above, Slider::ScaleRow::Below}) {
+            const auto labels = slider.scaleLabels(row);
+            QCOMPARE(labels.size(), row == Slider::ScaleRow::Above ? 2 : captions.size());
+            for (int i = 0; i < labels.size(); ++i) {
+                QVERIFY2(labels[i].x >= 0 && labels[i].x + labels[i].advance <= width, qPrintable(labels[i].text));
+                if (i > 0)
+                    QVERIFY2(labels[i].x > labels[i - 1].x + labels[i - 1].advance, qPrintable(labels[i].text));
+            }
+        }
+    }
     void numericLabels_data()
     {
         QTest::addColumn<int>("interval");

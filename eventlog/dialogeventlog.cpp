@@ -2,10 +2,10 @@
 #include "ui_dialogeventlog.h"
 
 #include "devicetext.h"
-#include "savefilename.h"
 #include "logcsvexport.h"
 #include "logstatements.h"
 #include "logviewmodel.h"
+#include "savefilename.h"
 #include "timedstatus.h"
 
 #include "hart/identityrecord.h"

@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -386,6 +387,7 @@ void TestFirmware::cutAtRandomChunks()
     }
     runFirmwareUpdate(*bench.answerer, *bench.window, path);
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
+    QVERIFY(bench.window->statusBar()->currentMessage().startsWith(QStringLiteral("ПО обновлено ")));
     const std::vector<uint8_t> got = bench.sim->firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
 }

@@ -2,6 +2,7 @@
 
 #include "mainwindow.h"
 
+#include "savefilename.h"
 #include "programfile.h"
 
 #include <QFileDialog>
@@ -16,7 +17,7 @@ const QString configFilter = QStringLiteral("Файлы конфигурации
 void MainWindow::on_fileSave_triggered()
 {
     const QString name
-        = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить файл как"), lastSaveDir, configFilter);
+        = saveFileName(this, QStringLiteral("Сохранить файл как"), lastSaveDir, configFilter, QStringLiteral("cfg"));
     if (name.isEmpty())
         return;
     rememberSaveDir(QFileInfo(name).absolutePath());

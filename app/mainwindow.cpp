@@ -44,7 +44,8 @@ MainWindow::MainWindow(QWidget* parent)
     , terminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
     , eventLogWindow({ [this] { return terminal.isOpen(); }, this, &identity }, this)
     , firmwareWindow({ this, &identity, [this] { return lastOpenDir; },
-                       [this](const QString& directory) { rememberOpenDir(directory); } })
+                       [this](const QString& directory) { rememberOpenDir(directory); },
+                       [this] { return terminal.isOpen(); } })
 {
     buildCommandTable();
 
@@ -73,6 +74,8 @@ MainWindow::MainWindow(QWidget* parent)
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
     connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
+    connect(&firmwareWindow, &DialogFirmwareUpdate::finishedWith, statusBar(),
+            [this](const QString& message) { statusBar()->showMessage(message); });
 
     // The trends have a menu of their own, after "Правка".
     trendWindow = new TrendWindow(this);

@@ -1,6 +1,8 @@
 #pragma once
-// A detector's parameters as the main window shows them, kept in a configuration file so that
-// one detector's settings can be carried to the next detector of the same model.
+// A detector's settings as the main window shows them, kept in a configuration file so that
+// one detector's settings can be carried to the next detector of the same model. The identity
+// (polling address, tag, long tag, descriptor, message, date) belongs to each detector and
+// is neither saved nor loaded; files that still hold it load, those entries ignored.
 
 #include <QList>
 #include <QString>
@@ -15,7 +17,6 @@ namespace Profile {
 
 // Every field a profile carries, in the order the file lists them.
 enum Field {
-    Message, Tag, Descriptor, Date, LongTag, Address,
     Sensitivity, AnalysisTime, AnalysisType, FixTime, AutoHeat, AlarmNormallyOpen, FaultNormallyClosed,
     FaultCurrent, OpticsCurrent, StandbyCurrent, DiagnosticCurrent, AlarmCurrent,
     FieldCount
@@ -26,15 +27,14 @@ std::uint8_t groupOf(Field field);
 // The field's entry name in the file.
 QString entryName(Field field);
 
-// Texts are QString, the date a QDate, every other field an int: indexes as the window's
-// lists count them, switches 0 or 1, currents in microamperes.
+// Every field an int: indexes as the window's lists count them, switches 0 or 1, currents in
+// microamperes.
 struct Values {
     std::uint16_t model = 0;
     std::array<QVariant, FieldCount> fields;
 };
 
-// What the window accepts for a number field: min, max, and the step from min; for the date,
-// the first and last day as Julian day numbers.
+// What the window accepts for a field: min, max, and the step from min.
 struct Range {
     int min = 0;
     int max = 0;
@@ -56,8 +56,7 @@ struct ReadOutcome {
     bool modelRead = false;
     QString badEntry;
 };
-// Every value is checked against the limits and the text rules of its field; texts of the
-// packed character set are turned to upper case, as the window does while they are typed.
+// Every value is checked against the limits of its field.
 ReadOutcome read(ConfigDocument& document, const Limits& limits);
 
 // The fields whose values differ between two sets of values.

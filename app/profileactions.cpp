@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "detectormodel.h"
+#include "savefilename.h"
 #include "profile.h"
 #include "profilefields.h"
 #include "programfile.h"
@@ -38,8 +39,8 @@ void MainWindow::setupProfiles()
 
 void MainWindow::chooseProfileToSave()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить параметры извещателя"),
-                                                      lastSaveDir, profileFilter);
+    const QString name = saveFileName(this, QStringLiteral("Сохранить параметры извещателя"), lastSaveDir,
+                                      profileFilter, QStringLiteral("cfg"));
     if (name.isEmpty())
         return;
     rememberSaveDir(QFileInfo(name).absolutePath());

@@ -1,8 +1,6 @@
 #include "profilefields.h"
 #include "ui_mainwindow.h"
 
-#include <QDate>
-
 using namespace Profile;
 
 const char* const ProfileFields::highlightProperty = "profileChanged";
@@ -25,12 +23,6 @@ Values ProfileFields::values(std::uint16_t model) const
     Values v;
     v.model = model;
     auto& f = v.fields;
-    f[Message] = ui->message->text();
-    f[Tag] = ui->tag->text();
-    f[Descriptor] = ui->descriptor->text();
-    f[Date] = ui->date->date();
-    f[LongTag] = ui->longTag->text();
-    f[Address] = ui->address->value();
     f[Sensitivity] = int(ui->sensitivity->value() + 0.5);
     f[AnalysisTime] = ui->analysisTime->value();
     f[AnalysisType] = ui->analysisType->currentIndex();
@@ -49,8 +41,6 @@ Values ProfileFields::values(std::uint16_t model) const
 Limits ProfileFields::limits() const
 {
     Limits l;
-    l[Date] = { int(ui->date->minimumDate().toJulianDay()), int(ui->date->maximumDate().toJulianDay()), 1 };
-    l[Address] = { ui->address->minimum(), ui->address->maximum(), 1 };
     l[Sensitivity] = { int(ui->sensitivity->minimum()), int(ui->sensitivity->maximum()), 1 };
     // Models with two analysis times step by 5 s; the window would round any other value.
     l[AnalysisTime] = { ui->analysisTime->minimum(), ui->analysisTime->maximum(), ui->analysisTime->singleStep() };
@@ -68,12 +58,6 @@ Limits ProfileFields::limits() const
 void ProfileFields::apply(const Values& values)
 {
     const auto& f = values.fields;
-    ui->message->setText(f[Message].toString());
-    ui->tag->setText(f[Tag].toString());
-    ui->descriptor->setText(f[Descriptor].toString());
-    ui->date->setDate(f[Date].toDate());
-    ui->longTag->setText(f[LongTag].toString());
-    ui->address->setValue(f[Address].toInt());
     ui->analysisType->setCurrentIndex(f[AnalysisType].toInt());
     ui->sensitivity->setValue(f[Sensitivity].toInt());
     ui->analysisTime->setValue(f[AnalysisTime].toInt());
@@ -91,12 +75,6 @@ void ProfileFields::apply(const Values& values)
 QList<QWidget*> ProfileFields::widgetsOf(Field field) const
 {
     switch (field) {
-    case Message: return { ui->message };
-    case Tag: return { ui->tag };
-    case Descriptor: return { ui->descriptor };
-    case Date: return { ui->date };
-    case LongTag: return { ui->longTag };
-    case Address: return { ui->address };
     case Sensitivity: return { ui->sensitivity, ui->sensitivityLen };
     case AnalysisTime: return { ui->analysisTime };
     case AnalysisType: return { ui->analysisType };

@@ -5,6 +5,8 @@
 #include "logcsvexport.h"
 #include "logstatements.h"
 #include "logviewmodel.h"
+#include "savefilename.h"
+#include "timedstatus.h"
 
 #include "hart/identityrecord.h"
 #include "hart/parsermaster.h"
@@ -21,10 +23,15 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
+
 namespace {
 
 const QString errorTitle = QStringLiteral("Ошибка");
 const QString logFilter = QStringLiteral("Файлы журнала (*.db)");
+const QString logWindowTitle = QStringLiteral("Журнал событий");
+// The bar's steps; the catalogue takes the first half when it is read.
+constexpr int barScale = 1000;
 
 } // namespace
 
@@ -48,6 +55,7 @@ DialogEventLog::DialogEventLog(const EventLogOwner& owner, QWidget* parent)
     onRange = onRangeReceived;
     onRecords = onRecordReceived;
     onFinished = onTransferFinished;
+    onErased = onEraseDone;
 }
 
 DialogEventLog::~DialogEventLog()
@@ -63,8 +71,8 @@ DialogEventLog::~DialogEventLog()
 
 void DialogEventLog::on_actionCreate_triggered()
 {
-    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Создать файл журнала"),
-                                                      QDir::currentPath(), logFilter);
+    const QString name = saveFileName(this, QStringLiteral("Создать файл журнала"), QDir::currentPath(), logFilter,
+                                      QStringLiteral("db"));
     if (!name.isEmpty())
         createLog(name);
 }
@@ -73,6 +81,7 @@ void DialogEventLog::createLog(const QString& fileName)
 {
     model->clear();
     db.close();
+    showOpenFile();
     if (QFile::exists(fileName) && !QFile::remove(fileName)) {
         QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается заменить файл"));
         return;
@@ -82,6 +91,7 @@ void DialogEventLog::createLog(const QString& fileName)
         QMessageBox::critical(this, errorTitle, db.lastError().text());
         return;
     }
+    showOpenFile();
     QSqlQuery query(db);
     for (const QString* statement : {&LogSql::createInfo, &LogSql::createEvents, &LogSql::createLog, &LogSql::insertInfo}) {
         if (!query.exec(*statement)) {
@@ -109,7 +119,9 @@ void DialogEventLog::openLog(const QString& fileName)
     model->clear();
     db.close();
     db.setDatabaseName(fileName);
-    if (!db.open()) {
+    const bool opened = db.open();
+    showOpenFile();
+    if (!opened) {
         QMessageBox::critical(this, errorTitle, db.lastError().text());
         return;
     }
@@ -125,14 +137,11 @@ void DialogEventLog::chooseCsvFile()
         return;
     }
     const QFileInfo log(db.databaseName());
-    QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт в CSV"),
-                                                log.dir().filePath(log.completeBaseName() + QStringLiteral(".csv")),
-                                                QStringLiteral("Файлы CSV (*.csv)"));
-    if (name.isEmpty())
-        return;
-    if (QFileInfo(name).suffix().isEmpty())
-        name += QStringLiteral(".csv");
-    exportCsv(name);
+    const QString name = saveFileName(this, QStringLiteral("Экспорт в CSV"),
+                                      log.dir().filePath(log.completeBaseName() + QStringLiteral(".csv")),
+                                      QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("csv"));
+    if (!name.isEmpty())
+        exportCsv(name);
 }
 
 bool DialogEventLog::exportCsv(const QString& fileName)
@@ -145,8 +154,10 @@ bool DialogEventLog::exportCsv(const QString& fileName)
         error = file.errorString();
     else if (writeLogCsv(db, file, &error) >= 0 && !file.commit())
         error = file.errorString();
-    if (error.isEmpty())
+    if (error.isEmpty()) {
+        showStatus(QStringLiteral("Журнал событий сохранён в CSV"));
         return true;
+    }
     QMessageBox::critical(this, errorTitle,
                           QStringLiteral("Не удается записать файл \"") + fileName + QStringLiteral("\"\n") + error);
     return false;
@@ -169,6 +180,17 @@ bool DialogEventLog::refreshView()
     return !model->lastError().isValid();
 }
 
+void DialogEventLog::showOpenFile()
+{
+    setWindowTitle(db.isOpen() ? logWindowTitle + QStringLiteral(" — ") + QFileInfo(db.databaseName()).fileName()
+                               : logWindowTitle);
+}
+
+void DialogEventLog::showStatus(const QString& what)
+{
+    ui->statusBar->showMessage(timedStatus(what));
+}
+
 void DialogEventLog::reportSqlError(const QSqlQuery& query)
 {
     QMessageBox::critical(this, errorTitle, query.lastError().text());
@@ -176,6 +198,8 @@ void DialogEventLog::reportSqlError(const QSqlQuery& query)
 
 void DialogEventLog::resetTransfer()
 {
+    // The message of an earlier transfer would share the status bar with the new one's bar.
+    ui->statusBar->clearMessage();
     state = Hart::EventLogState::Info;
     lastSubcommand = 4;
     remaining = 0;
@@ -236,20 +260,28 @@ void DialogEventLog::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void DialogEventLog::updateProgress()
+void DialogEventLog::beginProgressPhase(std::uint64_t units, int barEnd)
 {
-    if (state == Hart::EventLogState::Finished || remaining == 0) {
+    phaseStart = progressBar->isHidden() ? 0 : progressBar->value();
+    phaseEnd = std::max(barEnd, phaseStart);
+    phaseUnits = units;
+}
+
+void DialogEventLog::updateProgress(std::uint64_t done)
+{
+    if (state == Hart::EventLogState::Finished || remaining == 0 || phaseUnits == 0) {
         progressBar->hide();
-        progressMaximum = 0;
+        progressBar->setValue(0);
+        phaseUnits = 0;
         return;
     }
-    if (progressMaximum < remaining)
-        progressMaximum = remaining;
+    progressMaximum = barScale;
+    progressBar->setRange(0, barScale);
+    const std::uint64_t part = std::min(done, phaseUnits);
+    const int value = phaseStart + int(std::uint64_t(phaseEnd - phaseStart) * part / phaseUnits);
+    if (progressBar->isHidden() || value > progressBar->value())
+        progressBar->setValue(value);
     progressBar->show();
-    // The bar counts in int; a device may report up to 2^32 records.
-    const int scale = progressMaximum > 0x7FFFFFFFu ? 2 : 1;
-    progressBar->setRange(0, int(progressMaximum / scale));
-    progressBar->setValue(int((progressMaximum - remaining) / scale));
 }
 
 bool DialogEventLog::saveCatalogueIds()
@@ -301,6 +333,7 @@ bool DialogEventLog::onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16
     query.finish();
     if (w->eventCount == 0 && !w->saveCatalogueIds())
         return false;
+    w->beginProgressPhase(w->eventCount, barScale / 2);
     w->updateProgress();
     return true;
 }
@@ -320,9 +353,13 @@ void DialogEventLog::onCaptionReceived(Hart::ParserMasterEventLog* log, std::uin
         return;
     }
     // The identifiers go in only with the last entry: a catalogue cut short is read again.
-    if (index == w->eventCount - 1 && !w->saveCatalogueIds())
-        return;
-    w->updateProgress();
+    if (index == w->eventCount - 1) {
+        if (!w->saveCatalogueIds())
+            return;
+        // Records stored under the old catalogue get their texts now, not at the next reopening.
+        w->refreshView();
+    }
+    w->updateProgress(std::uint64_t(index) + 1);
 }
 
 std::uint32_t DialogEventLog::onRangeReceived(Hart::ParserMasterEventLog* log, std::uint32_t first,
@@ -335,10 +372,14 @@ std::uint32_t DialogEventLog::onRangeReceived(Hart::ParserMasterEventLog* log, s
         w->reportSqlError(query);
         return first + count;
     }
-    if (!query.next())
-        return first;
+    const std::uint32_t next = query.next() ? std::uint32_t(query.value(0).toLongLong() + query.value(1).toLongLong())
+                                            : first;
+    // The positions still to read, as the decoder will count them from the resume point.
+    const std::uint64_t end = std::uint64_t(first) + count;
+    const std::uint64_t from = std::max(next, first);
+    w->beginProgressPhase(end > from ? end - from : 0, barScale);
     w->updateProgress();
-    return std::uint32_t(query.value(0).toLongLong() + query.value(1).toLongLong());
+    return next;
 }
 
 void DialogEventLog::onRecordReceived(Hart::ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count,
@@ -361,7 +402,8 @@ void DialogEventLog::onRecordReceived(Hart::ParserMasterEventLog* log, std::uint
     }
     query.finish();
     w->refreshView();
-    w->updateProgress();
+    // remaining still counts the positions of this record.
+    w->updateProgress(w->phaseUnits - std::min<std::uint64_t>(w->phaseUnits, w->remaining) + count);
 }
 
 void DialogEventLog::onTransferFinished(Hart::ParserMasterEventLog* log)
@@ -369,4 +411,10 @@ void DialogEventLog::onTransferFinished(Hart::ParserMasterEventLog* log)
     DialogEventLog* w = windowOf(log);
     w->updateProgress();
     w->ui->actionRead->setChecked(false);
+    w->showStatus(QStringLiteral("Журнал событий загружен"));
+}
+
+void DialogEventLog::onEraseDone(Hart::ParserMasterEventLog* log)
+{
+    windowOf(log)->showStatus(QStringLiteral("Журнал событий в устройстве очищен"));
 }

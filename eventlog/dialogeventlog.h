@@ -65,8 +65,14 @@ private slots:
     void chooseCsvFile();
 
 private:
-    void updateProgress();
+    // One bar over the catalogue and the records: each phase fills the bar from where the last
+    // one left it, so the bar never runs backwards when the record count turns up.
+    void beginProgressPhase(std::uint64_t units, int barEnd);
+    void updateProgress(std::uint64_t done = 0);
     void resetTransfer();
+    // The window's title names the open file.
+    void showOpenFile();
+    void showStatus(const QString& what);
     // The checks both the download and the erase start with; false, after telling the user.
     bool readyToTransfer();
     void reportSqlError(const QSqlQuery& query);
@@ -82,6 +88,7 @@ private:
                                  std::uint8_t type, std::uint32_t valueA, std::uint32_t valueB,
                                  const std::uint8_t* data, std::uint32_t length);
     static void onTransferFinished(Hart::ParserMasterEventLog* log);
+    static void onEraseDone(Hart::ParserMasterEventLog* log);
 
     Ui::DialogEventLog* ui = nullptr;
     EventLogOwner owner;
@@ -91,5 +98,8 @@ private:
     std::uint32_t captionHash = 0;
     std::uint16_t eventCount = 0;
     QProgressBar* progressBar = nullptr;
-    std::uint32_t progressMaximum = 0;
+    std::uint32_t progressMaximum = 0; // the bar's fixed scale
+    int phaseStart = 0;               // where on the bar the current phase began
+    int phaseEnd = 0;                 // and where it ends
+    std::uint64_t phaseUnits = 0;     // catalogue entries or record positions in the phase
 };

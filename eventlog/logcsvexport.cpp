@@ -14,13 +14,14 @@ constexpr char separator = ';';
 const QByteArray byteOrderMark("\xEF\xBB\xBF");
 const QByteArray lineEnd("\r\n");
 
+// The fields come already made by csvField or csvTextField.
 bool writeLine(QIODevice& out, const QStringList& fields, QString* error)
 {
     QByteArray line;
     for (int i = 0; i < fields.size(); ++i) {
         if (i > 0)
             line += separator;
-        line += csvField(fields[i]).toUtf8();
+        line += fields[i].toUtf8();
     }
     line += lineEnd;
     if (out.write(line) == line.size())
@@ -30,17 +31,6 @@ bool writeLine(QIODevice& out, const QStringList& fields, QString* error)
 }
 
 } // namespace
-
-QString csvField(const QString& text)
-{
-    const bool quoted = text.contains(QLatin1Char(separator)) || text.contains('"') || text.contains('\n')
-                        || text.contains('\r');
-    if (!quoted)
-        return text;
-    QString field = text;
-    field.replace('"', QStringLiteral("\"\""));
-    return '"' + field + '"';
-}
 
 qint64 writeLogCsv(const QSqlDatabase& db, QIODevice& out, QString* error)
 {
@@ -57,13 +47,14 @@ qint64 writeLogCsv(const QSqlDatabase& db, QIODevice& out, QString* error)
     }
     QStringList fields;
     for (int c = 0; c < LogViewModel::shownColumns; ++c)
-        fields << LogViewModel::columnTitle(c);
+        fields << csvField(LogViewModel::columnTitle(c));
     if (!writeLine(out, fields, error))
         return -1;
     qint64 rows = 0;
     while (query.next()) {
-        fields = QStringList{ query.value(0).toString(), query.value(1).toString(),
-                              LogViewModel::messageText(query.value(2), query.value(3).toByteArray()) };
+        // The message comes from the device's catalogue: it is text, whatever it starts with.
+        fields = QStringList{ csvField(query.value(0).toString()), csvField(query.value(1).toString()),
+                              csvTextField(LogViewModel::messageText(query.value(2), query.value(3).toByteArray())) };
         if (!writeLine(out, fields, error))
             return -1;
         ++rows;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "csvfield.h"
+
 #include <QString>
 
 class QIODevice;
@@ -12,6 +14,3 @@ class QSqlDatabase;
 // Rows are read one at a time, so a log of any length costs the memory of one row.
 // Returns the number of records written, or -1 with *error set.
 qint64 writeLogCsv(const QSqlDatabase& db, QIODevice& out, QString* error);
-
-// One field, quoted when it holds a separator, a quote or a line break.
-QString csvField(const QString& text);

@@ -1,6 +1,8 @@
 #include "dialogfirmwareupdate.h"
 #include "ui_dialogfirmwareupdate.h"
 
+#include "timedstatus.h"
+
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -60,6 +62,12 @@ void DialogFirmwareUpdate::on_update_clicked()
     const QString name = ui->fileName->text().trimmed();
     if (!QFileInfo(name).isFile())
         return;
+    // The port may have been lost since the window opened: a request now would only time out.
+    if (owner.isPortOpen && !owner.isPortOpen()) {
+        stopTransfer();
+        QMessageBox::critical(this, errorTitle, QStringLiteral("Соединение не установлено"), QMessageBox::Ok);
+        return;
+    }
     // A second start begins again from the size announcement with the file reopened.
     file = std::make_unique<QFile>(name);
     // Unbuffered, so every chunk is read from the file as it is now, not from a copy read ahead.
@@ -76,6 +84,8 @@ void DialogFirmwareUpdate::on_update_clicked()
     if (owner.master && owner.identity && (owner.master->expandedDeviceType == 0 || owner.master->deviceId == 0))
         owner.identity->requestFlags |= Hart::IdentityRequest::ReadUniqueIdentifier;
     started = 0;
+    rateStarted = false;
+    ui->progressBar->setFormat(QStringLiteral("%p%"));
     requestFlags |= Hart::FirmwareRequest::Transfer;
 }
 
@@ -173,6 +183,7 @@ void DialogFirmwareUpdate::progressTo(std::uint32_t offset)
     const std::uint32_t imageBytes = Hart::ParserMasterFirmwareUpdate::size;
     if (offset < imageBytes) {
         ui->progressBar->setValue(barValue(offset));
+        showTimeLeft(offset);
         return;
     }
     // The decoder has ended the transfer; only an offset equal to the size means the device
@@ -180,9 +191,33 @@ void DialogFirmwareUpdate::progressTo(std::uint32_t offset)
     closeImage();
     if (offset == imageBytes) {
         ui->progressBar->setValue(barValue(offset));
+        ui->progressBar->setFormat(QStringLiteral("%p%"));
+        emit finishedWith(timedStatus(QStringLiteral("ПО обновлено")));
         reportEnd(true, QStringLiteral("Обновление выполнено"));
     } else {
         reportEnd(false, QStringLiteral("Устройство запросило данные за концом файла прошивки. "
                                         "Обновление не выполнено"));
     }
+}
+
+void DialogFirmwareUpdate::showTimeLeft(std::uint32_t offset)
+{
+    const std::uint32_t now = Hart::currentTick();
+    // The device may ask for an earlier offset again: the rate is measured afresh from there.
+    if (!rateStarted || offset < rateFromOffset) {
+        rateStarted = true;
+        rateFromOffset = offset;
+        rateFromTick = now;
+        ui->progressBar->setFormat(QStringLiteral("%p%"));
+        return;
+    }
+    const std::uint64_t sent = offset - rateFromOffset;
+    const std::uint64_t elapsedMs = std::uint32_t(now - rateFromTick);
+    if (sent == 0 || elapsedMs == 0)
+        return;
+    const std::uint64_t left = Hart::ParserMasterFirmwareUpdate::size - offset;
+    const std::uint64_t seconds = (left * elapsedMs / sent + 999) / 1000;
+    const QString time = seconds >= 60 ? QStringLiteral("%1 мин %2 с").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'))
+                                       : QStringLiteral("%1 с").arg(seconds);
+    ui->progressBar->setFormat(QStringLiteral("%p%, осталось ") + time);
 }

@@ -24,6 +24,8 @@ struct FirmwareUpdateOwner {
     // The directory the open dialogs start in, and where the chosen one is remembered.
     std::function<QString()> openDirectory;
     std::function<void(const QString& directory)> rememberOpenDirectory;
+    // The link as it is now: a port lost since the window opened counts as closed.
+    std::function<bool()> isPortOpen;
 };
 
 // Sends a firmware image to the detector. The window is the context of command 253: the engine
@@ -38,6 +40,10 @@ public:
 
     // Whether an image file is open (from the start of a transfer until it ends).
     bool isImageOpen() const;
+
+signals:
+    // The update has ended well; the text, with its time, is for the main window's status bar.
+    void finishedWith(const QString& message);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -67,10 +73,17 @@ private:
     // The transfer runs inside the engine's timer tick; its final box waits until that is over.
     void reportEnd(bool success, const QString& text);
     int barValue(std::uint32_t offset) const { return int(offset >> barShift); }
+    // The bar's text: the percentage and, once the device has taken some of the image, the
+    // time left at the rate it has taken it so far.
+    void showTimeLeft(std::uint32_t offset);
 
     Ui::DialogFirmwareUpdate* ui = nullptr;
     FirmwareUpdateOwner owner;
     std::unique_ptr<QFile> file;
     // The bar counts in ints: an image of 2 GiB or more is shown in coarser steps.
     unsigned barShift = 0;
+    // Where and when (the frame layer's clock) the rate is measured from; no offset yet at first.
+    bool rateStarted = false;
+    std::uint32_t rateFromOffset = 0;
+    std::uint32_t rateFromTick = 0;
 };

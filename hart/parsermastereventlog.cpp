@@ -219,6 +219,8 @@ std::uint32_t decodeEventLog(void* context, ParserMaster*, const std::uint8_t* d
     case EventLogState::Records: result = decodeRecords(log, p, rest); break;
     case EventLogState::Erase:
         log->requestFlags &= std::uint8_t(~EventLogRequest::Erase);
+        if (log->onErased)
+            log->onErased(log);
         result = Ok;
         break;
     default: break;

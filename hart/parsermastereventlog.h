@@ -36,6 +36,8 @@ public:
                       std::uint32_t valueA, std::uint32_t valueB, const std::uint8_t* data,
                       std::uint32_t length) = nullptr;
     void (*onFinished)(ParserMasterEventLog* log) = nullptr;
+    // The device has acknowledged the erase of its log.
+    void (*onErased)(ParserMasterEventLog* log) = nullptr;
     std::uint8_t state = EventLogState::Info;
     std::uint8_t lastSubcommand = 4; // 4: no request awaits its answer
     std::uint32_t index = 0;

@@ -76,22 +76,40 @@ struct PcapCloser {
     void operator()(pcap_dumper_t* d) const { pcap_dump_close(d); }
 };
 
-// The HART-IP message for one frame as on the line: the eight-byte header (version 1, message
-// type 0 request or 1 response, message ID 3 pass-through, status 0, the sequence number, the
-// byte count) and the frame from its delimiter on. A block with no delimiter goes as it came.
+// The frame from its delimiter on when the block is one whole HART frame whose check byte
+// holds; empty otherwise (a bad check byte, the tail of a split answer, a fragment, bytes
+// after the check byte).
+QByteArray wholeFrame(const QByteArray& lineBytes)
+{
+    QByteArray frame = lineBytes;
+    const std::uint32_t stripped
+        = Hart::stripPreamble(reinterpret_cast<std::uint8_t*>(frame.data()), std::uint32_t(frame.size()));
+    std::uint32_t length = stripped;
+    const std::uint8_t frameType = stripped > 0 ? std::uint8_t(frame[0]) & 0x07 : 0;
+    if (frameType != 1 && frameType != 2 && frameType != 6)
+        return QByteArray();
+    if (!Hart::checkFrame(reinterpret_cast<const std::uint8_t*>(frame.constData()), &length) || length + 1 != stripped)
+        return QByteArray();
+    frame.truncate(int(stripped));
+    return frame;
+}
+
+// The HART-IP message for one frame as on the line: the eight-byte header (version 1, the
+// message type, message ID 3 pass-through, status 0, the sequence number, the byte count) and
+// the frame from its delimiter on, as a request (type 0) or a response (type 1). A damaged
+// block goes whole, preamble and all, as an error message (type 3): Wireshark shows it as
+// "Pass Through Error" with its bytes as data and never decodes it as a command.
 QByteArray hartIpMessage(const QByteArray& lineBytes, bool request, std::uint16_t sequence)
 {
-    QByteArray pdu = lineBytes.left(int(TrafficCapture::maxFrameLength));
-    const std::uint32_t stripped
-        = Hart::stripPreamble(reinterpret_cast<std::uint8_t*>(pdu.data()), std::uint32_t(pdu.size()));
-    if (stripped > 0)
-        pdu.truncate(int(stripped));
-    else
-        pdu = lineBytes.left(int(TrafficCapture::maxFrameLength));
+    const QByteArray line = lineBytes.left(int(TrafficCapture::maxFrameLength));
+    QByteArray pdu = wholeFrame(line);
+    const bool damaged = pdu.isEmpty();
+    if (damaged)
+        pdu = line;
 
     std::uint8_t h[hartIpHeaderLength] = {};
     h[0] = 1; // version
-    h[1] = request ? 0 : 1; // message type
+    h[1] = damaged ? 3 : request ? 0 : 1; // message type
     h[2] = 3; // pass-through: a token-passing PDU
     h[3] = 0; // status
     putU16(h + 4, sequence);

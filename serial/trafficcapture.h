@@ -38,7 +38,8 @@ public:
     // Writes the frames as a pcap file: each frame one UDP datagram between the configurator
     // and the detector's port 5094, in a HART-IP pass-through message without the preamble.
     // Requests count the sequence number up; a received frame carries the number of the
-    // request before it. False, with the reason, when the file cannot be written.
+    // request before it. A damaged frame is kept whole as a HART-IP error message, so that it
+    // shows as damaged and never decodes as a command. False, with the reason, when the file cannot be written.
     bool writePcap(const QString& path, QString* error) const;
 
 private:

@@ -2,5 +2,6 @@
 
 QString timedStatus(const QString& what, const QTime& at)
 {
-    return what + QLatin1Char(' ') + at.toString(QStringLiteral("HH:mm:ss"));
+    const QTime time = at.isValid() ? at : QTime::currentTime();
+    return what + QLatin1Char(' ') + time.toString(QStringLiteral("HH:mm:ss"));
 }

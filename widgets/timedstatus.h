@@ -3,7 +3,6 @@
 #include <QString>
 #include <QTime>
 
-// A status-bar note of something completed, with the time it happened, e.g.
-// "Конфигурация записана в устройство 12:04:31": an engineer back at the laptop sees what
-// the last action did and when.
-QString timedStatus(const QString& what, const QTime& at = QTime::currentTime());
+// A status-bar message that says when it happened: "Журнал событий загружен 12:04:31". The
+// time is the current one unless a test gives its own.
+QString timedStatus(const QString& what, const QTime& at = QTime());

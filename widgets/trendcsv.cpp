@@ -1,5 +1,6 @@
 #include "trendcsv.h"
 
+#include "csvfield.h"
 #include "trendbuffer.h"
 
 #include <QDateTime>
@@ -44,15 +45,6 @@ QString numberText(float value)
     return QString::number(double(value), 'g', 7).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
-// A field holding the separator, a quote or a line break is quoted, inner quotes doubled.
-QString field(QString text)
-{
-    if (text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) || text.contains(QLatin1Char('\n'))
-        || text.contains(QLatin1Char('\r')))
-        return QLatin1Char('"') + text.replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-    return text;
-}
-
 } // namespace
 
 bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series, const QStringList& units)
@@ -75,8 +67,8 @@ bool writeTrendCsv(QIODevice* out, const QVector<TrendCsvSeries>& series, const 
         if (pick < 0)
             break;
         const TrendSample& sample = series[pick].buffer->at(next[pick]++);
-        const QString row = timeText(sample.timeMs) + QLatin1Char(';') + field(series[pick].name) + QLatin1Char(';')
-            + numberText(sample.value) + QLatin1Char(';') + field(units.value(sample.unit)) + QLatin1Char(';')
+        const QString row = timeText(sample.timeMs) + QLatin1Char(';') + csvTextField(series[pick].name) + QLatin1Char(';')
+            + numberText(sample.value) + QLatin1Char(';') + csvTextField(units.value(sample.unit)) + QLatin1Char(';')
             + (sample.flagged ? QStringLiteral("недостоверно") : QStringLiteral("норма")) + QStringLiteral("\r\n");
         const QByteArray bytes = row.toUtf8();
         if (out->write(bytes) != bytes.size())

@@ -1,5 +1,7 @@
 #include "trendwindow.h"
 
+#include "savefilename.h"
+#include "timedstatus.h"
 #include "trendcsv.h"
 
 #include <QAction>
@@ -7,14 +9,14 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -51,6 +53,35 @@ QString axisTitle(int series, const QString& unit)
     const QString name = QString::fromUtf8(seriesNames[series]);
     return unit.isEmpty() ? name : name + QStringLiteral(", ") + unit;
 }
+
+// A line that stops where samples are missing and goes on after the gap.
+class GappedCurve : public QwtPlotCurve {
+public:
+    using QwtPlotCurve::QwtPlotCurve;
+
+protected:
+    void drawSeries(QPainter* painter, const QwtScaleMap& xMap, const QwtScaleMap& yMap, const QRectF& canvasRect,
+                    int from, int to) const override
+    {
+        const int last = to < 0 ? int(dataSize()) - 1 : to;
+        int runStart = from;
+        for (int i = from + 1; i <= last + 1; ++i) {
+            if (i <= last && sample(i).x() - sample(i - 1).x() <= double(Trend::gapMs))
+                continue;
+            if (runStart < i - 1) {
+                QwtPlotCurve::drawSeries(painter, xMap, yMap, canvasRect, runStart, i - 1);
+            } else {
+                // A sample alone between two gaps has no line: a dot shows it.
+                const QPointF point = sample(runStart);
+                painter->save();
+                painter->setPen(QPen(pen().color(), 3.0));
+                painter->drawPoint(QPointF(xMap.transform(point.x()), yMap.transform(point.y())));
+                painter->restore();
+            }
+            runStart = i;
+        }
+    }
+};
 
 } // namespace
 
@@ -111,7 +142,7 @@ TrendWindow::TrendWindow(QWidget* parent, std::size_t capacity)
         grid->setPen(QColor(0xD0, 0xD0, 0xD0), 0.0, Qt::DotLine);
         grid->attach(plot);
 
-        lines[s] = new QwtPlotCurve(QString::fromUtf8(seriesNames[s]));
+        lines[s] = new GappedCurve(QString::fromUtf8(seriesNames[s]));
         lines[s]->setPen(normal, 1.5);
         lines[s]->setRenderHint(QwtPlotItem::RenderAntialiased);
         lines[s]->attach(plot);
@@ -122,6 +153,12 @@ TrendWindow::TrendWindow(QWidget* parent, std::size_t capacity)
         plots[s] = plot;
         layout->addWidget(plot, 1);
     }
+
+    // Says when the samples were last saved.
+    status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("statusBar"));
+    status->setSizeGripEnabled(false);
+    layout->addWidget(status);
 
     refreshTimer = new QTimer(this);
     connect(refreshTimer, &QTimer::timeout, this, &TrendWindow::refresh);
@@ -201,8 +238,10 @@ bool TrendWindow::saveCsv(const QString& path)
         series.append({ QString::fromUtf8(seriesNames[s]), &buffers[s] });
     // Written to a temporary file and renamed at the end, so a failed save leaves no half file.
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && writeTrendCsv(&file, series, units) && file.commit())
+    if (file.open(QIODevice::WriteOnly) && writeTrendCsv(&file, series, units) && file.commit()) {
+        status->showMessage(timedStatus(QStringLiteral("Тренды сохранены в CSV")));
         return true;
+    }
     QMessageBox::critical(this, QStringLiteral("Ошибка"),
                           QStringLiteral("Не удалось сохранить файл ") + path + QStringLiteral(": ") + file.errorString());
     return false;
@@ -210,12 +249,8 @@ bool TrendWindow::saveCsv(const QString& path)
 
 void TrendWindow::askAndSaveCsv()
 {
-    QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Сохранить в CSV"), QString(),
-                                                QStringLiteral("Таблица CSV (*.csv)"));
-    if (path.isEmpty())
-        return;
-    // A spreadsheet opens the file by its suffix.
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QStringLiteral(".csv");
-    saveCsv(path);
+    const QString path = saveFileName(this, QStringLiteral("Сохранить в CSV"), QString(),
+                                      QStringLiteral("Таблица CSV (*.csv)"), QStringLiteral("csv"));
+    if (!path.isEmpty())
+        saveCsv(path);
 }

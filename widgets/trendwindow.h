@@ -14,6 +14,7 @@
 class QAction;
 class QCheckBox;
 class QSpinBox;
+class QStatusBar;
 class QTimer;
 class QwtPlot;
 class QwtPlotCurve;
@@ -25,6 +26,9 @@ constexpr int seriesCount = 3;
 constexpr std::size_t samplesPerSeries = 2 * 24 * 3600;
 constexpr int minSpanMinutes = 1;
 constexpr int maxSpanMinutes = 30;
+// Samples further apart than this are not joined: polling stopped in between (a firmware
+// update, the port closed), and a straight line would show values nobody measured.
+constexpr std::int64_t gapMs = 15000;
 } // namespace Trend
 
 class TrendWindow : public QDialog {
@@ -67,6 +71,7 @@ private:
     QAction* toggle = nullptr;
     QCheckBox* pause = nullptr;
     QSpinBox* span = nullptr;
+    QStatusBar* status = nullptr;
     QTimer* refreshTimer = nullptr;
     std::function<std::int64_t()> now;
     std::int64_t frozenAt = 0; // the right edge while paused

@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -384,21 +386,105 @@ private slots:
         QVERIFY(log().findChild<QTableView*>("tableView")->isColumnHidden(3));
     }
 
+    // A text field that a spreadsheet would take for a formula is read as text; a number
+    // field is left as it is.
     void csvFields_data()
     {
+        QTest::addColumn<bool>("isText");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("field");
-        QTest::newRow("plain") << "Порог 42%" << "Порог 42%";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("comma stays bare") << "1,5 мА" << "1,5 мА";
-        QTest::newRow("carriage return") << "a\rb" << "\"a\rb\"";
+        QTest::newRow("plain") << true << "Порог 42%" << "Порог 42%";
+        QTest::newRow("empty") << true << "" << "";
+        QTest::newRow("comma stays bare") << true << "1,5 мА" << "1,5 мА";
+        QTest::newRow("carriage return inside") << true << "a\rb" << "\"a\rb\"";
+        QTest::newRow("formula") << true << "=HYPERLINK(\"x\")" << "\"'=HYPERLINK(\"\"x\"\")\"";
+        QTest::newRow("plus") << true << "+1" << "'+1";
+        QTest::newRow("minus") << true << "-10 °C" << "'-10 °C";
+        QTest::newRow("at") << true << "@SUM(A1)" << "'@SUM(A1)";
+        QTest::newRow("tab") << true << "\tx" << "'\tx";
+        QTest::newRow("carriage return first") << true << "\rx" << "\"'\rx\"";
+        QTest::newRow("negative number") << false << "-1,5" << "-1,5";
     }
     void csvFields()
     {
+        QFETCH(bool, isText);
         QFETCH(QString, text);
         QFETCH(QString, field);
-        QCOMPARE(csvField(text), field);
-        QCOMPARE(readCsv(csvField(text) + ";x\r\n"), (QList<QStringList>{ { text, "x" } }));
+        const QString written = isText ? csvTextField(text) : csvField(text);
+        QCOMPARE(written, field);
+        const bool guarded = written.startsWith('\'') || written.startsWith("\"'");
+        QCOMPARE(readCsv(written + ";x\r\n"), (QList<QStringList>{ { (guarded ? "'" : "") + text, "x" } }));
+    }
+
+    // What the user is told without asking: the open file in the title, each finished download,
+    // erase and export in the status bar with its time; a log typed without ".db" gets it.
+    void feedback()
+    {
+        QVERIFY(connectWindow());
+        const QString bare = dir.filePath("feedback");
+        QFile::remove(bare + ".db");
+        answerer->chooseFile(bare);
+        action("actionCreate")->trigger();
+        QVERIFY(QFile::exists(bare + ".db"));
+        QCOMPARE(log().windowTitle(), QStringLiteral("Журнал событий — feedback.db"));
+        const auto status = [this] { return log().statusBar()->currentMessage(); };
+        const QString time = QStringLiteral(" \\d\\d:\\d\\d:\\d\\d$");
+
+        download();
+        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий загружен") + time).match(status()).hasMatch(),
+                 qPrintable(status()));
+        QVERIFY(log().exportCsv(dir.filePath("feedback.csv")));
+        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий сохранён в CSV") + time).match(status()).hasMatch(),
+                 qPrintable(status()));
+        action("actionErase")->trigger();
+        QCOMPARE(status(), QString()); // the old message goes as the erase starts
+        runUntilQuiet(20);
+        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий в устройстве очищен") + time).match(status()).hasMatch(),
+                 qPrintable(status()));
+        QCOMPARE(boxTexts(), QStringList());
+
+        log().openLog(dir.filePath("missing.db"));
+        QCOMPARE(log().windowTitle(), QStringLiteral("Журнал событий — feedback.db"));
+        answerer->clearBoxes();
+        log().createLog(dir.filePath("no-such-folder/x.db"));
+        QCOMPARE(log().windowTitle(), QStringLiteral("Журнал событий"));
+    }
+
+    // One bar over the catalogue and the records: its fill never goes back during a download.
+    void progressNeverRunsBackwards()
+    {
+        QCOMPARE(windowWithLog(), QString());
+        auto* bar = log().findChild<QProgressBar*>();
+        QList<double> fills;
+        const auto watch = connect(bar, &QProgressBar::valueChanged, this, [&] {
+            if (!bar->isHidden())
+                fills << double(bar->value()) / bar->maximum();
+        });
+        download();
+        disconnect(watch);
+        QCOMPARE(storedRecords(file).size(), 40);
+        QVERIFY2(fills.size() > 40, qPrintable(QString::number(fills.size())));
+        for (int i = 1; i < fills.size(); ++i)
+            QVERIFY2(fills[i] >= fills[i - 1], qPrintable(QString("%1 after %2").arg(fills[i]).arg(fills[i - 1])));
+        QVERIFY(fills.last() > 0.9);
+        QVERIFY(bar->isHidden());
+    }
+
+    // Records kept from before the file had a catalogue show their texts as soon as the
+    // catalogue arrives, even when no new record follows to refresh the view.
+    void catalogueShowsAtOnce()
+    {
+        QVERIFY(connectWindow());
+        const Sim::EventLog device = sim->state().eventLog;
+        sqlite(file, LogSql::createInfo + ";" + LogSql::createEvents + ";" + LogSql::createLog + ";"
+                         + LogSql::insertInfo + ";"
+                         + QString("INSERT INTO Log (i, count, dt, type, event, data) VALUES(1000, 1, 0, 0, %1, x'')")
+                               .arg(device.captions[0].id));
+        log().openLog(file);
+        QCOMPARE(view()->data(view()->index(0, 2)).toString(), QStringLiteral("Неизвестное событие"));
+        QCOMPARE(download(), 1 + int(device.captions.size()) + 1); // nothing after record 1000
+        QCOMPARE(storedRecords(file).size(), 1);
+        QCOMPARE(view()->data(view()->index(0, 2)).toString(), QStringLiteral("Включение питания"));
     }
 
     // The log as a spreadsheet, through the tool-bar action and the file dialog: the view's

@@ -11,7 +11,11 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest>
@@ -52,7 +56,8 @@ struct Standalone {
     Hart::IdentityRecord identity;
     QString directory;
     DialogFirmwareUpdate window { FirmwareUpdateOwner { &master, &identity, [this] { return directory; },
-                                                        [this](const QString& d) { directory = d; } } };
+                                                        [this](const QString& d) { directory = d; },
+                                                        [] { return true; } } };
     QByteArray received;  // the image as the device has it
     int requests = 0;
 
@@ -135,8 +140,12 @@ private slots:
     void badImages_data();
     void badImages();
 
+    void timeLeft_data();
+    void timeLeft();
+
     void cutAtRandomChunks();
     void portClosed();
+    void portLostWhileOpen();
 
 private:
     std::unique_ptr<ModalAnswerer> answerer;
@@ -194,6 +203,39 @@ void TestFirmware::updateButtonFollowsName()
     QCOMPARE(s.updateButton()->isEnabled(), enabled);
     s.fileName()->setText(text + QStringLiteral("/missing"));
     QVERIFY(!s.updateButton()->isEnabled());
+}
+
+// The bar tells the time left at the rate the device has taken the image so far; the end is
+// announced for the main window's status bar.
+void TestFirmware::timeLeft_data()
+{
+    QTest::addColumn<int>("msPerChunk");
+    QTest::addColumn<QString>("halfWay");
+    QTest::newRow("seconds") << 500 << QStringLiteral("50%, осталось 5 с");
+    QTest::newRow("minutes") << 30000 << QStringLiteral("50%, осталось 5 мин 00 с");
+}
+
+void TestFirmware::timeLeft()
+{
+    QFETCH(int, msPerChunk);
+    QFETCH(QString, halfWay);
+    TestClock::install(1000);
+    Standalone s;
+    QStringList finished;
+    connect(&s.window, &DialogFirmwareUpdate::finishedWith, this, [&](const QString& text) { finished << text; });
+    s.start(writeFile(dir, QStringLiteral("1280.fwb"), imageBytes(1280)));
+    QString shownHalfWay;
+    s.run([&](int exchange) {
+        TestClock::now += uint32_t(msPerChunk);
+        if (exchange == 11) // the answer naming offset 640 has been taken
+            shownHalfWay = s.bar()->text();
+    });
+    QCOMPARE(shownHalfWay, halfWay);
+    QCOMPARE(s.bar()->text(), QStringLiteral("100%"));
+    QCOMPARE(finished.size(), 1);
+    QVERIFY2(QRegularExpression(QStringLiteral("^ПО обновлено \\d\\d:\\d\\d:\\d\\d$")).match(finished[0]).hasMatch(),
+             qPrintable(finished[0]));
+    QTRY_COMPARE(boxTexts(*answerer), QStringList { doneBox });
 }
 
 void TestFirmware::restartDuringTransfer()
@@ -345,6 +387,7 @@ void TestFirmware::cutAtRandomChunks()
     }
     runFirmwareUpdate(*bench.answerer, *bench.window, path);
     QCOMPARE(boxTexts(*bench.answerer), QStringList { doneBox });
+    QVERIFY(bench.window->statusBar()->currentMessage().startsWith(QStringLiteral("ПО обновлено ")));
     const std::vector<uint8_t> got = bench.sim->firmwareImage();
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);
 }
@@ -359,5 +402,56 @@ void TestFirmware::portClosed()
     QVERIFY(!shown);
 }
 
+// The port is lost while the window is open: "Обновить ПО" says so at once, and nothing waits
+// for a device that cannot hear.
+void TestFirmware::portLostWhileOpen()
+{
+    bench.answerer = std::move(answerer);
+    QVERIFY(bench.connectWindow());
+    TestClock::install(1000);
+    bench.rig->startTimers();
+    const QString path = writeFile(dir, QStringLiteral("lost.fwb"), imageBytes(130));
+    QStringList seen;
+    QPointer<DialogFirmwareUpdate> dialog;
+    bench.answerer->keepOpen = [](QWidget* w) { return qobject_cast<DialogFirmwareUpdate*>(w) != nullptr; };
+    bench.answerer->queue([&](QWidget* w) {
+        dialog = qobject_cast<DialogFirmwareUpdate*>(w);
+        if (dialog)
+            bench.sim->closeLine();
+    });
+    // Once the main window's parse tick has found the port gone and said so, the user presses
+    // "Обновить ПО"; what follows within 300 ms is what the user is told.
+    QElapsedTimer clicked;
+    QTimer steps;
+    QObject::connect(&steps, &QTimer::timeout, [&] {
+        if (!dialog)
+            return;
+        if (!clicked.isValid() && !bench.answerer->boxes().isEmpty()) {
+            bench.answerer->clearBoxes();
+            clicked.start();
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileName"))->setText(path);
+            dialog->findChild<QPushButton*>(QStringLiteral("update"))->click();
+        } else if (clicked.isValid() && clicked.elapsed() > 300) {
+            steps.stop();
+            seen = boxTexts(*bench.answerer);
+            QVERIFY(!dialog->isImageOpen());
+            QCOMPARE(int(dialog->requestFlags), 0);
+            dialog->close();
+        }
+    });
+    steps.start(20);
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [&] {
+        if (dialog)
+            dialog->close();
+    });
+    limit.start(5000);
+    bench.window->findChild<QAction*>(QStringLiteral("actionFirmwareUpdate"))->trigger();
+    bench.answerer->keepOpen = nullptr;
+    QCOMPARE(seen, QStringList { QStringLiteral("Ошибка/Соединение не установлено") });
+}
+
 QTEST_MAIN(TestFirmware)
 #include "tst_firmware.moc"
+

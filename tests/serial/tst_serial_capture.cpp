@@ -22,6 +22,12 @@ QByteArray onLine(const char* hex, int preambles = 5, const QByteArray& noise = 
     return noise + QByteArray(preambles, '\xFF') + frame + x;
 }
 
+QByteArray withBadCheckByte(QByteArray frame)
+{
+    frame[frame.size() - 1] = char(frame[frame.size() - 1] ^ 0x01);
+    return frame;
+}
+
 void record(DialogTraffic& monitor, const QByteArray& bytes, bool outgoing)
 {
     monitor.recordFrame(reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::uint32_t(bytes.size()),
@@ -33,6 +39,7 @@ struct Decoded {
     QStringList types;
     QStringList sequences;
     QStringList preambles;
+    QStringList data;
     int packets = 0;
 };
 
@@ -42,7 +49,8 @@ Decoded decode(const QString& path)
     QProcess tshark;
     tshark.start(QStringLiteral("tshark"),
                  { "-r", path, "-T", "fields", "-E", "separator=,", "-e", "hart_ip.pt.command", "-e",
-                   "hart_ip.message_type", "-e", "hart_ip.transaction_id", "-e", "hart_ip.pt.preambles" });
+                   "hart_ip.message_type", "-e", "hart_ip.transaction_id", "-e", "hart_ip.pt.preambles", "-e",
+                   "hart_ip.data" });
     Decoded decoded;
     if (!tshark.waitForFinished(60000) || tshark.exitCode() != 0) {
         qWarning() << tshark.readAllStandardError();
@@ -57,6 +65,7 @@ Decoded decode(const QString& path)
         decoded.types << f.value(1);
         decoded.sequences << f.value(2);
         decoded.preambles << f.value(3);
+        decoded.data << f.value(4);
     }
     return decoded;
 }
@@ -109,7 +118,7 @@ private slots:
         if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty())
             QSKIP("tshark is not installed");
         const QList<QPair<QByteArray, bool>> traffic {
-            { onLine("0200000000", 20), true },
+            { onLine("02800000", 20), true },
             { onLine("0680001800" "00" "fe" "ff04" "05" "07" "02" "0e" "18" "00" "01e240" "05" "01" "0000" "00" "60a1"
                      "60a1" "01"),
               false },
@@ -118,9 +127,15 @@ private slots:
                      "00000000"),
               false },
             { onLine("82bf0401e24009" "02" "0102"), true },
-            // An answer that arrived cut short, and a block of noise: both kept, both counted.
+            // Damaged blocks: an answer cut short, noise, a bad check byte, the tail of a split
+            // answer that reads like a command-66 frame, a four-byte fragment, a frame with bytes
+            // after its check byte. Each is kept whole and never decodes as a command.
             { onLine("86bf0401e24009").left(9), false },
             { QByteArray::fromHex("00a512"), false },
+            { withBadCheckByte(onLine("068000030000")), false },
+            { QByteArray::fromHex("0680420500002440"), false },
+            { QByteArray::fromHex("ffff0680"), false },
+            { onLine("02800000") + QByteArray::fromHex("00"), true },
         };
         DialogTraffic monitor;
         for (const auto& frame : traffic)
@@ -131,13 +146,16 @@ private slots:
 
         const Decoded decoded = decode(path);
         QCOMPARE(decoded.packets, traffic.size());
-        // The cut answer ends before its command byte.
-        QCOMPARE(decoded.commands.mid(0, 6), (QStringList { "0", "0", "3", "3", "9", "" }));
-        QCOMPARE(decoded.types, (QStringList { "0", "1", "0", "1", "0", "1", "1" }));
+        QCOMPARE(decoded.commands, (QStringList { "0", "0", "3", "3", "9", "", "", "", "", "", "" }));
+        // Whole frames are requests (0) and responses (1); the damaged ones errors (3).
+        QCOMPARE(decoded.types, (QStringList { "0", "1", "0", "1", "0", "3", "3", "3", "3", "3", "3" }));
         // A response carries the number of the request before it.
-        QCOMPARE(decoded.sequences, (QStringList { "1", "1", "2", "2", "3", "3", "3" }));
-        // Each message holds the frame from its delimiter on, without preamble or noise.
+        QCOMPARE(decoded.sequences, (QStringList { "1", "1", "2", "2", "3", "3", "3", "3", "3", "3", "4" }));
+        // Each whole frame goes from its delimiter on, without preamble or noise.
         QCOMPARE(decoded.preambles.join(QString()), QString());
+        // A damaged block is there byte for byte, as it came off the line.
+        for (int i = 5; i < traffic.size(); ++i)
+            QCOMPARE(decoded.data[i], QString::fromLatin1(traffic[i].first.toHex()));
     }
 
     // The text is trimmed and cleared on showing; the capture keeps every frame until "Очистить".
@@ -174,13 +192,13 @@ private slots:
         QTemporaryDir dir;
         answerer.chooseFile(dir.filePath("line"));
         DialogTraffic monitor;
-        record(monitor, onLine("0200000000"), true);
+        record(monitor, onLine("02800000"), true);
         monitor.findChild<QPushButton*>(QStringLiteral("saveCapture"))->click();
         QFile file(dir.filePath("line.pcap"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         // The pcap magic number, written on this little-endian machine, then one packet.
         QCOMPARE(file.read(4).toHex(), QByteArray("d4c3b2a1"));
-        QCOMPARE(file.size(), 24 + 16 + 14 + 20 + 8 + 8 + 6);
+        QCOMPARE(file.size(), 24 + 16 + 14 + 20 + 8 + 8 + 5);
         QCOMPARE(answerer.boxes().size(), 0);
     }
 

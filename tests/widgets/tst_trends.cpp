@@ -12,10 +12,13 @@
 #include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_scale_map.h>
 
 namespace {
 
@@ -93,6 +96,7 @@ private slots:
         window.addSample(Trend::Infrared, std::numeric_limits<float>::quiet_NaN(), true, "мВ");
         now += 1000;
         window.addSample(Trend::Infrared, 1.5e7f, true, "a;b");
+        window.addSample(Trend::Infrared, -2.0f, false, "=1+2");
         QTemporaryDir dir;
         const QString path = dir.filePath("trends.csv");
         QVERIFY(window.saveCsv(path));
@@ -109,6 +113,7 @@ private slots:
                            "06.12.2026 21:50:01;ИК канал;120,5;мВ;норма",
                            "06.12.2026 21:50:02;УФ канал;-0,0125;мВ;недостоверно",
                            "06.12.2026 21:50:03;ИК канал;1,5e+07;\"a;b\";недостоверно",
+                           "06.12.2026 21:50:03;ИК канал;-2;'=1+2;норма",
                            "",
                        }));
         // Every value field reads back as the number it was.
@@ -158,6 +163,45 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().count('\n'), 2);
         QCOMPARE(answerer.boxes().size(), 0);
+        const QString status = window.findChild<QStatusBar*>("statusBar")->currentMessage();
+        QVERIFY2(QRegularExpression("^Тренды сохранены в CSV \\d\\d:\\d\\d:\\d\\d$").match(status).hasMatch(),
+                 qPrintable(status));
+    }
+
+    // Polling stopped for minutes: the line stops at the last sample before the gap and starts
+    // again after it, instead of a straight stroke across the time nothing was measured.
+    void lineBreaksAtGaps()
+    {
+        TrendWindow window;
+        std::int64_t now = 1'000'000'000'000;
+        window.setClock([&now] { return now; });
+        const auto addMinute = [&] {
+            for (int i = 0; i < 60; ++i, now += 1'000)
+                window.addSample(Trend::Infrared, 50.0f + float(i % 2), false, "мВ");
+        };
+        addMinute();
+        now += 3 * 60'000;
+        addMinute();
+        window.resize(900, 640);
+        window.toggleAction()->trigger();
+        window.findChild<QSpinBox*>("span")->setValue(5);
+        QwtPlot* plot = window.findChildren<QwtPlot*>().at(Trend::Infrared);
+        // Columns of the canvas a third and two thirds into the gap; a line is drawn dark.
+        QWidget* canvas = plot->canvas();
+        const QImage image = canvas->grab().toImage();
+        const QwtScaleMap x = plot->canvasMap(QwtPlot::xBottom);
+        const auto darkIn = [&](std::int64_t t) {
+            const int column = int(x.transform(double(t)));
+            int dark = 0;
+            for (int row = 5; row < image.height() - 5; ++row) // not the canvas frame
+                dark += qGray(image.pixel(column, row)) < 100;
+            return dark;
+        };
+        const std::int64_t gapStart = 1'000'000'000'000 + 59'000;
+        QCOMPARE(darkIn(gapStart + 60'000), 0);
+        QCOMPARE(darkIn(gapStart + 120'000), 0);
+        QVERIFY(darkIn(1'000'000'000'000 + 30'500) > 0); // the line itself
+        window.close();
     }
 
     void unwritableCsvIsReported()

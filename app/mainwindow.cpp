@@ -74,8 +74,8 @@ MainWindow::MainWindow(QWidget* parent)
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
     connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
-    connect(&firmwareWindow, &DialogFirmwareUpdate::finishedWith, statusBar(),
-            [this](const QString& message) { statusBar()->showMessage(message); });
+    connect(&firmwareWindow, &DialogFirmwareUpdate::finishedWith, doneLabel,
+            [this](const QString& message) { doneLabel->setText(message); });
 
     // The trends have a menu of their own, after "Правка".
     trendWindow = new TrendWindow(this);

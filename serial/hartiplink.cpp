@@ -116,6 +116,12 @@ void HartIpLink::readPending()
     if (!m_socket)
         return;
     if (auto* udp = qobject_cast<QUdpSocket*>(m_socket.get())) {
+        // Readable without a datagram: an ICMP "port unreachable" waits as the socket's error,
+        // and only a read brings it out (as the error signal). A server gone is seen at once.
+        if (!udp->hasPendingDatagrams()) {
+            udp->receiveDatagram(1);
+            return;
+        }
         while (udp->hasPendingDatagrams()) {
             const QNetworkDatagram datagram = udp->receiveDatagram(qint64(Hart::Ip::maxMessageSize) + 1);
             const QByteArray data = datagram.data();
@@ -134,7 +140,11 @@ void HartIpLink::readPending()
 
 void HartIpLink::socketFailed()
 {
-    // A UDP socket reports a port nobody listens on; TCP a reset or a closed connection.
+    // A UDP socket reports a port nobody listens on; TCP a reset or a closed connection. A
+    // read that found nothing is no failure.
+    if (m_socket && m_socket->error() == QAbstractSocket::TemporaryError
+        && m_socket->state() == QAbstractSocket::ConnectedState)
+        return;
     transportFailed(Failure::Closed);
 }
 

@@ -80,6 +80,8 @@ public:
     // The next whole message into out; false when none is complete yet (or poisoned).
     bool next(std::vector<std::uint8_t>& out);
     bool poisoned() const { return m_poisoned; }
+    // Bytes of a message not yet complete.
+    std::size_t pendingBytes() const { return m_pending.size(); }
     void reset();
 
 private:

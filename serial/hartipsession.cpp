@@ -18,6 +18,7 @@ void HartIpSession::begin(Transport transport, Sender sender, std::uint64_t nowM
     m_transport = transport;
     m_sender = std::move(sender);
     m_framer.reset();
+    m_partialSince = 0;
     m_failure = Failure::None;
     m_phase = Phase::Initiating;
     m_serverInactivityMs = inactivityMs;
@@ -59,6 +60,10 @@ void HartIpSession::receive(const std::uint8_t* bytes, std::size_t length, std::
         handle(message.data(), message.size());
     if (m_framer.poisoned())
         lose(Failure::Malformed);
+    else if (m_framer.pendingBytes() == 0)
+        m_partialSince = 0;
+    else if (m_partialSince == 0)
+        m_partialSince = nowMs;
 }
 
 void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
@@ -156,6 +161,10 @@ void HartIpSession::tick(std::uint64_t nowMs)
     }
     if (m_phase != Phase::Open)
         return;
+    if (m_partialSince != 0 && nowMs - m_partialSince >= sessionAnswerMs) {
+        lose(Failure::Malformed);
+        return;
+    }
     if (m_sessionPending) {
         if (nowMs - m_sessionSentAt >= sessionAnswerMs)
             lose(Failure::Silent);

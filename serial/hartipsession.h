@@ -93,6 +93,9 @@ private:
     std::uint64_t m_sessionSentAt = 0;
     std::uint64_t m_lastSentAt = 0;
     std::uint64_t m_now = 0;
+    // Since when part of a TCP message has waited for its rest (0: nothing waits). A message
+    // cut for good would otherwise swallow every answer after it.
+    std::uint64_t m_partialSince = 0;
     std::uint32_t m_serverInactivityMs = inactivityMs;
     std::uint32_t m_dropped = 0;
     FrameHook m_hook = nullptr;

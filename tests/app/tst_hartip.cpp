@@ -164,6 +164,80 @@ private slots:
         QCOMPARE(boxTexts(), QStringList());
     }
 
+    // The network's own faults end as the modem's do: a refused session as a lost link, naming
+    // the server; an answer that never comes right as "no answer" after the repeats, and one
+    // spoilt answer not at all; a TCP stream that cannot be framed again as a lost link.
+    void networkFaults_data()
+    {
+        QTest::addColumn<SimulatedLink>("link");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("times");
+        QTest::addColumn<QString>("box"); // empty: identified without a box
+        const QString lost = QStringLiteral("Связь с портом");
+        const QString silent = QStringLiteral("Устройство не отвечает");
+        for (SimulatedLink link : { SimulatedLink::HartIpUdp, SimulatedLink::HartIpTcp }) {
+            const bool tcp = link == SimulatedLink::HartIpTcp;
+            const char* t = tcp ? "tcp" : "udp";
+            QTest::addRow("%s: busy", t) << link << int(Sim::FaultKind::SessionBusy) << 1 << lost;
+            QTest::addRow("%s: error message once", t) << link << int(Sim::FaultKind::ErrorMessage) << 1 << QString();
+            QTest::addRow("%s: error message", t) << link << int(Sim::FaultKind::ErrorMessage) << 5 << silent;
+            QTest::addRow("%s: wrong sequence", t) << link << int(Sim::FaultKind::WrongSequence) << 5 << silent;
+            QTest::addRow("%s: no answer", t) << link << int(Sim::FaultKind::NoAnswer) << 5 << silent;
+            QTest::addRow("%s: truncated header", t) << link << int(Sim::FaultKind::TruncatedHeader) << 5
+                                                     << (tcp ? lost : silent);
+        }
+    }
+    void networkFaults()
+    {
+        QFETCH(SimulatedLink, link);
+        QFETCH(int, kind);
+        QFETCH(int, times);
+        QFETCH(QString, box);
+        Sim::Fault fault;
+        fault.kind = Sim::FaultKind(kind);
+        fault.count = unsigned(times);
+        const bool atConnect = fault.kind == Sim::FaultKind::SessionBusy;
+        Sim::Options options = quick();
+        auto rigged = std::make_unique<SimulatedWindow>(*answerer, options, link);
+        sim = &rigged->simulator();
+        if (atConnect) {
+            // The detector's server is up; the window connects again with the fault armed.
+            QVERIFY(rigged->isConnected());
+            rigged->window().findChild<QAction*>("connectButton")->trigger();
+            sim->inject(fault);
+            SimulatedWindow::chooseHartIp(*answerer, sim->hartIpPort(), link == SimulatedLink::HartIpTcp);
+            rigged->window().findChild<QAction*>("connectButton")->trigger();
+            QVERIFY(!rigged->window().isPortOpen());
+        }
+        rig = std::move(rigged);
+        window = &rig->window();
+        if (!atConnect) {
+            QVERIFY(window->isPortOpen());
+            sim->inject(fault);
+            action("connectRead")->trigger();
+            if (link == SimulatedLink::HartIpTcp && fault.kind == Sim::FaultKind::TruncatedHeader) {
+                // The link notices the stream stuck in real time, within one repeat of the request.
+                QElapsedTimer clock;
+                clock.start();
+                while (clock.elapsed() < 6000 && answerer->boxes().isEmpty()) {
+                    rig->tick(50);
+                    QTest::qWait(20);
+                }
+            } else {
+                drive(60, [this] { return !serial().isEmpty() || !answerer->boxes().isEmpty(); });
+            }
+        }
+        if (box.isEmpty()) {
+            QCOMPARE(boxTexts(), QStringList());
+            QCOMPARE(serial(), QString::number(0x01E240));
+            return;
+        }
+        QCOMPARE(boxTexts().size(), 1);
+        QVERIFY2(boxTexts()[0].startsWith(box), qPrintable(boxTexts()[0]));
+        if (box.startsWith(QStringLiteral("Связь")))
+            QVERIFY2(boxTexts()[0].contains(QStringLiteral("127.0.0.1:%1").arg(sim->hartIpPort())), qPrintable(boxTexts()[0]));
+    }
+
     // A firmware image goes through whole on the window's own timers.
     void firmwareUpdate_data() { addLinks(); }
     void firmwareUpdate()

@@ -4,6 +4,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "dialogtraffic.h"
+
 #include <QLabel>
 #include <QSettings>
 #include <QToolBar>
@@ -51,6 +53,11 @@ void MainWindow::openHartIp(const HartIpAddress& address)
     hartIpAddress = address;
     rememberHartIpChoice(true);
     terminal.select(hartIpLink);
+    // The capture keeps the session's own messages; the monitor's text still shows the frames.
+    trafficWindow->setCapturingHartIp(true);
+    hartIpLink.setMessageObserver([this, tcp = address.tcp](const uint8_t* bytes, size_t length, bool outgoing) {
+        trafficWindow->recordHartIpMessage(bytes, uint32_t(length), outgoing, tcp);
+    });
     if (hartIpLink.open(address)) {
         modifiedGroups = ConfigGroup::all;
         readGroups = 0;

@@ -172,6 +172,7 @@ void MainWindow::on_connectButton_triggered()
         } else if (dialog.result() == QDialog::Accepted && port->currentIndex() != -1) {
             rememberHartIpChoice(false);
             terminal.select(serialTerminal);
+            trafficWindow->setCapturingHartIp(false);
             portName = port->currentText();
             settings->setValue(portNameKey, portName);
             settings->sync();

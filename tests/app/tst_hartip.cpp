@@ -2,6 +2,7 @@
 // the loopback, over UDP and TCP. Everything the window does must work the same as on the modem.
 
 #include "mainwindow.h"
+#include "dialogtraffic.h"
 #include "simulatedwindow.h"
 #include "resources.h"
 
@@ -10,7 +11,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -236,6 +239,41 @@ private slots:
         QVERIFY2(boxTexts()[0].startsWith(box), qPrintable(boxTexts()[0]));
         if (box.startsWith(QStringLiteral("Связь")))
             QVERIFY2(boxTexts()[0].contains(QStringLiteral("127.0.0.1:%1").arg(sim->hartIpPort())), qPrintable(boxTexts()[0]));
+    }
+
+    // The capture of a session holds its real messages, the session's own included, and
+    // Wireshark decodes every one of them as HART-IP: nothing malformed.
+    void captureDecodes_data() { addLinks(); }
+    void captureDecodes()
+    {
+        QFETCH(SimulatedLink, link);
+        if (QStandardPaths::findExecutable(QStringLiteral("tshark")).isEmpty())
+            QSKIP("tshark is not installed");
+        QVERIFY(connectOver(link));
+        identify();
+        action("connectRead")->trigger();
+        const auto requests = sim->requests();
+        action("connectButton")->trigger(); // the session close
+        QVERIFY(!window->isPortOpen());
+
+        QTemporaryDir capture;
+        const QString path = capture.filePath("session.pcap");
+        QVERIFY(window->findChild<DialogTraffic*>()->saveCapture(path));
+        QProcess tshark;
+        tshark.start("tshark", { "-r", path, "-T", "fields", "-E", "separator=,", "-e", "hart_ip.message_id", "-e",
+                                 "hart_ip.message_type", "-e", "hart_ip.pt.command", "-e", "_ws.malformed" });
+        QVERIFY(tshark.waitForFinished(60000));
+        QCOMPARE(tshark.exitCode(), 0);
+        QStringList lines = QString::fromLatin1(tshark.readAllStandardOutput()).split('\n');
+        lines.removeAll(QString());
+        QStringList expected = { "0,0,,", "0,1,," };
+        for (const Sim::ReceivedRequest& r : requests) {
+            expected << QStringLiteral("3,0,%1,").arg(r.command);
+            if (r.answered)
+                expected << QStringLiteral("3,1,%1,").arg(r.command);
+        }
+        expected << "1,0,,";
+        QCOMPARE(lines, expected);
     }
 
     // A firmware image goes through whole on the window's own timers.

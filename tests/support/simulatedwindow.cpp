@@ -20,11 +20,13 @@
 #include <chrono>
 #include <thread>
 
+uint16_t SimulatedWindow::hartIpPort = 0;
+
 SimulatedWindow::SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options, SimulatedLink link)
     : sim(std::make_unique<Sim::Simulator>(options))
     , network(link != SimulatedLink::Serial)
 {
-    if (network ? !sim->startHartIp() : !sim->start())
+    if (network ? !sim->startHartIp("127.0.0.1", hartIpPort) : !sim->start())
         return;
     mainWindow = std::make_unique<MainWindow>();
     mainWindow->parseTimer->stop();

@@ -38,6 +38,8 @@ public:
     Sim::Simulator& simulator() { return *sim; }
     // The window's own timers, for tests that run with real time.
     void startTimers();
+    // The port the simulator serves HART-IP on; 0 (the default) takes a free one.
+    static uint16_t hartIpPort;
     // Connects through the port dialog to this HART-IP server (the simulator's, or another).
     static void chooseHartIp(ModalAnswerer& answerer, uint16_t port, bool tcp);
 

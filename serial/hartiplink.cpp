@@ -101,11 +101,25 @@ bool HartIpLink::open(const HartIpAddress& address, int timeoutMs)
 void HartIpLink::close()
 {
     m_timer.stop();
+    const bool wasOpen = isOpen();
     HartIpSession::close();
     if (m_socket) {
-        m_socket->disconnect(this);
-        if (m_socket->state() == QAbstractSocket::ConnectedState)
+        // The server's answer to the session close is awaited briefly: on TCP, data that
+        // arrives after our end has closed makes the system answer with a reset.
+        if (wasOpen && m_address.tcp && m_socket->state() == QAbstractSocket::ConnectedState) {
             m_socket->flush();
+            if (m_socket->bytesAvailable() == 0)
+                m_socket->waitForReadyRead(200);
+            m_socket->readAll();
+        }
+        m_socket->disconnect(this);
+        // An orderly end: the session close goes out, then TCP's FIN rather than a reset.
+        if (m_socket->state() == QAbstractSocket::ConnectedState) {
+            m_socket->flush();
+            m_socket->disconnectFromHost();
+            if (m_socket->state() != QAbstractSocket::UnconnectedState)
+                m_socket->waitForDisconnected(200);
+        }
         m_socket->abort();
         m_socket.reset();
     }

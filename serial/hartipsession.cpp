@@ -28,11 +28,10 @@ void HartIpSession::begin(Transport transport, Sender sender, std::uint64_t nowM
     m_sessionPending = true;
     m_sessionSentAt = nowMs;
     m_lastSentAt = nowMs;
-    send(MessageType::Request, MessageId::SessionInitiate,
-         buildSessionInitiate(MessageType::Request, 0, m_initiateSequence, parameters));
+    send(buildSessionInitiate(MessageType::Request, 0, m_initiateSequence, parameters));
 }
 
-void HartIpSession::send(MessageType, MessageId, const std::vector<std::uint8_t>& message)
+void HartIpSession::send(const std::vector<std::uint8_t>& message)
 {
     if (message.empty())
         return;
@@ -176,8 +175,7 @@ void HartIpSession::tick(std::uint64_t nowMs)
         m_sessionPending = true;
         m_sessionSentAt = nowMs;
         m_lastSentAt = nowMs;
-        send(MessageType::Request, MessageId::KeepAlive,
-             buildMessage(MessageType::Request, MessageId::KeepAlive, 0, m_keepAliveSequence, nullptr, 0));
+        send(buildMessage(MessageType::Request, MessageId::KeepAlive, 0, m_keepAliveSequence, nullptr, 0));
     }
 }
 
@@ -205,8 +203,7 @@ void HartIpSession::discardRequests()
 void HartIpSession::close()
 {
     if (m_phase == Phase::Open)
-        send(MessageType::Request, MessageId::SessionClose,
-             buildMessage(MessageType::Request, MessageId::SessionClose, 0, nextSequence(), nullptr, 0));
+        send(buildMessage(MessageType::Request, MessageId::SessionClose, 0, nextSequence(), nullptr, 0));
     discardRequests();
     m_framer.reset();
     m_phase = Phase::Closed;
@@ -250,7 +247,7 @@ bool HartIpSession::transmit(std::uint32_t length)
     m_requestPending = true;
     m_requestSequence = sequence;
     m_lastSentAt = m_now;
-    send(MessageType::Request, MessageId::Pdu, message);
+    send(message);
     return true;
 }
 

@@ -65,7 +65,7 @@ public:
     void setFrameReceivedHook(FrameHook hook, void* context) override;
 
 private:
-    void send(Hart::Ip::MessageType type, Hart::Ip::MessageId id, const std::vector<std::uint8_t>& message);
+    void send(const std::vector<std::uint8_t>& message);
     void handle(const std::uint8_t* message, std::size_t length);
     void deliverFrame(const std::uint8_t* frame, std::size_t length);
     void lose(Failure why);

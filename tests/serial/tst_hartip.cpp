@@ -158,8 +158,8 @@ private slots:
         QCOMPARE(rig.hooks, delivered ? 1 : 0);
         QCOMPARE(rig.session.portLost(), lost);
         if (delivered) {
-            Bytes expected(5, 0xFF);
-            expected.insert(expected.end(), answerFrame.begin(), answerFrame.end());
+            Bytes expected = answerFrame;
+            expected.insert(expected.begin(), HartIpSession::answerPreambles, 0xFF);
             QCOMPARE(Bytes(rig.buffer, rig.buffer + rig.session.receivedLength()), expected);
             // A second copy of the answer finds nothing awaited.
             rig.session.releaseReceived();

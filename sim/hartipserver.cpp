@@ -388,8 +388,8 @@ void HartIpServer::handle(Session& session, const std::uint8_t* message, std::si
         return;
     }
     // The gateway puts the frame on the loop behind preambles.
-    std::vector<std::uint8_t> request(2, 0xFF);
-    request.insert(request.end(), body, body + bodyLength);
+    std::vector<std::uint8_t> request(body, body + bodyLength);
+    request.insert(request.begin(), 2, 0xFF);
     const Answer answer = m_handler ? m_handler(request, now) : Answer{};
     const auto has = [&](FaultKind kind) {
         return std::find(answer.network.begin(), answer.network.end(), kind) != answer.network.end();

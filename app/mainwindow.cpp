@@ -41,7 +41,9 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , searchWindow(this)
-    , terminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
+    , serialTerminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
+    , hartIpLink(frameBuffer, sizeof frameBuffer)
+    , terminal(serialTerminal)
     , eventLogWindow({ [this] { return terminal.isOpen(); }, this, &identity }, this)
     , firmwareWindow({ this, &identity, [this] { return lastOpenDir; },
                        [this](const QString& directory) { rememberOpenDir(directory); },
@@ -128,6 +130,7 @@ void MainWindow::readSettings()
     lastOpenDir = settings->value(openDirKey, QVariant()).toString();
     lastSaveDir = settings->value(saveDirKey, QVariant()).toString();
     portName = settings->value(portNameKey, QVariant()).toString();
+    loadHartIpChoice();
 }
 
 void MainWindow::rememberOpenDir(const QString& directory)
@@ -161,6 +164,7 @@ void MainWindow::updateConnectButton()
     const bool open = terminal.isOpen();
     ui->connectButton->setChecked(open);
     ui->connectButton->setText(open ? QStringLiteral("Разъединить") : QStringLiteral("Соединить"));
+    showLinkInUse();
 }
 
 void MainWindow::on_connectButton_triggered()
@@ -171,16 +175,22 @@ void MainWindow::on_connectButton_triggered()
         // Before any choice is stored, the port given on the command line (the demo's simulated
         // detector) is the likely one, not the first port the system lists.
         port->setCurrentText(portName.isEmpty() && !extraPorts.isEmpty() ? extraPorts.first() : portName);
-        if (dialog.exec() == QDialog::Accepted && port->currentIndex() != -1) {
+        dialog.setHartIp(hartIpChosen, hartIpAddress);
+        if (dialog.exec() == QDialog::Accepted && dialog.hartIpChosen()) {
+            openHartIp(dialog.hartIpAddress());
+        } else if (dialog.result() == QDialog::Accepted && port->currentIndex() != -1) {
+            rememberHartIpChoice(false);
+            terminal.select(serialTerminal);
+            trafficWindow->setCapturingHartIp(false);
             portName = port->currentText();
             settings->setValue(portNameKey, portName);
             settings->sync();
-            if (terminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit)) {
+            if (serialTerminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit)) {
                 modifiedGroups = ConfigGroup::all;
                 readGroups = 0;
             } else {
                 updateConnectButton();
-                reportError(openFailureText(portName, terminal.openError()));
+                reportError(openFailureText(portName, serialTerminal.openError()));
             }
         }
     } else {
@@ -233,9 +243,7 @@ void MainWindow::handlePortLost()
 {
     closePort();
     updateConnectButton();
-    reportError(QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n"
-                               "Проверьте подключение и нажмите «Соединить».")
-                    .arg(portName));
+    reportError(lostLinkText());
 }
 
 void MainWindow::on_aboutAction_triggered()

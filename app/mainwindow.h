@@ -1,6 +1,7 @@
 #pragma once
 
 #include "comhalfduplexterminal.h"
+#include "hartiplink.h"
 #include "detectormodel.h"
 #include "dialogeventlog.h"
 #include "dialogfind.h"
@@ -54,6 +55,8 @@ public:
 
     // Ports offered in the port dialog after the ones the system lists.
     void setExtraPorts(const QStringList& ports) { extraPorts = ports; }
+    // A HART-IP server given on the command line: preselected in the port dialog.
+    void setHartIpServer(const HartIpAddress& address);
 
     bool isPortOpen() const { return terminal.isOpen(); }
     // Whether an answer is parsed the moment it is complete (the default) or at the next parse
@@ -98,6 +101,15 @@ private:
     void trafficWindowFinished();
     void closePort();
     void handlePortLost();
+    // The HART-IP side of the connection (connection.cpp).
+    void loadHartIpChoice();
+    void rememberHartIpChoice(bool chosen);
+    void openHartIp(const HartIpAddress& address);
+    void showLinkInUse();
+    // The serial port's name or the HART-IP server's address, as the boxes name the link.
+    QString linkName() const;
+    // The box of a link lost, or of a HART-IP session that could not be had.
+    QString lostLinkText() const;
     static QString openFailureText(const QString& port, SerialPortError error);
     // Both the configuration and the firmware open dialogs start in the last directory used.
     void rememberOpenDir(const QString& directory);
@@ -295,9 +307,15 @@ private:
     // known, a write would put the form's own values over the device's.
     uint8_t readGroups = 0;
 
-    // The terminal works on this buffer, so it is declared first and destroyed last.
+    // The links work on this buffer, so it is declared first and destroyed last.
     uint8_t frameBuffer[256] = {};
-    ComHalfDuplexTerminal terminal;
+    ComHalfDuplexTerminal serialTerminal;
+    HartIpLink hartIpLink;
+    // The engine's link: the serial terminal or the HART-IP link, whichever was opened last.
+    LinkSwitch terminal;
+    bool hartIpChosen = false;
+    HartIpAddress hartIpAddress;
+    QLabel* linkLabel = nullptr;
 
     // Contexts of the command table.
     Hart::DeviceVariable loopCurrentValue;

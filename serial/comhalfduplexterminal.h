@@ -5,29 +5,17 @@
 #include <memory>
 #include <thread>
 
+#include "hartlink.h"
+
 class SerialPort;
 enum class SerialPortError : std::uint8_t;
-
-// Who holds the frame buffer and what it contains. The master (GUI thread) owns it in
-// Received and Filling, the worker in every other state.
-enum class TerminalState : std::uint8_t {
-    Idle = 0,              // listening, buffer empty
-    Receiving = 1,         // part of an incoming frame is stored
-    Received = 2,          // a complete frame lies in the buffer for the master
-    Filling = 3,           // the master is writing a request
-    TransmitRequested = 4, // the request goes out at the next silence on the line
-    Transmitting = 5,      // the worker is sending the request
-};
 
 // Half-duplex HART line: one worker thread owns the port, listens, and sends a request only
 // when the line has been silent for a number of character times. The worker and the master
 // share one frame buffer, owned by the caller, and hand it over through the state alone.
-class ComHalfDuplexTerminal {
+class ComHalfDuplexTerminal : public HartLink {
 public:
     using DirectionHook = void (*)(ComHalfDuplexTerminal* terminal, bool transmitting);
-    // Called on the worker thread the moment a frame lies ready for the master, so the master
-    // need not wait for its next poll. It must return quickly and must not call the terminal.
-    using FrameHook = void (*)(void* context);
 
     // buffer must outlive the terminal. A silence threshold of 0 is taken as 1.
     ComHalfDuplexTerminal(std::uint8_t* buffer, std::uint32_t bufferSize,
@@ -77,6 +65,8 @@ public:
     static constexpr std::uint16_t lastByteFlag = 0x100;
     static constexpr std::uint16_t lineSilentFlag = 0x100;
 
+    // Called on the worker thread the moment a frame lies ready for the master, so the master
+    // need not wait for its next poll. It must return quickly and must not call the terminal.
     // Set while the terminal is closed: the worker reads it without a lock.
     void setFrameReceivedHook(FrameHook hook, void* context);
 

@@ -62,7 +62,16 @@ void DialogTraffic::on_clear_clicked()
 void DialogTraffic::recordFrame(const std::uint8_t* bytes, std::uint32_t length, bool outgoing)
 {
     using namespace std::chrono;
+    if (capturingHartIp)
+        return;
     frames.record(bytes, length, outgoing, duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
+}
+
+void DialogTraffic::recordHartIpMessage(const std::uint8_t* bytes, std::uint32_t length, bool outgoing, bool tcp)
+{
+    using namespace std::chrono;
+    frames.recordHartIpMessage(bytes, length, outgoing, tcp,
+                               duration_cast<microseconds>(system_clock::now().time_since_epoch()).count());
 }
 
 bool DialogTraffic::saveCapture(const QString& path)

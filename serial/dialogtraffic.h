@@ -27,6 +27,10 @@ public:
 
     // Keeps one frame as it went out or came in, stamped with the current time.
     void recordFrame(const std::uint8_t* bytes, std::uint32_t length, bool outgoing);
+    // Keeps a HART-IP message of the session in use. While a session is captured this way, the
+    // frames it carries are not kept a second time.
+    void recordHartIpMessage(const std::uint8_t* bytes, std::uint32_t length, bool outgoing, bool tcp);
+    void setCapturingHartIp(bool on) { capturingHartIp = on; }
     const TrafficCapture& capture() const { return frames; }
     // Writes the kept frames as a pcap file; false, after telling the user, on failure.
     bool saveCapture(const QString& path);
@@ -42,4 +46,5 @@ private:
 
     Ui::DialogTraffic* ui;
     TrafficCapture frames;
+    bool capturingHartIp = false;
 };

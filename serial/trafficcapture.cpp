@@ -71,6 +71,32 @@ std::vector<std::uint8_t> datagram(const QByteArray& message, bool request, std:
     return packet;
 }
 
+// Ethernet, IPv4 and TCP around a piece of a stream: PSH and ACK set, sequence numbers that
+// run on in each direction; the TCP checksum is left 0, as a capture with offloading shows it.
+constexpr int tcpLength = 20;
+std::vector<std::uint8_t> segment(const QByteArray& payload, bool request, std::uint16_t ipId, std::uint32_t sequence,
+                                  std::uint32_t acknowledged)
+{
+    std::vector<std::uint8_t> packet = datagram(QByteArray(tcpLength - udpLength, '\0') + payload, request, ipId);
+    std::uint8_t* ip = packet.data() + ethernetLength;
+    ip[9] = 6; // TCP
+    putU16(ip + 10, 0);
+    putU16(ip + 10, ipv4Checksum(ip));
+    std::uint8_t* tcp = ip + ipv4Length;
+    putU16(tcp, request ? hostPort : hartIpPort);
+    putU16(tcp + 2, request ? hartIpPort : hostPort);
+    for (int i = 0; i < 4; ++i) {
+        tcp[4 + i] = std::uint8_t(sequence >> (24 - 8 * i));
+        tcp[8 + i] = std::uint8_t(acknowledged >> (24 - 8 * i));
+    }
+    tcp[12] = (tcpLength / 4) << 4;
+    tcp[13] = 0x18; // PSH, ACK
+    putU16(tcp + 14, 65535);
+    putU16(tcp + 16, 0);
+    putU16(tcp + 18, 0);
+    return packet;
+}
+
 struct PcapCloser {
     void operator()(pcap_t* p) const { pcap_close(p); }
     void operator()(pcap_dumper_t* d) const { pcap_dump_close(d); }
@@ -143,6 +169,14 @@ void TrafficCapture::record(const std::uint8_t* bytes, std::uint32_t length, boo
     }
 }
 
+void TrafficCapture::recordHartIpMessage(const std::uint8_t* bytes, std::uint32_t length, bool outgoing, bool tcp,
+                                         qint64 timeUs)
+{
+    record(bytes, length, outgoing, timeUs);
+    stored.back().hartIpMessage = true;
+    stored.back().tcp = tcp;
+}
+
 void TrafficCapture::clear()
 {
     stored.clear();
@@ -166,10 +200,21 @@ bool TrafficCapture::writePcap(const QString& path, QString* error) const
     }
     std::uint16_t sequence = 0;
     std::uint16_t ipId = 0;
+    std::uint32_t streamSent = 1;
+    std::uint32_t streamReceived = 1;
     for (const Frame& frame : stored) {
-        if (frame.outgoing)
-            ++sequence;
-        const std::vector<std::uint8_t> packet = datagram(hartIpMessage(frame.bytes, frame.outgoing, sequence), frame.outgoing, ipId++);
+        std::vector<std::uint8_t> packet;
+        if (frame.hartIpMessage && frame.tcp) {
+            std::uint32_t& own = frame.outgoing ? streamSent : streamReceived;
+            packet = segment(frame.bytes, frame.outgoing, ipId++, own, frame.outgoing ? streamReceived : streamSent);
+            own += std::uint32_t(frame.bytes.size());
+        } else if (frame.hartIpMessage) {
+            packet = datagram(frame.bytes, frame.outgoing, ipId++);
+        } else {
+            if (frame.outgoing)
+                ++sequence;
+            packet = datagram(hartIpMessage(frame.bytes, frame.outgoing, sequence), frame.outgoing, ipId++);
+        }
         pcap_pkthdr header {};
         const qint64 us = std::max<qint64>(0, frame.timeUs);
         header.ts.tv_sec = decltype(header.ts.tv_sec)(us / 1000000);

@@ -16,6 +16,9 @@ public:
         qint64 timeUs = 0; // microseconds since the epoch
         QByteArray bytes; // as on the line, preamble included
         bool outgoing = false;
+        // A HART-IP message as it crossed the network (bytes hold it whole), over TCP or UDP.
+        bool hartIpMessage = false;
+        bool tcp = false;
     };
 
     // A day of polling at 1200 baud is about 350 000 frames and under 10 MB of line bytes; the
@@ -28,6 +31,8 @@ public:
     explicit TrafficCapture(std::size_t maxFrames = defaultMaxFrames, std::size_t maxBytes = defaultMaxBytes);
 
     void record(const std::uint8_t* bytes, std::uint32_t length, bool outgoing, qint64 timeUs);
+    // Keeps a real HART-IP message of a session (session messages included) as it is.
+    void recordHartIpMessage(const std::uint8_t* bytes, std::uint32_t length, bool outgoing, bool tcp, qint64 timeUs);
     void clear();
 
     const std::deque<Frame>& frames() const { return stored; }
@@ -39,7 +44,9 @@ public:
     // and the detector's port 5094, in a HART-IP pass-through message without the preamble.
     // Requests count the sequence number up; a received frame carries the number of the
     // request before it. A damaged frame is kept whole as a HART-IP error message, so that it
-    // shows as damaged and never decodes as a command. False, with the reason, when the file cannot be written.
+    // shows as damaged and never decodes as a command. HART-IP messages of a session go as they
+    // were, in UDP datagrams or TCP segments. False, with the reason, when the file cannot be
+    // written.
     bool writePcap(const QString& path, QString* error) const;
 
 private:

@@ -19,6 +19,11 @@ const char* const faultOptionHelp =
     "    late[:MS]            the answer comes MS (2500ms) later than usual\n"
     "    hang-up[:N]          the line closes instead of answering (N requests, 1)\n"
     "    hang-up-after:N      N requests are answered, then the line closes\n"
+    "    HART-IP only (--hartip):\n"
+    "    busy[:N]             the next N session initiates (1) are refused: all sessions in use\n"
+    "    error-message        the request gets a HART-IP error message instead of an answer\n"
+    "    truncated-header     the answer message stops inside its header\n"
+    "    wrong-sequence       the answer carries another sequence number\n"
     "    cmd=N                only requests with command N count\n"
     "    times=N              the fault applies to N requests; 0 for ever\n"
     "    after=N              N requests pass untouched first\n"
@@ -49,6 +54,10 @@ const Kind kinds[] = {
     {"late", FaultKind::LateAnswer, Value::Duration, false, 60000},
     {"hang-up", FaultKind::LineClosed, Value::Count, false, 100000},
     {"hang-up-after", FaultKind::LineClosed, Value::Count, true, 100000},
+    {"busy", FaultKind::SessionBusy, Value::Count, false, 100000},
+    {"error-message", FaultKind::ErrorMessage, Value::None, false, 0},
+    {"truncated-header", FaultKind::TruncatedHeader, Value::None, false, 0},
+    {"wrong-sequence", FaultKind::WrongSequence, Value::None, false, 0},
 };
 
 bool parseUnsigned(const std::string& text, unsigned long max, unsigned long& value)

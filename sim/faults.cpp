@@ -25,6 +25,7 @@ Fault Fault::communicationError(std::uint8_t bits) { return faultWith(FaultKind:
 Fault Fault::burst(unsigned length) { return faultWith(FaultKind::Burst, &Fault::length, length); }
 Fault Fault::lateAnswer(unsigned delayMs) { return faultWith(FaultKind::LateAnswer, &Fault::delayMs, delayMs); }
 Fault Fault::lineClosed() { return {FaultKind::LineClosed}; }
+Fault Fault::sessionBusy(unsigned initiates) { return faultWith(FaultKind::SessionBusy, &Fault::count, initiates); }
 
 Fault Fault::responseCode(int command, std::uint8_t code, bool keepData)
 {
@@ -47,7 +48,7 @@ std::vector<Fault> FaultQueue::take(std::uint16_t command)
 {
     std::vector<Fault> taken;
     for (auto it = m_faults.begin(); it != m_faults.end();) {
-        if (it->command >= 0 && it->command != command) {
+        if (it->kind == FaultKind::SessionBusy || (it->command >= 0 && it->command != command)) {
             ++it;
             continue;
         }
@@ -63,6 +64,22 @@ std::vector<Fault> FaultQueue::take(std::uint16_t command)
             ++it;
     }
     return taken;
+}
+
+bool FaultQueue::takeSessionBusy()
+{
+    for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
+        if (it->kind != FaultKind::SessionBusy)
+            continue;
+        if (it->after > 0) {
+            --it->after;
+            return false;
+        }
+        if (it->count != 0 && --it->count == 0)
+            m_faults.erase(it);
+        return true;
+    }
+    return false;
 }
 
 const Fault* findFault(const std::vector<Fault>& faults, FaultKind kind)

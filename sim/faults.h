@@ -18,6 +18,11 @@ enum class FaultKind {
     Burst,               // the answer is padded with preambles to length bytes
     LateAnswer,          // the answer comes delayMs later than usual
     LineClosed,          // the modem is unplugged: the line closes instead of answering
+    // HART-IP only; the pseudo-terminal ignores them.
+    SessionBusy,         // a session initiate is refused: all sessions in use
+    ErrorMessage,        // the request gets an error message instead of the device's answer
+    TruncatedHeader,     // the answer message stops inside its header
+    WrongSequence,       // the answer carries another sequence number
 };
 
 struct Fault {
@@ -40,6 +45,7 @@ struct Fault {
     static Fault burst(unsigned length = 300);
     static Fault lateAnswer(unsigned delayMs = 2500);
     static Fault lineClosed();
+    static Fault sessionBusy(unsigned initiates = 1);
 };
 
 class FaultQueue {
@@ -48,8 +54,10 @@ public:
     void clear() { m_faults.clear(); }
     std::size_t size() const { return m_faults.size(); }
     // The faults that apply to a request with this command; each one used counts down, and one
-    // still waiting counts its wait down instead.
+    // still waiting counts its wait down instead. Session faults are not taken here.
     std::vector<Fault> take(std::uint16_t command);
+    // Whether a session initiate is refused, counting the busy fault down the same way.
+    bool takeSessionBusy();
 
 private:
     std::vector<Fault> m_faults;
@@ -63,6 +71,8 @@ struct Delivery {
     };
     std::vector<Segment> segments;
     bool closeLine = false;
+    // The HART-IP faults that applied to the request; the pseudo-terminal ignores them.
+    std::vector<FaultKind> network;
 };
 
 // Preambles, noise, a spoiled check byte, padding, splitting and lateness around an answer frame.

@@ -27,6 +27,8 @@ void usage(const char* program)
                 "  --preambles N       preambles before each answer (default 5)\n"
                 "  --turnaround MS     delay before each answer (default 20)\n"
                 "  --link PATH         also make PATH a symbolic link to the port\n"
+                "  --hartip [ADDR:]PORT  also serve HART-IP on UDP and TCP (ADDR 127.0.0.1 by default)\n"
+                "  --no-pty            HART-IP only: no pseudo-terminal\n"
                 "  --quiet             do not print the requests\n"
                 "  --fault FAULT       misbehave on the line; repeat for several faults\n"
                 "%s",
@@ -65,6 +67,10 @@ int main(int argc, char** argv)
     Sim::Options options;
     options.paced = true;
     std::string linkPath;
+    std::string hartIpAddress = "127.0.0.1";
+    unsigned long hartIpPort = 0;
+    bool hartIp = false;
+    bool pty = true;
     bool quiet = false;
     std::vector<Sim::Fault> faults;
     for (int i = 1; i < argc; ++i) {
@@ -115,6 +121,21 @@ int main(int argc, char** argv)
                 return bad();
             linkPath = next;
             ++i;
+        } else if (arg == "--hartip") {
+            if (!next)
+                return bad();
+            std::string text = next;
+            const std::size_t colon = text.rfind(':');
+            if (colon != std::string::npos) {
+                hartIpAddress = text.substr(0, colon);
+                text = text.substr(colon + 1);
+            }
+            if (!parseNumber(text.c_str(), 65535, 10, hartIpPort) || hartIpPort == 0)
+                return bad();
+            hartIp = true;
+            ++i;
+        } else if (arg == "--no-pty") {
+            pty = false;
         } else if (arg == "--fault") {
             Sim::Fault fault;
             std::string error;
@@ -148,10 +169,21 @@ int main(int argc, char** argv)
     for (const Sim::Fault& fault : faults)
         simulator.inject(fault);
     std::string error;
-    if (!simulator.start(&error)) {
+    if (!pty && !hartIp) {
+        std::fprintf(stderr, "%s: --no-pty needs --hartip\n", argv[0]);
+        return 2;
+    }
+    if (pty && !simulator.start(&error)) {
         std::fprintf(stderr, "%s: cannot open a pseudo-terminal: %s\n", argv[0], error.c_str());
         return 1;
     }
+    if (hartIp && !simulator.startHartIp(hartIpAddress, std::uint16_t(hartIpPort), &error)) {
+        std::fprintf(stderr, "%s: cannot serve HART-IP on %s:%lu: %s\n", argv[0], hartIpAddress.c_str(), hartIpPort,
+                     error.c_str());
+        return 1;
+    }
+    if (!pty)
+        linkPath.clear();
     if (!linkPath.empty()) {
         ::unlink(linkPath.c_str());
         if (::symlink(simulator.portPath().c_str(), linkPath.c_str()) != 0) {
@@ -159,7 +191,10 @@ int main(int argc, char** argv)
             linkPath.clear();
         }
     }
-    std::printf("%s\n", simulator.portPath().c_str());
+    if (pty)
+        std::printf("%s\n", simulator.portPath().c_str());
+    if (hartIp)
+        std::printf("hartip %s:%u (UDP and TCP)\n", hartIpAddress.c_str(), unsigned(simulator.hartIpPort()));
     std::fprintf(stderr, "detector %04X id %u at polling address %u, pacing %s; Ctrl-C ends\n",
                  options.expandedDeviceType, options.deviceId, options.pollingAddress, options.paced ? "on" : "off");
     if (!faults.empty())

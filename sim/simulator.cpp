@@ -4,6 +4,8 @@
 #include "sim/exchange.h"
 #include "sim/frame.h"
 
+#include <algorithm>
+
 namespace Sim {
 
 namespace {
@@ -91,7 +93,7 @@ Simulator::Simulator(const Options& options)
     m_state.pollingAddress = options.pollingAddress & 0x3F;
     m_state.loopCurrentMode = options.loopCurrentMode ? 1 : 0;
     m_state.deviceId = options.deviceId & 0xFFFFFF;
-    m_link.setPaced(options.paced);
+    setPaced(options.paced);
 }
 
 Simulator::~Simulator()
@@ -113,7 +115,57 @@ bool Simulator::start(std::string* error)
 
 void Simulator::stop()
 {
+    m_hartIp.stop();
     m_link.stop();
+}
+
+bool Simulator::startHartIp(const std::string& address, std::uint16_t port, std::string* error)
+{
+    if (m_hartIp.isRunning())
+        return true;
+    if (!m_hartIp.open(address, port, error))
+        return false;
+    m_hartIp.start(
+        [this](const std::vector<std::uint8_t>& bytes, Clock::time_point arrived) {
+            return onNetworkFrame(bytes, arrived);
+        },
+        [this] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_faults.takeSessionBusy();
+        });
+    return true;
+}
+
+// What the line would carry becomes one answer: the frame behind the preambles, and the time a
+// gateway takes to put the request on a 1200-baud loop and read the answer back (paced), or
+// only the delays the faults add (unpaced).
+HartIpServer::Answer Simulator::onNetworkFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived)
+{
+    const Delivery delivery = onFrame(bytes, arrived);
+    HartIpServer::Answer answer;
+    answer.closeSession = delivery.closeLine;
+    answer.network = delivery.network;
+    std::vector<std::uint8_t> line;
+    std::chrono::milliseconds delay(0);
+    for (const Delivery::Segment& segment : delivery.segments) {
+        delay += segment.delay;
+        line.insert(line.end(), segment.bytes.begin(), segment.bytes.end());
+    }
+    if (line.empty())
+        return answer;
+    // Noise and preambles stay on the loop; the gateway forwards the frame after them.
+    const auto preamble = std::find(line.begin(), line.end(), std::uint8_t(0xFF));
+    const auto frame = std::find_if(preamble, line.end(), [](std::uint8_t b) { return b != 0xFF; });
+    answer.frame.assign(frame, line.end());
+    answer.answered = !answer.frame.empty();
+    if (m_paced) {
+        const auto wire = PtyLink::characterTime * long(bytes.size() + 3 + line.size());
+        answer.delay = delay + std::chrono::ceil<std::chrono::milliseconds>(wire);
+    } else {
+        answer.delay = delay > std::chrono::milliseconds(m_turnaroundMs) ? delay - std::chrono::milliseconds(m_turnaroundMs)
+                                                                          : std::chrono::milliseconds(0);
+    }
+    return answer;
 }
 
 DeviceState Simulator::state() const
@@ -219,6 +271,12 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
 {
     if (findFault(faults, FaultKind::NoAnswer))
         return {};
+    // The gateway turns the request away: it never reaches the device.
+    if (findFault(faults, FaultKind::ErrorMessage)) {
+        Delivery refused;
+        refused.network.push_back(FaultKind::ErrorMessage);
+        return refused;
+    }
     if (findFault(faults, FaultKind::LineClosed)) {
         Delivery unplugged;
         unplugged.closeLine = true;
@@ -263,8 +321,13 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
 
     rec.answered = true;
     rec.responseCode = ex.responseCode;
-    return shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply), m_preambles,
-                       m_turnaroundMs, faults);
+    Delivery delivery = shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply),
+                                    m_preambles, m_turnaroundMs, faults);
+    for (FaultKind kind : {FaultKind::TruncatedHeader, FaultKind::WrongSequence}) {
+        if (findFault(faults, kind))
+            delivery.network.push_back(kind);
+    }
+    return delivery;
 }
 
 } // namespace Sim

@@ -11,8 +11,10 @@
 #include "sim/devicestate.h"
 #include "sim/faults.h"
 #include "sim/frame.h"
+#include "sim/hartipserver.h"
 #include "sim/ptylink.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -59,7 +61,11 @@ public:
     // The slave side of the pseudo-terminal: the port name the program opens.
     std::string portPath() const { return m_link.slavePath(); }
 
-    void setPaced(bool paced) { m_link.setPaced(paced); }
+    void setPaced(bool paced)
+    {
+        m_paced = paced;
+        m_link.setPaced(paced);
+    }
 
     DeviceState state() const;
     void setState(const DeviceState& state);
@@ -90,12 +96,21 @@ public:
 
     std::vector<std::uint8_t> firmwareImage() const;
 
+    // Serves the same device over HART-IP on address:port, UDP and TCP (port 0: a free one),
+    // beside the pseudo-terminal or without it.
+    bool startHartIp(const std::string& address = "127.0.0.1", std::uint16_t port = 0, std::string* error = nullptr);
+    // Stops serving HART-IP: every session and connection ends, as when a gateway goes away.
+    void stopHartIp() { m_hartIp.stop(); }
+    std::uint16_t hartIpPort() const { return m_hartIp.port(); }
+    std::size_t hartIpSessions() const { return m_hartIp.sessionCount(); }
+
     std::uint64_t lineBytesReceived() const { return m_link.bytesReceived(); }
     std::uint64_t lineBytesSent() const { return m_link.bytesSent(); }
     unsigned turnaroundMs() const { return m_turnaroundMs; }
 
 private:
     Delivery onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
+    HartIpServer::Answer onNetworkFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
     // Runs the command under the lock and shapes its answer; rec learns whether it was answered.
     Delivery answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults);
     void logRequest(const ReceivedRequest& request);
@@ -109,7 +124,9 @@ private:
     const unsigned m_preambles;
     const unsigned m_turnaroundMs;
     std::function<void(const ReceivedRequest&)> m_observer;
+    std::atomic<bool> m_paced{false};
     PtyLink m_link;
+    HartIpServer m_hartIp;
 };
 
 } // namespace Sim

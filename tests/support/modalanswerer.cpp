@@ -1,6 +1,7 @@
 #include "modalanswerer.h"
 
 #include <QApplication>
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -17,6 +18,9 @@ ModalAnswerer::ModalAnswerer()
 void ModalAnswerer::choosePort(const QString& name, bool accept)
 {
     queue([=](QWidget* dialog) {
+        // The serial choice, whatever the dialog remembered (a HART-IP server, perhaps).
+        if (auto* serial = dialog->findChild<QAbstractButton*>(QStringLiteral("serialChoice")))
+            serial->setChecked(true);
         auto* port = dialog->findChild<QComboBox*>(QStringLiteral("port"));
         if (port->findText(name) < 0)
             port->addItem(name);

@@ -6,6 +6,10 @@
 #include "hart/parsermaster.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QRadioButton>
+#include <QSpinBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPointer>
@@ -16,15 +20,21 @@
 #include <chrono>
 #include <thread>
 
-SimulatedWindow::SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options)
+uint16_t SimulatedWindow::hartIpPort = 0;
+
+SimulatedWindow::SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options, SimulatedLink link)
     : sim(std::make_unique<Sim::Simulator>(options))
+    , network(link != SimulatedLink::Serial)
 {
-    if (!sim->start())
+    if (network ? !sim->startHartIp("127.0.0.1", hartIpPort) : !sim->start())
         return;
     mainWindow = std::make_unique<MainWindow>();
     mainWindow->parseTimer->stop();
     mainWindow->requestTimer->stop();
-    answerer.choosePort(QString::fromStdString(sim->portPath()));
+    if (network)
+        chooseHartIp(answerer, sim->hartIpPort(), link == SimulatedLink::HartIpTcp);
+    else
+        answerer.choosePort(QString::fromStdString(sim->portPath()));
     mainWindow->ui->connectButton->trigger();
     connected = mainWindow->isPortOpen();
 }
@@ -35,6 +45,17 @@ void SimulatedWindow::startTimers()
     mainWindow->requestTimer->start(1000);
 }
 
+void SimulatedWindow::chooseHartIp(ModalAnswerer& answerer, uint16_t port, bool tcp)
+{
+    answerer.queue([=](QWidget* dialog) {
+        dialog->findChild<QRadioButton*>(QStringLiteral("hartIpChoice"))->setChecked(true);
+        dialog->findChild<QLineEdit*>(QStringLiteral("hartIpHost"))->setText(QStringLiteral("127.0.0.1"));
+        dialog->findChild<QSpinBox*>(QStringLiteral("hartIpPort"))->setValue(port);
+        dialog->findChild<QComboBox*>(QStringLiteral("hartIpTransport"))->setCurrentIndex(tcp ? 1 : 0);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
 bool SimulatedWindow::tick(int answerWaitMs)
 {
     const uint32_t sentBefore = mainWindow->sentPackets();
@@ -43,8 +64,11 @@ bool SimulatedWindow::tick(int answerWaitMs)
         return false;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < answerWaitMs && mainWindow->terminalState() != TerminalState::Received)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    while (clock.elapsed() < answerWaitMs && mainWindow->terminalState() != TerminalState::Received) {
+        if (network)
+            QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(network ? 1 : 2));
+    }
     return true;
 }
 
@@ -98,9 +122,9 @@ Sim::Options WindowBench::quick(uint16_t model)
     return options;
 }
 
-bool WindowBench::connectWindow(const Sim::Options& options)
+bool WindowBench::connectWindow(const Sim::Options& options, SimulatedLink link)
 {
-    rig = std::make_unique<SimulatedWindow>(*answerer, options);
+    rig = std::make_unique<SimulatedWindow>(*answerer, options, link);
     window = rig->isConnected() ? &rig->window() : nullptr;
     sim = &rig->simulator();
     return window != nullptr;

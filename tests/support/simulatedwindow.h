@@ -24,15 +24,24 @@ class DialogFirmwareUpdate;
 void runFirmwareUpdate(ModalAnswerer& answerer, MainWindow& window, const QString& image,
                        const std::function<void(DialogFirmwareUpdate*)>& started = nullptr, int limitMs = 20000);
 
+// The link the window reaches the simulated detector through: its pseudo-terminal, or its
+// HART-IP server on the loopback.
+enum class SimulatedLink { Serial, HartIpUdp, HartIpTcp };
+
 class SimulatedWindow {
 public:
-    SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options = Sim::Options());
+    SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options = Sim::Options(),
+                    SimulatedLink link = SimulatedLink::Serial);
 
     bool isConnected() const { return connected; }
     MainWindow& window() { return *mainWindow; }
     Sim::Simulator& simulator() { return *sim; }
     // The window's own timers, for tests that run with real time.
     void startTimers();
+    // The port the simulator serves HART-IP on; 0 (the default) takes a free one.
+    static uint16_t hartIpPort;
+    // Connects through the port dialog to this HART-IP server (the simulator's, or another).
+    static void chooseHartIp(ModalAnswerer& answerer, uint16_t port, bool tcp);
 
     // One tick of the parse timer; if it sent a request, waits (real time) until the answer is
     // back in the terminal. Returns whether a frame went out.
@@ -50,6 +59,8 @@ private:
     std::unique_ptr<Sim::Simulator> sim;
     std::unique_ptr<MainWindow> mainWindow;
     bool connected = false;
+    // The HART-IP link lives on the GUI thread: waiting for its answer runs the event loop.
+    bool network = false;
 };
 
 // The frame layer's clock for tests: installed by install(), moved by hand through `now`.
@@ -69,7 +80,7 @@ struct WindowBench {
     // A device of this model answering after 2 ms, which keeps many exchanges quick.
     static Sim::Options quick(uint16_t model = 0xFF04);
     void start() { answerer = std::make_unique<ModalAnswerer>(); }
-    bool connectWindow(const Sim::Options& options = quick());
+    bool connectWindow(const Sim::Options& options = quick(), SimulatedLink link = SimulatedLink::Serial);
     void disconnectWindow();
     void finish();
     // Ticks until quiet; the commands the device saw, separated by blanks.

@@ -24,7 +24,7 @@ Finds the detector on its HART loop through a serial modem, shows its
 identity and live state, reads and writes its configuration, runs service
 operations, downloads its event log into SQLite, updates its firmware and
 shows every HART frame in a traffic monitor. Russian interface.
-Includes detector-sim, a simulated detector on a pseudo-terminal.]=])
+Includes ipp93kt-detector-sim, a simulated detector on a pseudo-terminal.]=])
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,4 +1,4 @@
-// The Win32 serial backend and the terminal above it, run under Wine against detector-sim on a
+// The Win32 serial backend and the terminal above it, run under Wine against ipp93kt-detector-sim on a
 // pseudo-terminal that Wine maps as a COM port. scripts/test-windows starts the simulators and
 // names the ports in the environment:
 //   CONFIGURATOR_TEST_PORT           a simulator that answers in one burst

@@ -6,15 +6,45 @@
 #include <QApplication>
 #include <QCommandLineParser>
 
-int main(int argc, char* argv[])
+namespace {
+
+// The options QApplication takes out of the command line for itself (-platform offscreen,
+// -style fusion, ...). The command line is read before it exists, so they are known here too,
+// unlisted, and left for it.
+void acceptQtOptions(QCommandLineParser& options)
 {
-    QApplication application(argc, argv);
-    initResources();
-    installRussian(application);
-    // --version prints the product name and version from the version information.
+    static const char* const withValue[] = {
+        "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+        "qwindowtitle", "title", "qwindowicon", "icon", "display", "name", "session", "style",
+        "stylesheet", "qmljsdebugger",
+    };
+    static const char* const flags[] = { "reverse", "testability", "widgetcount", "nograb", "dograb", "sync" };
+    for (const char* name : withValue) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        options.addOption(option);
+    }
+    for (const char* name : flags) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        options.addOption(option);
+    }
+    // Qt writes its own options with one dash.
+    options.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+}
+
+// The command line is read before the window system is touched, so --help, --version and a
+// mistyped option answer on a text console: QCommandLineParser prints and exits from process().
+// Returns the extra ports to offer in the port dialog.
+QStringList readCommandLine(int& argc, char* argv[])
+{
+    QCoreApplication commandLine(argc, argv);
+    installRussian(commandLine);
+    // --version prints the product name and version from the version information; the names
+    // outlive this application object.
     const QString programPath = QCoreApplication::applicationFilePath();
-    application.setApplicationName(versionString(programPath, "ProductName"));
-    application.setApplicationVersion(versionString(programPath, "ProductVersion"));
+    QCoreApplication::setApplicationName(versionString(programPath, "ProductName"));
+    QCoreApplication::setApplicationVersion(versionString(programPath, "ProductVersion"));
     QCommandLineParser options;
     options.addHelpOption();
     options.addVersionOption();
@@ -23,13 +53,25 @@ int main(int argc, char* argv[])
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Дополнительный порт в списке"),
                                         QStringLiteral("PATH"));
     options.addOption(portOption);
-    options.process(application);
+    acceptQtOptions(options);
+    options.process(commandLine);
+    return options.values(portOption);
+}
+
+}
+
+int main(int argc, char* argv[])
+{
+    const QStringList extraPorts = readCommandLine(argc, argv);
+    QApplication application(argc, argv);
+    initResources();
+    installRussian(application);
 
     int result = 0;
     {
         // The window goes before the application object.
         MainWindow window;
-        window.setExtraPorts(options.values(portOption));
+        window.setExtraPorts(extraPorts);
         window.show();
         result = application.exec();
     }

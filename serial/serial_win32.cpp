@@ -10,12 +10,7 @@
 
 #include <string>
 
-namespace {
-
-// When the error came: opening the port, or reading and writing a port that is open.
-enum class Stage { Opening, Transfer };
-
-SerialPortError fromWin32(DWORD code, Stage stage)
+SerialPortError fromWin32(unsigned long code, Win32ErrorStage stage)
 {
     switch (code) {
     case ERROR_SUCCESS:
@@ -30,7 +25,7 @@ SerialPortError fromWin32(DWORD code, Stage stage)
     // answers with ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_OPERATION_ABORTED,
     // ERROR_DEVICE_REMOVED, ERROR_GEN_FAILURE or ERROR_INVALID_HANDLE depending on its driver,
     // Wine on a hung-up pseudo-terminal with ERROR_NOT_READY.
-    if (stage == Stage::Transfer)
+    if (stage == Win32ErrorStage::Transfer)
         return SerialPortError::Io;
     switch (code) {
     case ERROR_FILE_NOT_FOUND:
@@ -52,6 +47,8 @@ SerialPortError fromWin32(DWORD code, Stage stage)
         return SerialPortError::Io;
     }
 }
+
+namespace {
 
 class Win32SerialPort final : public SerialPort {
 public:
@@ -80,7 +77,7 @@ private:
     {
         const DWORD code = GetLastError();
         close();
-        return fromWin32(code, Stage::Opening);
+        return fromWin32(code, Win32ErrorStage::Opening);
     }
 
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -105,7 +102,7 @@ SerialPortError Win32SerialPort::open(const char* name, const SerialLineSettings
     handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
-        return fromWin32(GetLastError(), Stage::Opening);
+        return fromWin32(GetLastError(), Win32ErrorStage::Opening);
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -161,7 +158,7 @@ SerialPortError Win32SerialPort::purge()
     if (handle == INVALID_HANDLE_VALUE)
         return SerialPortError::Io;
     if (!PurgeComm(handle, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
-        return fromWin32(GetLastError(), Stage::Transfer);
+        return fromWin32(GetLastError(), Win32ErrorStage::Transfer);
     return SerialPortError::None;
 }
 
@@ -199,7 +196,7 @@ SerialPortError Win32SerialPort::read(std::uint8_t* data, std::size_t capacity,
     // A removed adapter fails every call at once: wait out the time-out so the worker does not
     // spin.
     Sleep(timeoutMs);
-    return fromWin32(code, Stage::Transfer);
+    return fromWin32(code, Win32ErrorStage::Transfer);
 }
 
 SerialPortError Win32SerialPort::write(const std::uint8_t* data, std::size_t size)
@@ -208,7 +205,7 @@ SerialPortError Win32SerialPort::write(const std::uint8_t* data, std::size_t siz
         return SerialPortError::Io;
     DWORD written = 0;
     if (!WriteFile(handle, data, static_cast<DWORD>(size), &written, nullptr))
-        return fromWin32(GetLastError(), Stage::Transfer);
+        return fromWin32(GetLastError(), Win32ErrorStage::Transfer);
     return written == size ? SerialPortError::None : SerialPortError::TimedOut;
 }
 

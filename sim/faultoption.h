@@ -1,5 +1,5 @@
 #pragma once
-// Line faults written as text, for detector-sim's --fault option:
+// Line faults written as text, for ipp93kt-detector-sim's --fault option:
 //
 //   KIND[:VALUE][,cmd=N][,times=N][,after=N][,at=N][,data]
 //

@@ -1,4 +1,4 @@
-// detector-sim: a simulated flame detector on a pseudo-terminal. Point the configurator's port
+// ipp93kt-detector-sim: a simulated flame detector on a pseudo-terminal. Point the configurator's port
 // at the printed path; Ctrl-C ends it.
 
 #include "sim/faultoption.h"

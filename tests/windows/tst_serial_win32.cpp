@@ -1,4 +1,4 @@
-// The Win32 serial backend and the terminal above it, run under Wine against detector-sim on a
+// The Win32 serial backend and the terminal above it, run under Wine against ipp93kt-detector-sim on a
 // pseudo-terminal that Wine maps as a COM port. scripts/test-windows starts the simulators and
 // names the ports in the environment:
 //   CONFIGURATOR_TEST_PORT           a simulator that answers in one burst
@@ -186,6 +186,42 @@ TEST_CASE("the port opens with the line settings and read time-outs the terminal
         CHECK(timeouts.ReadTotalTimeoutMultiplier == 0);
         CHECK(timeouts.ReadTotalTimeoutConstant == row.timeoutMs);
         CHECK(timeouts.WriteTotalTimeoutConstant > 0);
+    }
+}
+
+// What the user is told when "Соединить" fails rests on this reading of the system's codes.
+TEST_CASE("a failed open reads as not found, held by another program, or refused settings")
+{
+    // A real open of names Wine has no device for.
+    for (const char* text : {"COM99", "", "\\\\.\\NoSuchDevice"}) {
+        const std::string name = text;
+        CAPTURE(name);
+        auto serial = createSerialPort();
+        CHECK(serial->open(text, SerialLineSettings(), characterMs) == SerialPortError::NotFound);
+        CHECK_FALSE(serial->isOpen());
+    }
+    // Wine hands out a second handle to a held port where Windows refuses it, so the codes
+    // Windows gives are read directly. Windows answers "access denied" both for a port another
+    // program holds and for one the user may not open: the held port is the case a user meets.
+    struct Row {
+        DWORD code;
+        Win32ErrorStage stage;
+        SerialPortError error;
+    } rows[] = {
+        {ERROR_FILE_NOT_FOUND, Win32ErrorStage::Opening, SerialPortError::NotFound},
+        {ERROR_ACCESS_DENIED, Win32ErrorStage::Opening, SerialPortError::InUse},
+        {ERROR_SHARING_VIOLATION, Win32ErrorStage::Opening, SerialPortError::InUse},
+        {ERROR_INVALID_PARAMETER, Win32ErrorStage::Opening, SerialPortError::BadSettings},
+        // Once open, a pulled adapter's "access denied" is a lost device, not a busy port.
+        {ERROR_ACCESS_DENIED, Win32ErrorStage::Transfer, SerialPortError::Io},
+        {ERROR_SEM_TIMEOUT, Win32ErrorStage::Transfer, SerialPortError::TimedOut},
+    };
+    for (const Row& row : rows) {
+        const unsigned long code = row.code;
+        const bool opening = row.stage == Win32ErrorStage::Opening;
+        CAPTURE(code);
+        CAPTURE(opening);
+        CHECK(fromWin32(row.code, row.stage) == row.error);
     }
 }
 

@@ -20,6 +20,7 @@ private slots:
         QTest::newRow("help") << QStringList{"--help"} << 0 << "--port <PATH>";
         QTest::newRow("unknown option") << QStringList{"--bogus"} << 1 << "bogus";
         QTest::newRow("port without its path") << QStringList{"--port"} << 1 << "port";
+        QTest::newRow("unreadable HART-IP server") << QStringList{"--hartip", "gateway:99999"} << 2 << "gateway:99999";
     }
 
     void withoutDisplay()

@@ -261,8 +261,8 @@ void oneRequest(Input& in, std::uint8_t masterBit, std::uint8_t preambles, std::
 
     Frame frame;
     check(readFrame(buffer, length, frame));
-    // The finds ask with the default preambles: the device may not be known yet.
     const std::size_t frameLength = length - frame.preambles;
+    // The finds ask with the default preambles: the device may not be known yet.
     const std::size_t wanted = broadcast ? defaultPreambleCount : preambles;
     check(frame.preambles == (wanted < requestBufferSize - frameLength ? wanted : requestBufferSize - frameLength));
     // The frame moved again behind as many preambles gives the same bytes.

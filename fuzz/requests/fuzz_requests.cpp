@@ -55,8 +55,8 @@ std::string field(const std::string& text, std::size_t size)
     return std::string(text.c_str()).substr(0, size);
 }
 
-// Reference of packed ASCII in both directions: upper case, '?' for what has no code,
-// blanks after the text.
+// The characters a packed field of that many bytes reads back as: the text raised to upper
+// case, '?' for what has no code, blanks after it.
 std::string expectedPacked(const std::string& text, std::size_t bytes)
 {
     std::string out(bytes / 3 * 4, ' ');

@@ -1,10 +1,11 @@
 // Feeds hostile device answers to the master: through parseResponse and straight into every
 // decoder, with the event-log and firmware state machines driven over several exchanges.
 //
-// Input: byte 0 picks the command row, byte 1 the starting state, then chunks of one length
-// byte and its bytes. A length byte with bit 7 set hands the chunk straight to the row's
-// decoder (its first byte as the response code); otherwise the chunk goes through
-// parseResponse as received bytes. After each chunk the next request is built, and built
+// Input: byte 0 picks the command row and, with bit 7, holds answers to the device's own long
+// address (without it any long address is accepted, as after a broadcast request); byte 1 the
+// starting state; then chunks of one length byte and its bytes. A length byte with bit 7 set
+// hands the chunk straight to the row's decoder (its first byte as the response code);
+// otherwise the chunk goes through parseResponse as received bytes. After each chunk the next request is built, and built
 // again after its time-out.
 
 #include <cstddef>
@@ -105,6 +106,7 @@ struct Fixture {
         dynamic.onVariableUpdated = variableUpdated;
         fillCommandTable(table, {&master, &identity, &dynamic, &clock, &detector, &eventLog, &firmware});
         master = ParserMaster(table, commandTableSize, &dynamic, nullptr);
+        master.deviceId = 0x2A5F01;
         eventLog.onInfo = logInfo;
         eventLog.onCaption = logCaption;
         eventLog.onRange = logRange;
@@ -153,7 +155,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     resumeOffset = data[1];
 
     Fixture f(data[1]);
-    CommandEntry* row = &f.table[data[0] % commandTableSize];
+    const bool ownAddress = data[0] & 0x80;
+    CommandEntry* row = &f.table[(data[0] & 0x7F) % commandTableSize];
     f.master.current = row;
     f.master.attempts = 5;
 
@@ -178,7 +181,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (result > Ignore)
                 std::abort();
         } else {
-            f.master.broadcast = 1; // accept any long address
+            // Otherwise the master's own choice stands: its device's address, or any after a find.
+            if (!ownAddress)
+                f.master.broadcast = 1;
             std::uint8_t responseCode = 0;
             f.master.parseResponse(chunk.get(), std::uint32_t(copySize), &responseCode);
         }

@@ -107,7 +107,7 @@ class TestFaults : public QObject, WindowBench {
                 quiet = 0;
                 QElapsedTimer wait;
                 wait.start();
-                while (wait.elapsed() < 100 && window->terminalState() != TerminalState::Received)
+                while (wait.elapsed() < 100 * realTimeScale && window->terminalState() != TerminalState::Received)
                     std::this_thread::sleep_for(std::chrono::milliseconds(2));
             } else if (window->terminalState() != TerminalState::Received) {
                 ++quiet;
@@ -187,7 +187,8 @@ private slots:
             QString box; // empty: a repeat gets through and the operation's own box follows
             bool always; // met by every operation
         };
-        Sim::Fault late = Sim::Fault::lateAnswer(150);
+        // Later than the wait above, so a repeat goes out before it comes.
+        Sim::Fault late = Sim::Fault::lateAnswer(150 * realTimeScale);
         Sim::Fault silentDevice = Sim::Fault::noAnswer(5);
         const Case lineCases[] = {
             { "no answer", silentDevice, silent, true },

@@ -28,6 +28,16 @@ void runFirmwareUpdate(ModalAnswerer& answerer, MainWindow& window, const QStrin
 // HART-IP server on the loopback.
 enum class SimulatedLink { Serial, HartIpUdp, HartIpTcp };
 
+// Sanitized builds run every thread several times slower, the simulator's too: the real-time
+// waits for an answer are stretched by this factor, and the faults timed against them alike.
+#if defined(__SANITIZE_THREAD__)
+constexpr int realTimeScale = 5;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr int realTimeScale = 2;
+#else
+constexpr int realTimeScale = 1;
+#endif
+
 class SimulatedWindow {
 public:
     SimulatedWindow(ModalAnswerer& answerer, const Sim::Options& options = Sim::Options(),

@@ -68,6 +68,7 @@ void MainWindow::markModified(uint8_t groups)
 void MainWindow::confirmGroups(uint8_t groups)
 {
     readGroups |= groups;
+    rememberDeviceValues(groups);
     modifiedGroups &= uint8_t(~groups);
     editedSinceWrite &= uint8_t(~groups);
     if (profileFields)
@@ -148,6 +149,7 @@ void MainWindow::on_connectWrite_triggered()
         return;
     const uint8_t groups = modifiedGroups;
     editedSinceWrite &= uint8_t(~groups);
+    prepareAuditChanges(groups);
 
     if (groups & ConfigGroup::message)
         identity.requestWriteMessage(toDeviceText(ui->message->text()).constData());
@@ -293,6 +295,7 @@ void MainWindow::writeConfirmed(uint8_t group)
 {
     // The device now holds what the window sent.
     readGroups |= group;
+    auditWriteConfirmed(group);
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
     if (profileFields)
         profileFields->clearHighlight(uint8_t(group & ~editedSinceWrite));

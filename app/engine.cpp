@@ -173,6 +173,7 @@ void MainWindow::parseTimerUpdate()
         const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
         trafficWindow->appendHtml(renderFrame(copy, length, result, false));
         trafficWindow->recordFrame(copy, length, false);
+        auditAnswered(result, responseCode);
         if (result >= 1 && result <= 53)
             reportResult(result, responseCode);
         terminal.releaseReceived();
@@ -190,6 +191,7 @@ void MainWindow::parseTimerUpdate()
         trafficWindow->appendHtml(renderFrame(request, length, Hart::Ok, true));
 
     if (status == Hart::BuildStatus::NoResponse) {
+        auditEnd(Audit::Outcome::NoAnswer, -1, noResponseText);
         endAddressSearch(false);
         forgetDevice(QStringLiteral("Устройство не отвечает: показано последнее полученное значение"));
         reportError(noResponseText);
@@ -197,6 +199,7 @@ void MainWindow::parseTimerUpdate()
     }
     if (length == 0 || !terminal.isOpen())
         return;
+    auditBeforeSend(request, length);
     transmitFrame(request, length);
 }
 

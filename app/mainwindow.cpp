@@ -87,6 +87,8 @@ MainWindow::MainWindow(QWidget* parent)
     setupProfiles();
 
     updateConnectButton();
+    // Opened once the window is up, so a file set aside is reported over it.
+    QTimer::singleShot(0, this, [this] { auditTrail(); });
 }
 
 void MainWindow::setParseOnArrival(bool on)
@@ -182,6 +184,7 @@ void MainWindow::on_connectButton_triggered()
 
 void MainWindow::closePort()
 {
+    auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Порт закрыт до ответа"));
     endAddressSearch(false);
     forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     terminal.close();
@@ -222,6 +225,7 @@ QString MainWindow::openFailureText(const QString& port, SerialPortError error)
 // say so once. The form keeps its values and the stored port stays chosen.
 void MainWindow::handlePortLost()
 {
+    auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Связь с портом потеряна"));
     closePort();
     updateConnectButton();
     reportError(QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n"

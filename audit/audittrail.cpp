@@ -200,7 +200,7 @@ qint64 AuditTrail::begin(const Audit::Operation& op, const QDateTime& now)
                                  "operation, outcome) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     for (const QString& value : { isoTime(now), Audit::systemUser(), op.link, op.deviceType, op.deviceId, op.tag,
                                   op.operation, Audit::outcomeKey(Audit::Outcome::Started) })
-        query.addBindValue(value);
+        query.addBindValue(value.isNull() ? QStringLiteral("") : value);
     if (!query.exec())
         return db.rollback(), -1;
     const qint64 id = query.lastInsertId().toLongLong();
@@ -209,9 +209,9 @@ qint64 AuditTrail::begin(const Audit::Operation& op, const QDateTime& now)
         const Audit::Change& c = op.changes[i];
         query.addBindValue(id);
         query.addBindValue(i);
-        query.addBindValue(c.field);
-        query.addBindValue(c.before);
-        query.addBindValue(c.after);
+        // A value the operation has no "before" for is empty, not NULL.
+        for (const QString& text : { c.field, c.before, c.after })
+            query.addBindValue(text.isNull() ? QStringLiteral("") : text);
         if (!query.exec())
             return db.rollback(), -1;
     }

@@ -1,0 +1,160 @@
+#include "audittrail.h"
+#include "russianlocale.h"
+#include "mainwindow.h"
+#include "simulatedwindow.h"
+#include "ui_mainwindow.h"
+
+#include "sim/faults.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QtTest>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Each row of a query as its fields joined by " | ".
+QStringList rows(const QString& sql)
+{
+    QStringList out;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(AuditTrail::defaultPath());
+        db.open();
+        QSqlQuery query(sql, db);
+        while (query.next()) {
+            QStringList fields;
+            for (int i = 0; i < query.record().count(); ++i)
+                fields << (query.value(i).isNull() ? QStringLiteral("NULL") : query.value(i).toString());
+            out << fields.join(QStringLiteral(" | "));
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return out;
+}
+
+}
+
+class TestAudit : public QObject, public WindowBench {
+    Q_OBJECT
+
+    // Reads the device once, then stops reading with the device identified.
+    void identify()
+    {
+        window->ui->connectRead->trigger();
+        runUntilQuiet();
+        window->ui->connectRead->trigger();
+        sim->clearRequests();
+    }
+    // Ticks with the clock moved past every time-out until nothing is left to send.
+    void tickThrough(int ticks)
+    {
+        for (int i = 0; i < ticks && window->isPortOpen(); ++i) {
+            rig->tick(300);
+            TestClock::now += 3000;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            QCoreApplication::processEvents();
+        }
+        // A lost line is noticed at the next parse tick.
+        QMetaObject::invokeMethod(window, "parseTimerUpdate");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestClock::install(0x10000u);
+        installRussian(*QCoreApplication::instance());
+    }
+    void init()
+    {
+        QFile::remove(AuditTrail::defaultPath());
+        start();
+    }
+    void cleanup() { finish(); }
+
+    void writeRecorded_data();
+    void writeRecorded();
+    void serviceOperations();
+};
+
+void TestAudit::writeRecorded_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("outcome");
+    QTest::newRow("done") << "" << "done | 0 | NULL";
+    QTest::newRow("write protected") << "write protected"
+                                     << "refused | 7 | Полевое устройство защищено от записи и не может принять эту команду записи";
+    QTest::newRow("no answer") << "no answer" << "no-answer | NULL | Устройство не отвечает";
+    QTest::newRow("line lost") << "line lost" << "line-lost | NULL | Связь с портом потеряна";
+}
+
+// A write of two groups leaves one record per group with exactly the fields edited, their
+// values before and after as the window shows them, and the outcome the line gave.
+void TestAudit::writeRecorded()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, outcome);
+    QVERIFY(connectWindow());
+    identify();
+    Ui::MainWindow* ui = window->ui;
+    const QString oldMessage = ui->message->text();
+    const QString oldAlarm = ui->currentAlarm->text();
+    ui->message->setText(QStringLiteral("NEW NOTE"));
+    ui->currentAlarm->setValue(ui->currentAlarm->value() - 1.5);
+    const QString newAlarm = ui->currentAlarm->text();
+    QVERIFY(oldAlarm != newAlarm);
+    if (setup == "write protected")
+        sim->modify([](Sim::DeviceState& s) { s.writeProtected = true; });
+    if (setup == "no answer") {
+        Sim::Fault fault = Sim::Fault::noAnswer(0);
+        fault.command = 17;
+        sim->inject(fault);
+    }
+    if (setup == "line lost") {
+        Sim::Fault fault = Sim::Fault::lineClosed();
+        fault.command = 17;
+        sim->inject(fault);
+    }
+    ui->connectWrite->trigger();
+    tickThrough(12);
+
+    const QString head = QStringLiteral("Записать конфигурацию: ");
+    QStringList expected = { head + ui->groupBox_4->title() + " | " + outcome };
+    // A refused write stops the rest, as a lost answer does.
+    if (setup.isEmpty())
+        expected << head + ui->groupBox_5->title() + " | " + outcome;
+    QCOMPARE(rows("SELECT operation, outcome, response_code, outcome_text FROM operations ORDER BY id"), expected);
+    QStringList changes = { "1 | Заметки | " + oldMessage + " | NEW NOTE" };
+    if (expected.size() > 1)
+        changes << "2 | Ток сработки | " + oldAlarm + " | " + newAlarm;
+    QCOMPARE(rows("SELECT record_id, field, before, after FROM changes ORDER BY record_id, position"), changes);
+    QCOMPARE(rows("SELECT DISTINCT link || ' ' || device_type || ' ' || device_id || ' ' || (user != '') FROM operations"),
+             QStringList{ QString::fromStdString(sim->portPath()) + " FF04 123456 1" });
+}
+
+// Operations from the menus are recorded under their menu texts.
+void TestAudit::serviceOperations()
+{
+    QVERIFY(connectWindow());
+    identify();
+    window->ui->lockTemporary->trigger();
+    runUntilQuiet();
+    window->ui->unlock->trigger();
+    runUntilQuiet();
+    window->ui->actionClearStatus->trigger();
+    runUntilQuiet();
+    window->ui->fixMode20->trigger();
+    runUntilQuiet();
+    QCOMPARE(rows("SELECT operation, outcome FROM operations ORDER BY id"),
+             QStringList({ "Заблокировать временно | done", "Разблокировать устройство | done", "Сброс состояния | done",
+                           "Запись адреса и режима токовой петли | done", "Фиксированный ток | done" }));
+    QCOMPARE(rows("SELECT field, before, after FROM changes ORDER BY record_id, position"),
+             QStringList{ "Фиксированный ток, мА |  | 20,000" });
+}
+
+QTEST_MAIN(TestAudit)
+#include "tst_audit.moc"

@@ -80,6 +80,7 @@ MainWindow::MainWindow(QWidget* parent)
     auto* viewMenu = new QMenu(QStringLiteral("Вид"), this);
     viewMenu->addAction(trendWindow->toggleAction());
     ui->menuBar->insertMenu(ui->menu_4->menuAction(), viewMenu);
+    buildAuditActions(viewMenu);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
@@ -185,6 +186,7 @@ void MainWindow::on_connectButton_triggered()
 void MainWindow::closePort()
 {
     auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Порт закрыт до ответа"));
+    opticsCheckResult.clear();
     endAddressSearch(false);
     forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     terminal.close();

@@ -28,12 +28,15 @@
 #include <cstdint>
 #include <memory>
 
+class AuditWindow;
 class ConfigDocument;
+struct ReportContent;
 class DialogTraffic;
 class ProfileFields;
 class QAction;
 class TrendWindow;
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QSettings;
 class QSpinBox;
@@ -193,6 +196,14 @@ private:
         std::array<QString, Profile::FieldCount> after;
     };
     std::unique_ptr<AuditTrail> audit;
+    // The audit trail's window and the report (reportactions.cpp).
+    void buildAuditActions(QMenu* viewMenu);
+    ReportContent reportContent();
+    void chooseReportFile();
+    AuditWindow* auditWindow = nullptr; // a child of the window
+    QAction* reportAction = nullptr;
+    // The outcome of the optics check run on this connection, as the user was told it.
+    QString opticsCheckResult;
     qint64 auditRecord = -1;
     uint16_t auditCommand = 0;
     std::array<QString, Profile::FieldCount> deviceValues;

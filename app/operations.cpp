@@ -8,6 +8,7 @@
 #include "hart/mastercommands.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QTime>
 
@@ -263,21 +264,20 @@ void MainWindow::handleOpticsCheckState(void*, Hart::ParserMaster* master, uint8
     if (responseCode != 0)
         return;
     MainWindow* window = windowOf(master);
+    QString text;
     switch (window->detector.opticsCheckState) {
     case operationRunning:
         window->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
-        break;
-    case operationDone:
-        window->inform(QStringLiteral("Оптика чиста"));
-        break;
-    case checkLowSupply:
-        window->reportError(QStringLiteral("Низкое напряжение питания"));
-        break;
-    case checkNotCalibrated:
-        window->reportError(QStringLiteral("Калибровка не выполнена"));
-        break;
-    default:
-        window->reportError(QStringLiteral("Оптика загрязнена"));
-        break;
+        return;
+    case operationDone: text = QStringLiteral("Оптика чиста"); break;
+    case checkLowSupply: text = QStringLiteral("Низкое напряжение питания"); break;
+    case checkNotCalibrated: text = QStringLiteral("Калибровка не выполнена"); break;
+    default: text = QStringLiteral("Оптика загрязнена"); break;
     }
+    // Kept for the report of this connection.
+    window->opticsCheckResult = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss ")) + text;
+    if (window->detector.opticsCheckState == operationDone)
+        window->inform(text);
+    else
+        window->reportError(text);
 }

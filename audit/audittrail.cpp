@@ -47,7 +47,8 @@ QString systemUser()
         if (!name.isEmpty())
             return name;
     }
-    return QStringLiteral("?");
+    // Without the variables (a service, a bare environment) the home folder bears the name.
+    return QDir::home().dirName();
 }
 
 } // namespace Audit
@@ -231,4 +232,70 @@ bool AuditTrail::finish(qint64 id, Audit::Outcome outcome, int responseCode, con
     query.addBindValue(isoTime(now));
     query.addBindValue(id);
     return query.exec() && query.numRowsAffected() == 1;
+}
+
+QList<Audit::Record> AuditTrail::records(const Audit::Filter& filter) const
+{
+    QList<Audit::Record> out;
+    if (!open)
+        return out;
+    QSqlDatabase db = QSqlDatabase::database(connection, false);
+    QString sql = QStringLiteral("SELECT id, started_at, user, link, device_type, device_id, tag, operation, outcome, "
+                                 "response_code, outcome_text FROM operations WHERE 1");
+    QVariantList values;
+    if (!filter.deviceId.isEmpty()) {
+        sql += QStringLiteral(" AND device_id = ?");
+        values << filter.deviceId;
+    }
+    // The days are the user's; the times are stored in UTC, in one fixed text form that sorts.
+    if (filter.first.isValid()) {
+        sql += QStringLiteral(" AND started_at >= ?");
+        values << isoTime(filter.first.startOfDay());
+    }
+    if (filter.last.isValid()) {
+        sql += QStringLiteral(" AND started_at < ?");
+        values << isoTime(filter.last.addDays(1).startOfDay());
+    }
+    sql += QStringLiteral(" ORDER BY id DESC");
+    QSqlQuery query(db);
+    query.prepare(sql);
+    for (const QVariant& v : values)
+        query.addBindValue(v);
+    if (!query.exec())
+        return out;
+    QSqlQuery changes(db);
+    changes.prepare(QStringLiteral("SELECT field, before, after FROM changes WHERE record_id = ? ORDER BY position"));
+    while (query.next()) {
+        Audit::Record r;
+        r.id = query.value(0).toLongLong();
+        r.started = QDateTime::fromString(query.value(1).toString(), Qt::ISODateWithMs);
+        r.user = query.value(2).toString();
+        r.link = query.value(3).toString();
+        r.deviceType = query.value(4).toString();
+        r.deviceId = query.value(5).toString();
+        r.tag = query.value(6).toString();
+        r.operation = query.value(7).toString();
+        r.outcome = query.value(8).toString();
+        r.responseCode = query.value(9);
+        r.outcomeText = query.value(10).toString();
+        changes.addBindValue(r.id);
+        if (changes.exec())
+            while (changes.next())
+                r.changes.append({ changes.value(0).toString(), changes.value(1).toString(), changes.value(2).toString() });
+        out.append(r);
+    }
+    return out;
+}
+
+QList<QPair<QString, QString>> AuditTrail::devices() const
+{
+    QList<QPair<QString, QString>> out;
+    if (!open)
+        return out;
+    QSqlQuery query(QStringLiteral("SELECT device_id, tag FROM operations WHERE id IN "
+                                   "(SELECT MAX(id) FROM operations GROUP BY device_id) ORDER BY id DESC"),
+                    QSqlDatabase::database(connection, false));
+    while (query.next())
+        out.append({ query.value(0).toString(), query.value(1).toString() });
+    return out;
 }

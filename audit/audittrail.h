@@ -4,7 +4,9 @@
 // answer arrives, so a crash or a pulled cable leaves "started, outcome unknown", never nothing.
 
 #include <QDateTime>
+#include <QDate>
 #include <QList>
+#include <QVariant>
 #include <QString>
 
 namespace Audit {
@@ -28,6 +30,24 @@ struct Operation {
     QString tag;
     QString operation;
     QList<Change> changes;
+};
+
+// One stored record as the window, the export and the report show it.
+struct Record {
+    qint64 id = 0;
+    QDateTime started; // UTC
+    QString user, link, deviceType, deviceId, tag, operation;
+    QString outcome; // the stored word; outcomeText gives the user's text
+    QVariant responseCode;
+    QString outcomeText;
+    QList<Change> changes;
+};
+
+// Which records: one device (empty: every device) from the first to the last local day.
+struct Filter {
+    QString deviceId;
+    QDate first;
+    QDate last;
 };
 
 // The name of the operating-system user running the program.
@@ -59,6 +79,11 @@ public:
     qint64 begin(const Audit::Operation& operation, const QDateTime& now = QDateTime::currentDateTimeUtc());
     bool finish(qint64 id, Audit::Outcome outcome, int responseCode = -1, const QString& text = QString(),
                 const QDateTime& now = QDateTime::currentDateTimeUtc());
+
+    // Newest first.
+    QList<Audit::Record> records(const Audit::Filter& filter) const;
+    // Every device in the file as "device id" and its latest tag, newest first.
+    QList<QPair<QString, QString>> devices() const;
 
 private:
     bool openFile();

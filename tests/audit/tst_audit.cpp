@@ -1,4 +1,6 @@
 #include "audittrail.h"
+#include "commissioningreport.h"
+#include "profilefields.h"
 #include "russianlocale.h"
 #include "mainwindow.h"
 #include "simulatedwindow.h"
@@ -7,6 +9,8 @@
 #include "sim/faults.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -79,6 +83,7 @@ private slots:
     void writeRecorded_data();
     void writeRecorded();
     void serviceOperations();
+    void report();
 };
 
 void TestAudit::writeRecorded_data()
@@ -154,6 +159,37 @@ void TestAudit::serviceOperations()
                            "Запись адреса и режима токовой петли | done", "Фиксированный ток | done" }));
     QCOMPARE(rows("SELECT field, before, after FROM changes ORDER BY record_id, position"),
              QStringList{ "Фиксированный ток, мА |  | 20,000" });
+}
+
+// The report of the simulated detector, read back as text, holds its identity, every
+// configuration value the window shows and this device's records.
+void TestAudit::report()
+{
+    QVERIFY(connectWindow());
+    identify();
+    window->ui->message->setText(QStringLiteral("REPORT NOTE"));
+    window->ui->connectWrite->trigger();
+    runUntilQuiet();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("report.pdf"));
+    QString error;
+    QVERIFY(writeReportPdf(window->reportContent(), path, &error));
+    if (!qEnvironmentVariableIsEmpty("AUDIT_REPORT_COPY"))
+        QFile::copy(path, qEnvironmentVariable("AUDIT_REPORT_COPY"));
+    QProcess pdftotext;
+    pdftotext.start(QStringLiteral("pdftotext"), { QStringLiteral("-layout"), path, QStringLiteral("-") });
+    QVERIFY2(pdftotext.waitForFinished(20000) && pdftotext.exitCode() == 0, "pdftotext (poppler-utils) is needed");
+    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
+    QStringList expected = { window->ui->serial->text(), QStringLiteral("123456"), window->ui->tag->text(),
+                             QStringLiteral("Записать конфигурацию"), QStringLiteral("REPORT NOTE"),
+                             QStringLiteral("Подпись") };
+    QVERIFY(!window->ui->tag->text().isEmpty());
+    for (int f = 0; f < Profile::FieldCount; ++f)
+        if (window->profileFields->isShown(Profile::Field(f)))
+            expected << window->profileFields->displayText(Profile::Field(f));
+    for (const QString& value : expected)
+        QVERIFY2(text.contains(value.simplified()), qPrintable(value));
+    QCOMPARE(text.count(QStringLiteral("Записать конфигурацию")), 1);
 }
 
 QTEST_MAIN(TestAudit)

@@ -1,4 +1,10 @@
 #include "audittrail.h"
+#include "auditwindow.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QTableView>
 
 #include <QFile>
 #include <QProcess>
@@ -19,6 +25,7 @@ private slots:
     void fileSetAside_data();
     void fileSetAside();
     void survivesKill();
+    void window();
 };
 
 namespace {
@@ -162,5 +169,48 @@ void TestAuditTrail::survivesKill()
         QVERIFY2(ids.contains(QString::number(id)), qPrintable(QString::number(id)));
 }
 
-QTEST_GUILESS_MAIN(TestAuditTrail)
+// The window lists one device or all, within the days chosen, newest first, and exports what
+// it lists with the event log's quoting.
+void TestAuditTrail::window()
+{
+    QTemporaryDir dir;
+    AuditTrail trail(dir.filePath(QStringLiteral("audit.db")));
+    const QDateTime today = QDateTime::currentDateTimeUtc();
+    Audit::Operation op = writeOperation();
+    trail.begin(op, today.addDays(-40));
+    op.tag = QStringLiteral("A;B");
+    trail.finish(trail.begin(op, today.addSecs(-60)), Audit::Outcome::Done, 0);
+    op.deviceId = QStringLiteral("777");
+    op.tag = QStringLiteral("OTHER");
+    trail.begin(op, today);
+
+    AuditWindow window([&trail] { return &trail; });
+    window.show();
+    QCOMPARE(window.deviceBox()->count(), 3);
+    QAbstractItemModel* model = window.table()->model();
+    auto column = [model](int c) {
+        QStringList out;
+        for (int r = 0; r < model->rowCount(); ++r)
+            out << model->index(r, c).data().toString();
+        return out;
+    };
+    QCOMPARE(column(4), QStringList({ "777", "123456" }));
+    window.deviceBox()->setCurrentIndex(window.deviceBox()->findData(QStringLiteral("123456")));
+    window.firstDay()->setDate(QDate::currentDate().addDays(-50));
+    QCOMPARE(column(5), QStringList({ "A;B", "TAG1" }));
+    QCOMPARE(column(8), QStringList({ Audit::outcomeText("done"), Audit::outcomeText("started") }));
+    QCOMPARE(column(7).first(), QStringLiteral("Заголовок: OLD → NEW; Ток сработки: 20,000 → 19,000"));
+
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QString error;
+    QVERIFY(AuditWindow::writeCsv(trail.records(window.filter()), csv, &error));
+    const QList<QByteArray> lines = csv.data().split('\n');
+    QVERIFY(lines[0].startsWith("\xEF\xBB\xBF\xD0\x92\xD1\x80\xD0\xB5\xD0\xBC\xD1\x8F;")); // BOM, "Время;"
+    QCOMPARE(lines.size(), 4);
+    QVERIFY(lines[1].contains(";\"A;B\";"));
+    QVERIFY(lines[1].endsWith("\r"));
+}
+
+QTEST_MAIN(TestAuditTrail)
 #include "tst_audittrail.moc"

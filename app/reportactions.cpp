@@ -6,6 +6,7 @@
 
 #include "auditwindow.h"
 #include "commissioningreport.h"
+#include "logviewmodel.h"
 
 #include "hart/messages.h"
 
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr int reportDays = 30;
+constexpr int reportEvents = 50;
 
 QString shownText(const QWidget* widget)
 {
@@ -64,6 +66,10 @@ void MainWindow::buildAuditActions(QMenu* viewMenu)
     reportAction = ui->menu->addAction(QStringLiteral("Отчёт о проверке…"));
     reportAction->setObjectName(QStringLiteral("actionReport"));
     connect(reportAction, &QAction::triggered, this, &MainWindow::chooseReportFile);
+    // Enabled while a device is identified, judged as the menu opens; the slot checks again.
+    reportAction->setEnabled(false);
+    connect(ui->menu, &QMenu::aboutToShow, this,
+            [this] { reportAction->setEnabled(terminal.isOpen() && deviceReady && deviceId != 0); });
 }
 
 ReportContent MainWindow::reportContent()
@@ -97,6 +103,11 @@ ReportContent MainWindow::reportContent()
         c.sections.append(section);
     }
     c.opticsCheck = opticsCheckResult;
+    if (eventLogWindow.isLogOf(deviceId)) {
+        for (int column = 0; column < LogViewModel::shownColumns; ++column)
+            c.eventTitles << LogViewModel::columnTitle(column);
+        c.events = eventLogWindow.lastRecords(reportEvents);
+    }
     c.records = auditTrail()->records({ QString::number(deviceId), QDate::currentDate().addDays(-reportDays), QDate() });
     return c;
 }

@@ -37,6 +37,23 @@ QString reportHtml(const ReportContent& c)
     html += QStringLiteral("<h3>Проверка оптики</h3><p>%1</p>")
                 .arg(c.opticsCheck.isEmpty() ? QStringLiteral("В этом соединении не выполнялась.") : escaped(c.opticsCheck));
 
+    if (c.events.isEmpty()) {
+        html += QStringLiteral("<h3>Журнал событий</h3><p>Файл журнала событий этого устройства не открыт.</p>");
+    } else {
+        html += QStringLiteral("<h3>Журнал событий: последние записи (%1)</h3>").arg(c.events.size());
+        html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><tr>");
+        for (const QString& title : c.eventTitles)
+            html += QStringLiteral("<th>%1</th>").arg(escaped(title));
+        html += QStringLiteral("</tr>");
+        for (const QStringList& row : c.events) {
+            html += QStringLiteral("<tr>");
+            for (const QString& field : row)
+                html += QStringLiteral("<td>%1</td>").arg(escaped(field));
+            html += QStringLiteral("</tr>");
+        }
+        html += QStringLiteral("</table>");
+    }
+
     html += QStringLiteral("<h3>Журнал изменений за 30 дней</h3>");
     if (c.records.isEmpty()) {
         html += QStringLiteral("<p>Записей нет.</p>");

@@ -21,6 +21,10 @@ struct ReportContent {
     QList<ReportSection> sections;
     // Empty when no optics check was run on this connection.
     QString opticsCheck;
+    // The last events of the device's log (class, time, message) with the view's column titles;
+    // empty when no log file of this device is open.
+    QStringList eventTitles;
+    QList<QStringList> events;
     // This device's audit records, newest first.
     QList<Audit::Record> records;
 };

@@ -1,5 +1,5 @@
 // A commissioning report of a simulated detector: the detector is read with its live values,
-// one setting is written, the optics are checked, and "Отчёт о проверке…" writes DIR/report.pdf.
+// one setting is written, the optics are checked, its event log is downloaded, and "Отчёт о проверке…" writes DIR/report.pdf.
 // The audit trail lives in a temporary data folder, never the user's own.
 //
 //   build/bench/app/report_shot DIR   (scripts/screenshots --report renders its pages)
@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -45,10 +46,16 @@ int main(int argc, char* argv[])
     rig.runUntilQuiet(100);
     action("actionCheckOptics")->trigger();
     rig.runUntilQuiet(100);
+    // The device's event log, downloaded into a file of this device.
+    window.eventLog().createLog(data.filePath(QStringLiteral("log.db")));
+    window.eventLog().findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
+    rig.runUntilQuiet(400);
     // One round of the live values.
     QMetaObject::invokeMethod(&window, "requestTimerUpdate");
     rig.runUntilQuiet(100);
     answerer.chooseFile(report);
+    // The action is enabled as its menu opens.
+    emit window.findChild<QMenu*>(QStringLiteral("menu"))->aboutToShow();
     action("actionReport")->trigger();
     for (const auto& box : answerer.boxes())
         std::fprintf(stderr, "message box: %s\n", qPrintable(box.text));

@@ -171,9 +171,19 @@ void TestAudit::report()
     window->ui->connectWrite->trigger();
     runUntilQuiet();
     QTemporaryDir dir;
+    // The device's log goes in only once a log file shown to be this device's is open.
+    window->eventLog().createLog(dir.filePath(QStringLiteral("log.db")));
+    QVERIFY(window->reportContent().events.isEmpty());
+    window->eventLog().findChild<QAction*>(QStringLiteral("actionRead"))->trigger();
+    runUntilQuiet(400);
+    const int deviceRecords = int(sim->state().eventLog.records().size());
+    QVERIFY(deviceRecords > 0);
+    const ReportContent content = window->reportContent();
+    QCOMPARE(content.events.size(), std::min(50, deviceRecords));
+    QCOMPARE(content.events.last(), window->eventLog().lastRecords(1).value(0));
     const QString path = dir.filePath(QStringLiteral("report.pdf"));
     QString error;
-    QVERIFY(writeReportPdf(window->reportContent(), path, &error));
+    QVERIFY(writeReportPdf(content, path, &error));
     if (!qEnvironmentVariableIsEmpty("AUDIT_REPORT_COPY"))
         QFile::copy(path, qEnvironmentVariable("AUDIT_REPORT_COPY"));
     QProcess pdftotext;
@@ -182,7 +192,7 @@ void TestAudit::report()
     const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
     QStringList expected = { window->ui->serial->text(), QStringLiteral("123456"), window->ui->tag->text(),
                              QStringLiteral("Записать конфигурацию"), QStringLiteral("REPORT NOTE"),
-                             QStringLiteral("Подпись") };
+                             QStringLiteral("Подпись"), content.events.last().value(2) };
     QVERIFY(!window->ui->tag->text().isEmpty());
     for (int f = 0; f < Profile::FieldCount; ++f)
         if (window->profileFields->isShown(Profile::Field(f)))

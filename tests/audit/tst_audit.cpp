@@ -84,6 +84,7 @@ private slots:
     void writeRecorded();
     void serviceOperations();
     void report();
+    void damagedFileReported();
 };
 
 void TestAudit::writeRecorded_data()
@@ -154,9 +155,14 @@ void TestAudit::serviceOperations()
     runUntilQuiet();
     window->ui->fixMode20->trigger();
     runUntilQuiet();
+    QTemporaryDir dir;
+    window->eventLog().createLog(dir.filePath(QStringLiteral("log.db")));
+    window->eventLog().findChild<QAction*>(QStringLiteral("actionErase"))->trigger();
+    runUntilQuiet();
     QCOMPARE(rows("SELECT operation, outcome FROM operations ORDER BY id"),
              QStringList({ "Заблокировать временно | done", "Разблокировать устройство | done", "Сброс состояния | done",
-                           "Запись адреса и режима токовой петли | done", "Фиксированный ток | done" }));
+                           "Запись адреса и режима токовой петли | done", "Фиксированный ток | done",
+                           "Очистка журнала событий | done" }));
     QCOMPARE(rows("SELECT field, before, after FROM changes ORDER BY record_id, position"),
              QStringList{ "Фиксированный ток, мА |  | 20,000" });
 }
@@ -200,6 +206,23 @@ void TestAudit::report()
     for (const QString& value : expected)
         QVERIFY2(text.contains(value.simplified()), qPrintable(value));
     QCOMPARE(text.count(QStringLiteral("Записать конфигурацию")), 1);
+}
+
+// A damaged file is set aside as the window opens, and the user is told once.
+void TestAudit::damagedFileReported()
+{
+    QDir().mkpath(QFileInfo(AuditTrail::defaultPath()).absolutePath());
+    QFile damaged(AuditTrail::defaultPath());
+    QVERIFY(damaged.open(QIODevice::WriteOnly));
+    damaged.write("garbage that is not SQLite");
+    damaged.close();
+    MainWindow window;
+    QTRY_COMPARE(answerer->boxes().size(), 1);
+    QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Журнал изменений"));
+    QVERIFY(answerer->boxes()[0].text.contains(QStringLiteral("повреждён")));
+    QVERIFY(window.auditTrail()->isOpen());
+    QCoreApplication::processEvents();
+    QCOMPARE(answerer->boxes().size(), 1);
 }
 
 QTEST_MAIN(TestAudit)

@@ -85,6 +85,7 @@ private slots:
     void serviceOperations();
     void report();
     void damagedFileReported();
+    void firmwareRecorded();
 };
 
 void TestAudit::writeRecorded_data()
@@ -223,6 +224,22 @@ void TestAudit::damagedFileReported()
     QVERIFY(window.auditTrail()->isOpen());
     QCoreApplication::processEvents();
     QCOMPARE(answerer->boxes().size(), 1);
+}
+
+// A firmware update is one record from its announce to the device's last answer.
+void TestAudit::firmwareRecorded()
+{
+    QVERIFY(connectWindow());
+    identify();
+    rig->startTimers();
+    QTemporaryDir dir;
+    QFile image(dir.filePath(QStringLiteral("image.fwb")));
+    QVERIFY(image.open(QIODevice::WriteOnly));
+    image.write(QByteArray(130, '\x5A'));
+    image.close();
+    runFirmwareUpdate(*answerer, *window, image.fileName());
+    QCOMPARE(rows("SELECT operation, outcome FROM operations"), QStringList{ window->ui->actionFirmwareUpdate->text() + " | done" });
+    QCOMPARE(rows("SELECT field, before, after FROM changes"), QStringList{ "Размер образа, байт |  | 130" });
 }
 
 QTEST_MAIN(TestAudit)

@@ -6,9 +6,14 @@
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
+#include <QAbstractTextDocumentLayout>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 
 namespace {
+
+const QString signOffTitle = QStringLiteral("Проверку выполнил");
 
 QString escaped(const QString& text)
 {
@@ -77,7 +82,7 @@ QString reportHtml(const ReportContent& c)
         html += QStringLiteral("</table>");
     }
 
-    html += QStringLiteral("<h3>Проверку выполнил</h3>"
+    html += QStringLiteral("<h3>%1</h3>").arg(signOffTitle) + QStringLiteral(
                            "<table cellspacing=\"0\" cellpadding=\"10\" width=\"100%\">"
                            "<tr><td width=\"25%\">Ф. И. О.</td><td>______________________________________</td></tr>"
                            "<tr><td>Дата</td><td>______________________________________</td></tr>"
@@ -103,6 +108,21 @@ bool writeReportPdf(const ReportContent& content, const QString& path, QString* 
     font.setPointSize(9);
     document.setDefaultFont(font);
     document.setHtml(reportHtml(content));
+    // Laid out on the writer's pages, the sign-off starts a page of its own rather than split.
+    document.documentLayout()->setPaintDevice(&writer);
+    const QSizeF page = writer.pageLayout().paintRectPixels(writer.resolution()).size();
+    document.setPageSize(page);
+    const QTextBlock signOff = document.find(signOffTitle).block();
+    if (signOff.isValid()) {
+        const qreal top = document.documentLayout()->blockBoundingRect(signOff).top();
+        const qreal bottom = document.documentLayout()->documentSize().height() - 1;
+        if (int(top / page.height()) != int(bottom / page.height())) {
+            QTextCursor cursor(signOff);
+            QTextBlockFormat format = cursor.blockFormat();
+            format.setPageBreakPolicy(QTextFormat::PageBreak_AlwaysBefore);
+            cursor.setBlockFormat(format);
+        }
+    }
     document.print(&writer);
     return true;
 }

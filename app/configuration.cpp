@@ -68,6 +68,7 @@ void MainWindow::markModified(uint8_t groups)
 void MainWindow::confirmGroups(uint8_t groups)
 {
     readGroups |= groups;
+    rememberDeviceValues(groups);
     modifiedGroups &= uint8_t(~groups);
     editedSinceWrite &= uint8_t(~groups);
     if (profileFields)
@@ -149,6 +150,7 @@ void MainWindow::on_connectWrite_triggered()
     const uint8_t groups = modifiedGroups;
     editedSinceWrite &= uint8_t(~groups);
     writeGroupsPending = groups & ConfigGroup::all;
+    prepareAuditChanges(groups);
 
     if (groups & ConfigGroup::message)
         identity.requestWriteMessage(toDeviceText(ui->message->text()).constData());
@@ -298,6 +300,7 @@ void MainWindow::writeConfirmed(uint8_t group)
         noteDone(QStringLiteral("Конфигурация записана в устройство"));
     // The device now holds what the window sent.
     readGroups |= group;
+    auditWriteConfirmed(group);
     modifiedGroups &= uint8_t(~(group & ~editedSinceWrite));
     if (profileFields)
         profileFields->clearHighlight(uint8_t(group & ~editedSinceWrite));

@@ -184,6 +184,7 @@ void MainWindow::parseTimerUpdate()
         const uint32_t result = parseResponse(frameBuffer, length, &responseCode);
         trafficWindow->appendHtml(renderFrame(copy, length, result, false));
         trafficWindow->recordFrame(copy, length, false);
+        auditAnswered(result, responseCode);
         if (result >= 1 && result <= 53)
             reportResult(result, responseCode);
         terminal.releaseReceived();
@@ -201,6 +202,7 @@ void MainWindow::parseTimerUpdate()
         trafficWindow->appendHtml(renderFrame(request, length, Hart::Ok, true));
 
     if (status == Hart::BuildStatus::NoResponse) {
+        auditEnd(Audit::Outcome::NoAnswer, -1, noResponseText);
         endAddressSearch(false);
         forgetDevice(QStringLiteral("Устройство не отвечает: показано последнее полученное значение"));
         reportError(noResponseText);
@@ -208,6 +210,7 @@ void MainWindow::parseTimerUpdate()
     }
     if (length == 0 || !terminal.isOpen())
         return;
+    auditBeforeSend(request, length);
     transmitFrame(request, length);
 }
 

@@ -84,6 +84,7 @@ MainWindow::MainWindow(QWidget* parent)
     auto* viewMenu = new QMenu(QStringLiteral("Вид"), this);
     viewMenu->addAction(trendWindow->toggleAction());
     ui->menuBar->insertMenu(ui->menu_4->menuAction(), viewMenu);
+    buildAuditActions(viewMenu);
 
     redTextPalette.setBrush(QPalette::All, QPalette::Text, QBrush(Qt::red));
 
@@ -98,6 +99,8 @@ MainWindow::MainWindow(QWidget* parent)
         const QSize titleBar(0, style()->pixelMetric(QStyle::PM_TitleBarHeight));
         resize(size().expandedTo(sizeHint()).boundedTo(screen->availableGeometry().size() - titleBar));
     }
+    // Opened once the window is up, so a file set aside is reported over it.
+    QTimer::singleShot(0, this, [this] { auditTrail(); });
 }
 
 void MainWindow::setParseOnArrival(bool on)
@@ -201,6 +204,8 @@ void MainWindow::on_connectButton_triggered()
 
 void MainWindow::closePort()
 {
+    auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Порт закрыт до ответа"));
+    opticsCheckResult.clear();
     endAddressSearch(false);
     forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     terminal.close();
@@ -241,6 +246,7 @@ QString MainWindow::openFailureText(const QString& port, SerialPortError error)
 // say so once. The form keeps its values and the stored port stays chosen.
 void MainWindow::handlePortLost()
 {
+    auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Связь с портом потеряна"));
     closePort();
     updateConnectButton();
     reportError(lostLinkText());

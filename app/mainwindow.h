@@ -16,21 +16,28 @@
 #include "hart/parsermastereventlog.h"
 #include "hart/parsermasterfirmwareupdate.h"
 
+#include "audittrail.h"
+#include "profile.h"
+
 #include <QDate>
 #include <QMainWindow>
 #include <QPalette>
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
+class AuditWindow;
 class ConfigDocument;
+struct ReportContent;
 class DialogTraffic;
 class ProfileFields;
 class QAction;
 class TrendWindow;
 class QLabel;
+class QMenu;
 class QLineEdit;
 class QSettings;
 class QSpinBox;
@@ -48,6 +55,7 @@ class MainWindow : public QMainWindow, public Hart::ParserMaster {
     friend class TestStatus;
     friend class TestConfiguration;
     friend class TestLayout;
+    friend class TestAudit;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);
@@ -68,6 +76,8 @@ public:
     uint32_t receivedPackets() const { return receivedCount; }
     TerminalState terminalState() const { return terminal.state(); }
     DialogEventLog& eventLog() { return eventLogWindow; }
+    // The audit trail, opened at first use; the user is told once when its file was set aside.
+    AuditTrail* auditTrail();
     // Parameter groups edited or loaded since the device last confirmed them (ConfigGroup bits).
     uint8_t modifiedParameterGroups() const { return modifiedGroups; }
 
@@ -182,6 +192,33 @@ private:
         if (responseCode == 0)
             windowOf(master)->writeConfirmed(group);
     }
+
+    // The audit trail (audithooks.cpp): the record of the request in flight, the values each
+    // field had when last read from the device, and the changes of each group's write.
+    void auditBeforeSend(const uint8_t* frame, uint32_t length);
+    void auditAnswered(uint32_t result, uint8_t responseCode);
+    void auditEnd(Audit::Outcome outcome, int responseCode, const QString& text);
+    QString describeChange(uint16_t command, const uint8_t* data, uint32_t size, QList<Audit::Change>* changes);
+    void rememberDeviceValues(uint8_t groups);
+    void prepareAuditChanges(uint8_t groups);
+    void auditWriteConfirmed(uint8_t group);
+    struct PendingWrite {
+        QList<Audit::Change> changes;
+        std::array<QString, Profile::FieldCount> after;
+    };
+    std::unique_ptr<AuditTrail> audit;
+    // The audit trail's window and the report (reportactions.cpp).
+    void buildAuditActions(QMenu* viewMenu);
+    ReportContent reportContent();
+    void chooseReportFile();
+    AuditWindow* auditWindow = nullptr; // a child of the window
+    QAction* reportAction = nullptr;
+    // The outcome of the optics check run on this connection, as the user was told it.
+    QString opticsCheckResult;
+    qint64 auditRecord = -1;
+    uint16_t auditCommand = 0;
+    std::array<QString, Profile::FieldCount> deviceValues;
+    std::array<PendingWrite, 8> pendingWrites;
 
     // Groups edited since their last write was raised: a confirmation that arrives after such
     // an edit must leave the group marked, or the edit would never be sent.

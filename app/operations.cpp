@@ -8,6 +8,7 @@
 #include "hart/mastercommands.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QMessageBox>
 #include <QTime>
 
@@ -277,21 +278,20 @@ void MainWindow::handleOpticsCheckState(void*, Hart::ParserMaster* master, uint8
     if (responseCode != 0)
         return;
     MainWindow* window = windowOf(master);
+    QString text;
     switch (window->detector.opticsCheckState) {
     case operationRunning:
         window->detector.requestFlags |= Hart::DetectorRequest::ReadOpticsCheck;
-        break;
-    case operationDone:
-        window->informDone(QStringLiteral("Оптика чиста"));
-        break;
-    case checkLowSupply:
-        window->reportDone(QStringLiteral("Низкое напряжение питания"));
-        break;
-    case checkNotCalibrated:
-        window->reportDone(QStringLiteral("Калибровка не выполнена"));
-        break;
-    default:
-        window->reportDone(QStringLiteral("Оптика загрязнена"));
-        break;
+        return;
+    case operationDone: text = QStringLiteral("Оптика чиста"); break;
+    case checkLowSupply: text = QStringLiteral("Низкое напряжение питания"); break;
+    case checkNotCalibrated: text = QStringLiteral("Калибровка не выполнена"); break;
+    default: text = QStringLiteral("Оптика загрязнена"); break;
     }
+    // Kept for the report of this connection.
+    window->opticsCheckResult = QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss ")) + text;
+    if (window->detector.opticsCheckState == operationDone)
+        window->informDone(text);
+    else
+        window->reportDone(text);
 }

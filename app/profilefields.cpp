@@ -92,6 +92,46 @@ QList<QWidget*> ProfileFields::widgetsOf(Field field) const
     return {};
 }
 
+QString ProfileFields::caption(Field field) const
+{
+    const QLabel* const labels[FieldCount] = {
+        ui->label_15, ui->label_12, ui->label_14, ui->label_16, ui->label_13, ui->label_11,
+        ui->label_23, ui->label_25, ui->analysisTypeLabel, ui->label_26, ui->label_27, ui->label_28, ui->label_29,
+        ui->label_18, ui->label_19, ui->label_20, ui->label_21, ui->label_22,
+    };
+    if (field < 0 || field >= FieldCount)
+        return QString();
+    QString text = labels[field]->text().simplified();
+    if (text.endsWith(':'))
+        text.chop(1);
+    return text;
+}
+
+QString ProfileFields::displayText(Field field) const
+{
+    switch (field) {
+    case AnalysisType: return ui->analysisType->currentText();
+    case FixTime: return ui->fixTime->currentText();
+    case AutoHeat: return ui->autoHeat->isChecked() ? QStringLiteral("да") : QStringLiteral("нет");
+    case AlarmNormallyOpen: return (ui->alarmNO->isChecked() ? ui->alarmNO : ui->alarmNC)->text();
+    case FaultNormallyClosed: return (ui->faultNC->isChecked() ? ui->faultNC : ui->faultNO)->text();
+    case FieldCount: return QString();
+    default: break;
+    }
+    const QWidget* widget = widgetsOf(field).value(0);
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return edit->text();
+    if (const auto* box = qobject_cast<const QAbstractSpinBox*>(widget))
+        return box->text();
+    return QString();
+}
+
+bool ProfileFields::isShown(Field field) const
+{
+    const QWidget* widget = widgetsOf(field).value(0);
+    return widget && widget->isVisibleTo(widget->window());
+}
+
 void ProfileFields::highlight(const QList<Field>& fields)
 {
     for (Field f : fields)

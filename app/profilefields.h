@@ -25,6 +25,13 @@ public:
     void highlight(const QList<Profile::Field>& fields);
     // Ends the highlight of every field of these groups (ConfigGroup bits).
     void clearHighlight(std::uint8_t groups);
+    // The field's label as the window shows it, without the colon.
+    QString caption(Profile::Field field) const;
+    // The field's value as the window shows it: texts, the chosen item, numbers with their
+    // decimal comma, switches as "да"/"нет", relays as the chosen "НР"/"НЗ".
+    QString displayText(Profile::Field field) const;
+    // Whether the window shows the field for the model now laid out.
+    bool isShown(Profile::Field field) const;
     // The widgets that show a field.
     QList<QWidget*> widgetsOf(Profile::Field field) const;
 

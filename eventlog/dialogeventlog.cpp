@@ -304,6 +304,7 @@ bool DialogEventLog::onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16
     DialogEventLog* w = windowOf(log);
     w->eventCount = captionCount;
     w->idHash = infoA;
+    w->idHashDevice = w->owner.master ? w->owner.master->deviceId : 0;
     w->captionHash = infoB;
     QSqlQuery query(w->db);
     if (!query.exec(LogSql::selectInfo)) {
@@ -417,4 +418,30 @@ void DialogEventLog::onTransferFinished(Hart::ParserMasterEventLog* log)
 void DialogEventLog::onEraseDone(Hart::ParserMasterEventLog* log)
 {
     windowOf(log)->showStatus(QStringLiteral("Журнал событий в устройстве очищен"));
+}
+
+bool DialogEventLog::isLogOf(std::uint32_t deviceId) const
+{
+    if (!db.isOpen() || deviceId == 0 || idHashDevice != deviceId)
+        return false;
+    QSqlQuery query(db);
+    return query.exec(LogSql::selectInfo) && query.next() && !query.value(0).isNull()
+        && std::uint32_t(query.value(0).toLongLong()) == idHash;
+}
+
+QList<QStringList> DialogEventLog::lastRecords(int count) const
+{
+    QList<QStringList> rows;
+    QSqlQuery query(db);
+    // Forward only, keeping the last rows alone: a log of any length costs count rows.
+    query.setForwardOnly(true);
+    if (count <= 0 || !query.exec(LogSql::selectView))
+        return rows;
+    while (query.next()) {
+        rows.append({ query.value(0).toString(), query.value(1).toString(),
+                      LogViewModel::messageText(query.value(2), query.value(3).toByteArray()) });
+        if (rows.size() > count)
+            rows.removeFirst();
+    }
+    return rows;
 }

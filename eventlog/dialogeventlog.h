@@ -48,6 +48,11 @@ public:
     bool isLogOpen() const { return db.isOpen(); }
     // Writes the view's records to a CSV file; false, after telling the user, when it failed.
     bool exportCsv(const QString& fileName);
+    // Whether the open file holds the log of the device with this unique id: a download in this
+    // session found that device's log identity in the file.
+    bool isLogOf(std::uint32_t deviceId) const;
+    // The file's last count records as the view shows them (class, time, message), oldest first.
+    QList<QStringList> lastRecords(int count) const;
     // Runs the view statement again and sets the table up; false when the statement failed.
     bool refreshView();
 
@@ -95,6 +100,8 @@ private:
     QSqlDatabase db;
     LogViewModel* model = nullptr;
     std::uint32_t idHash = 0;
+    // The unique id of the device idHash came from; 0 before any download.
+    std::uint32_t idHashDevice = 0;
     std::uint32_t captionHash = 0;
     std::uint16_t eventCount = 0;
     QProgressBar* progressBar = nullptr;

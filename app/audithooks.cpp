@@ -65,9 +65,9 @@ void MainWindow::rememberDeviceValues(uint8_t groups)
 {
     if (!profileFields)
         return;
-    for (int f = 0; f < Profile::FieldCount; ++f)
-        if (Profile::groupOf(Profile::Field(f)) & groups)
-            deviceValues[size_t(f)] = profileFields->displayText(Profile::Field(f));
+    for (int f = 0; f < FormField::Count; ++f)
+        if (FormField::groupOf(f) & groups)
+            deviceValues[size_t(f)] = profileFields->displayText(f);
 }
 
 void MainWindow::prepareAuditChanges(uint8_t groups)
@@ -77,9 +77,9 @@ void MainWindow::prepareAuditChanges(uint8_t groups)
     for (int i = 0; i < 8; ++i)
         if (groups & (1u << i))
             pendingWrites[size_t(i)] = PendingWrite();
-    for (int f = 0; f < Profile::FieldCount; ++f) {
-        const auto field = Profile::Field(f);
-        const uint8_t group = Profile::groupOf(field);
+    for (int f = 0; f < FormField::Count; ++f) {
+        const int field = f;
+        const uint8_t group = FormField::groupOf(field);
         const int index = groupIndex(group);
         if (!(groups & group) || index < 0)
             continue;
@@ -97,8 +97,8 @@ void MainWindow::auditWriteConfirmed(uint8_t group)
     const int index = groupIndex(group);
     if (index < 0)
         return;
-    for (int f = 0; f < Profile::FieldCount; ++f)
-        if (Profile::groupOf(Profile::Field(f)) == group && !pendingWrites[size_t(index)].after[size_t(f)].isNull())
+    for (int f = 0; f < FormField::Count; ++f)
+        if (FormField::groupOf(f) == group && !pendingWrites[size_t(index)].after[size_t(f)].isNull())
             deviceValues[size_t(f)] = pendingWrites[size_t(index)].after[size_t(f)];
 }
 
@@ -123,7 +123,7 @@ QString MainWindow::describeChange(uint16_t command, const uint8_t* data, uint32
             return mode ? ui->normalCurrentMode->text() : ui->multiDropMode->text();
         };
         if (data[0] != pollingAddress)
-            changes->append({ profileFields->caption(Profile::Address), QString::number(pollingAddress),
+            changes->append({ profileFields->caption(FormField::Address), QString::number(pollingAddress),
                               QString::number(data[0]) });
         if (data[1] != loopCurrentMode)
             changes->append({ QStringLiteral("Режим токовой петли"), modeText(loopCurrentMode), modeText(data[1]) });

@@ -17,7 +17,7 @@
 #include "hart/parsermasterfirmwareupdate.h"
 
 #include "audittrail.h"
-#include "profile.h"
+#include "profilefields.h"
 
 #include <QDate>
 #include <QMainWindow>
@@ -204,7 +204,7 @@ private:
     void auditWriteConfirmed(uint8_t group);
     struct PendingWrite {
         QList<Audit::Change> changes;
-        std::array<QString, Profile::FieldCount> after;
+        std::array<QString, FormField::Count> after;
     };
     std::unique_ptr<AuditTrail> audit;
     // The audit trail's window and the report (reportactions.cpp).
@@ -217,7 +217,7 @@ private:
     QString opticsCheckResult;
     qint64 auditRecord = -1;
     uint16_t auditCommand = 0;
-    std::array<QString, Profile::FieldCount> deviceValues;
+    std::array<QString, FormField::Count> deviceValues;
     std::array<PendingWrite, 8> pendingWrites;
 
     // Groups edited since their last write was raised: a confirmation that arrives after such

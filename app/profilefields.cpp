@@ -1,4 +1,6 @@
 #include "profilefields.h"
+
+#include "detectormodel.h"
 #include "ui_mainwindow.h"
 
 using namespace Profile;
@@ -72,9 +74,29 @@ void ProfileFields::apply(const Values& values)
     ui->currentAlarm->setValue(f[AlarmCurrent].toInt() / 1000.0);
 }
 
-QList<QWidget*> ProfileFields::widgetsOf(Field field) const
+std::uint8_t FormField::groupOf(int field)
 {
     switch (field) {
+    case Message: return ConfigGroup::message;
+    case Tag:
+    case Descriptor:
+    case Date: return ConfigGroup::tagDescriptorDate;
+    case LongTag: return ConfigGroup::longTag;
+    case Address: return ConfigGroup::address;
+    default: break;
+    }
+    return field >= 0 && field < Profile::FieldCount ? Profile::groupOf(Profile::Field(field)) : 0;
+}
+
+QList<QWidget*> ProfileFields::widgetsOf(int field) const
+{
+    switch (field) {
+    case FormField::Message: return { ui->message };
+    case FormField::Tag: return { ui->tag };
+    case FormField::Descriptor: return { ui->descriptor };
+    case FormField::Date: return { ui->date };
+    case FormField::LongTag: return { ui->longTag };
+    case FormField::Address: return { ui->address };
     case Sensitivity: return { ui->sensitivity, ui->sensitivityLen };
     case AnalysisTime: return { ui->analysisTime };
     case AnalysisType: return { ui->analysisType };
@@ -87,19 +109,19 @@ QList<QWidget*> ProfileFields::widgetsOf(Field field) const
     case StandbyCurrent: return { ui->currentIdle };
     case DiagnosticCurrent: return { ui->currentTest };
     case AlarmCurrent: return { ui->currentAlarm };
-    case FieldCount: break;
+    default: break;
     }
     return {};
 }
 
-QString ProfileFields::caption(Field field) const
+QString ProfileFields::caption(int field) const
 {
-    const QLabel* const labels[FieldCount] = {
-        ui->label_15, ui->label_12, ui->label_14, ui->label_16, ui->label_13, ui->label_11,
+    const QLabel* const labels[FormField::Count] = {
         ui->label_23, ui->label_25, ui->analysisTypeLabel, ui->label_26, ui->label_27, ui->label_28, ui->label_29,
         ui->label_18, ui->label_19, ui->label_20, ui->label_21, ui->label_22,
+        ui->label_15, ui->label_12, ui->label_14, ui->label_16, ui->label_13, ui->label_11,
     };
-    if (field < 0 || field >= FieldCount)
+    if (field < 0 || field >= FormField::Count)
         return QString();
     QString text = labels[field]->text().simplified();
     if (text.endsWith(':'))
@@ -107,7 +129,7 @@ QString ProfileFields::caption(Field field) const
     return text;
 }
 
-QString ProfileFields::displayText(Field field) const
+QString ProfileFields::displayText(int field) const
 {
     switch (field) {
     case AnalysisType: return ui->analysisType->currentText();
@@ -115,7 +137,6 @@ QString ProfileFields::displayText(Field field) const
     case AutoHeat: return ui->autoHeat->isChecked() ? QStringLiteral("да") : QStringLiteral("нет");
     case AlarmNormallyOpen: return (ui->alarmNO->isChecked() ? ui->alarmNO : ui->alarmNC)->text();
     case FaultNormallyClosed: return (ui->faultNC->isChecked() ? ui->faultNC : ui->faultNO)->text();
-    case FieldCount: return QString();
     default: break;
     }
     const QWidget* widget = widgetsOf(field).value(0);
@@ -126,7 +147,7 @@ QString ProfileFields::displayText(Field field) const
     return QString();
 }
 
-bool ProfileFields::isShown(Field field) const
+bool ProfileFields::isShown(int field) const
 {
     const QWidget* widget = widgetsOf(field).value(0);
     return widget && widget->isVisibleTo(widget->window());

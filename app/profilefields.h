@@ -8,6 +8,14 @@
 
 class QWidget;
 
+// The form's fields as the audit trail and the report name them: a profile's settings, then the
+// identity that stays with each detector and never goes into a profile.
+namespace FormField {
+enum : int { Message = Profile::FieldCount, Tag, Descriptor, Date, LongTag, Address, Count };
+// The parameter group (ConfigGroup bit) the field is written with.
+std::uint8_t groupOf(int field);
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -26,14 +34,14 @@ public:
     // Ends the highlight of every field of these groups (ConfigGroup bits).
     void clearHighlight(std::uint8_t groups);
     // The field's label as the window shows it, without the colon.
-    QString caption(Profile::Field field) const;
+    QString caption(int field) const;
     // The field's value as the window shows it: texts, the chosen item, numbers with their
     // decimal comma, switches as "да"/"нет", relays as the chosen "НР"/"НЗ".
-    QString displayText(Profile::Field field) const;
+    QString displayText(int field) const;
     // Whether the window shows the field for the model now laid out.
-    bool isShown(Profile::Field field) const;
+    bool isShown(int field) const;
     // The widgets that show a field.
-    QList<QWidget*> widgetsOf(Profile::Field field) const;
+    QList<QWidget*> widgetsOf(int field) const;
 
     // The dynamic property a highlighted widget carries.
     static const char* const highlightProperty;

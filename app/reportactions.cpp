@@ -94,8 +94,8 @@ ReportContent MainWindow::reportContent()
     // The configuration as the window shows it, under the titles of its groups.
     for (const QGroupBox* box : { ui->groupBox_4, ui->groupBox_5, ui->groupBox_6 }) {
         ReportSection section{ box->title(), {} };
-        for (int f = 0; f < Profile::FieldCount; ++f) {
-            const auto field = Profile::Field(f);
+        for (int f = 0; f < FormField::Count; ++f) {
+            const auto field = f;
             const QWidget* widget = profileFields->widgetsOf(field).value(0);
             if (widget && box->isAncestorOf(widget) && profileFields->isShown(field))
                 section.rows.append({ profileFields->caption(field), profileFields->displayText(field) });

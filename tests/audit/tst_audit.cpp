@@ -201,9 +201,9 @@ void TestAudit::report()
                              QStringLiteral("Записать конфигурацию"), QStringLiteral("REPORT NOTE"),
                              QStringLiteral("Подпись"), content.events.last().value(2) };
     QVERIFY(!window->ui->tag->text().isEmpty());
-    for (int f = 0; f < Profile::FieldCount; ++f)
-        if (window->profileFields->isShown(Profile::Field(f)))
-            expected << window->profileFields->displayText(Profile::Field(f));
+    for (int f = 0; f < FormField::Count; ++f)
+        if (window->profileFields->isShown(f))
+            expected << window->profileFields->displayText(f);
     for (const QString& value : expected)
         QVERIFY2(text.contains(value.simplified()), qPrintable(value));
     QCOMPARE(text.count(QStringLiteral("Записать конфигурацию")), 1);

@@ -11,6 +11,7 @@
 
 #include "hart/codecsupport.h"
 #include "hart/encoding.h"
+#include "hart/hartip.h"
 #include "hart/mastercommands.h"
 #include "hart/messages.h"
 #include "hart/parsermastereventlog.h"
@@ -173,9 +174,7 @@ QString MainWindow::describeChange(uint16_t command, const uint8_t* data, uint32
 
 void MainWindow::auditBeforeSend(const uint8_t* frame, uint32_t length)
 {
-    uint32_t pos = 0;
-    while (pos < length && frame[pos] == 0xFF)
-        ++pos;
+    const uint32_t pos = uint32_t(Hart::Ip::preambleLength(frame, length));
     // Only long-address frames change a device; command 0 is the one short-frame request.
     if (length - pos < 9 || frame[pos] != 0x82)
         return;
@@ -212,8 +211,9 @@ void MainWindow::auditAnswered(uint32_t result, uint8_t responseCode)
         auditEnd(Audit::Outcome::Refused, responseCode, QString::fromUtf8(Hart::resultMessage(result)));
         return;
     }
-    // A firmware record covers the whole transfer, not just its announce.
-    if (auditCommand == 253 && (firmwareWindow.requestFlags & Hart::FirmwareRequest::Transfer))
+    // A firmware record covers the whole transfer: the firmware window ends it, as only it
+    // knows whether the device took the whole image.
+    if (auditCommand == 253)
         return;
     auditEnd(Audit::Outcome::Done, responseCode, QString());
 }

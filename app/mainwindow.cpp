@@ -76,8 +76,12 @@ MainWindow::MainWindow(QWidget* parent)
     trafficWindow = new DialogTraffic(this);
     connect(trafficWindow, &QDialog::finished, this, &MainWindow::trafficWindowFinished);
     connect(&eventLogWindow, &DialogEventLog::closed, this, &MainWindow::on_dialogEventLogClosed);
-    connect(&firmwareWindow, &DialogFirmwareUpdate::finishedWith, doneLabel,
-            [this](const QString& message) { doneLabel->setText(message); });
+    connect(&firmwareWindow, &DialogFirmwareUpdate::finishedWith, doneLabel, [this](const QString& message) {
+        doneLabel->setText(message);
+        auditEnd(Audit::Outcome::Done, 0, QString());
+    });
+    connect(&firmwareWindow, &DialogFirmwareUpdate::failedWith, this,
+            [this](const QString& reason) { auditEnd(Audit::Outcome::Refused, -1, reason); });
 
     // The trends have a menu of their own, after "Правка".
     trendWindow = new TrendWindow(this);
@@ -207,6 +211,8 @@ void MainWindow::closePort()
     auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Порт закрыт до ответа"));
     opticsCheckResult.clear();
     endAddressSearch(false);
+    // The next connection may reach another loop: its addresses owe nothing to this one.
+    lastAnsweredAddress = -1;
     forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
     terminal.close();
     // Nothing can answer through a closed port: the next connection starts without waiting

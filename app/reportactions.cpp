@@ -1,6 +1,7 @@
 // The audit trail's window and the commissioning report, from the main window's menus.
 
 #include "mainwindow.h"
+#include "savefilename.h"
 #include "profilefields.h"
 #include "ui_mainwindow.h"
 
@@ -12,7 +13,7 @@
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
-#include <QFileDialog>
+#include <QDir>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QMenu>
@@ -116,8 +117,8 @@ void MainWindow::chooseReportFile()
 {
     if (!checkDeviceReady())
         return;
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Отчёт о проверке"),
-                                                      lastSaveDir, QStringLiteral("PDF (*.pdf)"));
+    const QString path = saveFileName(this, QStringLiteral("Отчёт о проверке"), lastSaveDir,
+                                      QStringLiteral("PDF (*.pdf)"), QStringLiteral("pdf"));
     if (path.isEmpty())
         return;
     QString error;

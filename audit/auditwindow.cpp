@@ -1,10 +1,11 @@
 #include "auditwindow.h"
+#include "savefilename.h"
 
 #include "logcsvexport.h"
 
 #include <QComboBox>
 #include <QDateEdit>
-#include <QFileDialog>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -120,12 +121,13 @@ void AuditWindow::refresh()
 
 bool AuditWindow::writeCsv(const QList<Audit::Record>& records, QIODevice& out, QString* error)
 {
-    QByteArray bytes("\xEF\xBB\xBF");
+    QByteArray bytes = csvByteOrderMark;
+    // Tags, operations and values may come from a device: text, whatever they start with.
     auto line = [&bytes](const QStringList& fields) {
         QStringList quoted;
         for (const QString& f : fields)
-            quoted << csvField(f);
-        bytes += quoted.join(';').toUtf8() + "\r\n";
+            quoted << csvTextField(f);
+        bytes += csvLine(quoted);
     };
     line(columnTitles());
     for (const Audit::Record& r : records)
@@ -138,8 +140,8 @@ bool AuditWindow::writeCsv(const QList<Audit::Record>& records, QIODevice& out, 
 
 void AuditWindow::exportCsv()
 {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт в CSV"), QString(),
-                                                      QStringLiteral("CSV (*.csv)"));
+    const QString path = saveFileName(this, QStringLiteral("Экспорт в CSV"), QString(), QStringLiteral("CSV (*.csv)"),
+                                      QStringLiteral("csv"));
     if (path.isEmpty())
         return;
     QSaveFile file(path);

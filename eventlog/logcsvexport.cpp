@@ -10,20 +10,9 @@
 
 namespace {
 
-constexpr char separator = ';';
-const QByteArray byteOrderMark("\xEF\xBB\xBF");
-const QByteArray lineEnd("\r\n");
-
-// The fields come already made by csvField or csvTextField.
 bool writeLine(QIODevice& out, const QStringList& fields, QString* error)
 {
-    QByteArray line;
-    for (int i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            line += separator;
-        line += fields[i].toUtf8();
-    }
-    line += lineEnd;
+    const QByteArray line = csvLine(fields);
     if (out.write(line) == line.size())
         return true;
     *error = out.errorString();
@@ -41,7 +30,7 @@ qint64 writeLogCsv(const QSqlDatabase& db, QIODevice& out, QString* error)
         *error = query.lastError().text();
         return -1;
     }
-    if (out.write(byteOrderMark) != byteOrderMark.size()) {
+    if (out.write(csvByteOrderMark) != csvByteOrderMark.size()) {
         *error = out.errorString();
         return -1;
     }

@@ -195,8 +195,10 @@ void DialogFirmwareUpdate::progressTo(std::uint32_t offset)
         emit finishedWith(timedStatus(QStringLiteral("ПО обновлено")));
         reportEnd(true, QStringLiteral("Обновление выполнено"));
     } else {
-        reportEnd(false, QStringLiteral("Устройство запросило данные за концом файла прошивки. "
-                                        "Обновление не выполнено"));
+        const QString reason = QStringLiteral("Устройство запросило данные за концом файла прошивки. "
+                                              "Обновление не выполнено");
+        emit failedWith(reason);
+        reportEnd(false, reason);
     }
 }
 

@@ -44,6 +44,8 @@ public:
 signals:
     // The update has ended well; the text, with its time, is for the main window's status bar.
     void finishedWith(const QString& message);
+    // The device asked for data beyond the image: the update did not take.
+    void failedWith(const QString& reason);
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -69,10 +69,8 @@ void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
 {
     Header header;
     // A datagram is one message: a byte count that disagrees with it is a lie.
-    if (decodeHeader(message, length, header) != HeaderCheck::Ok || header.byteCount != length) {
-        ++m_dropped;
+    if (decodeHeader(message, length, header) != HeaderCheck::Ok || header.byteCount != length)
         return;
-    }
     if (m_observer)
         m_observer(message, length, false);
     const std::uint8_t* body = message + headerSize;
@@ -84,16 +82,13 @@ void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
     }
     const bool answer = header.type == MessageType::Response || header.type == MessageType::Error
         || header.type == MessageType::Nak;
-    if (!answer) {
-        ++m_dropped; // publish (burst) messages are not asked for
+    // Publish (burst) messages are not asked for.
+    if (!answer)
         return;
-    }
     switch (header.id) {
     case MessageId::SessionInitiate: {
-        if (m_phase != Phase::Initiating || header.sequence != m_initiateSequence) {
-            ++m_dropped;
+        if (m_phase != Phase::Initiating || header.sequence != m_initiateSequence)
             return;
-        }
         SessionParameters parameters;
         // Success, or success with the timer set to the server's nearest value, opens it.
         if (header.type != MessageType::Response || (header.status != 0 && header.status != statusNearestValue)
@@ -108,10 +103,8 @@ void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
         return;
     }
     case MessageId::KeepAlive:
-        if (!m_sessionPending || m_phase != Phase::Open || header.sequence != m_keepAliveSequence) {
-            ++m_dropped;
+        if (!m_sessionPending || m_phase != Phase::Open || header.sequence != m_keepAliveSequence)
             return;
-        }
         // A server that refuses the keep-alive no longer knows the session.
         if (header.type != MessageType::Response) {
             lose(Failure::Closed);
@@ -120,10 +113,8 @@ void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
         m_sessionPending = false;
         return;
     case MessageId::Pdu:
-        if (m_phase != Phase::Open || !m_requestPending || header.sequence != m_requestSequence) {
-            ++m_dropped;
+        if (m_phase != Phase::Open || !m_requestPending || header.sequence != m_requestSequence)
             return;
-        }
         m_requestPending = false;
         // An error or NAK ends the exchange without an answer: the master's time-out reports it.
         if (header.type == MessageType::Response)
@@ -138,10 +129,8 @@ void HartIpSession::handle(const std::uint8_t* message, std::size_t length)
 void HartIpSession::deliverFrame(const std::uint8_t* frame, std::size_t length)
 {
     // The buffer is the master's while it reads a frame or writes a request: this answer is lost.
-    if (m_state != TerminalState::Idle || length == 0 || length + answerPreambles > m_bufferSize) {
-        ++m_dropped;
+    if (m_state != TerminalState::Idle || length == 0 || length + answerPreambles > m_bufferSize)
         return;
-    }
     std::memset(m_buffer, 0xFF, answerPreambles);
     std::memcpy(m_buffer + answerPreambles, frame, length);
     m_received = std::uint32_t(length + answerPreambles);

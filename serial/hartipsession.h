@@ -49,8 +49,6 @@ public:
 
     Phase phase() const { return m_phase; }
     Failure failure() const { return m_failure; }
-    std::uint32_t serverInactivityMs() const { return m_serverInactivityMs; }
-    std::uint32_t droppedMessages() const { return m_dropped; }
     void setMessageObserver(MessageObserver observer) { m_observer = std::move(observer); }
 
     // HartLink. close() sends a session close if the session is open.
@@ -97,7 +95,6 @@ private:
     // cut for good would otherwise swallow every answer after it.
     std::uint64_t m_partialSince = 0;
     std::uint32_t m_serverInactivityMs = inactivityMs;
-    std::uint32_t m_dropped = 0;
     FrameHook m_hook = nullptr;
     void* m_hookContext = nullptr;
 };

@@ -25,7 +25,8 @@ std::uint32_t FirmwareReceiver::nextOffset()
             return offset;
     }
     const auto gap = std::find(received.begin(), received.end(), false);
-    return std::uint32_t(gap - received.begin());
+    const std::uint32_t next = std::uint32_t(gap - received.begin());
+    return next == size && askBeyondEnd ? size + 1 : next;
 }
 
 void handleFirmware(Exchange& ex)

@@ -17,6 +17,7 @@ struct FirmwareReceiver {
     std::uint32_t refuseAtOffset = none;  // ... when a chunk at or past this offset arrives; 0 refuses
                                           // the first chunk; with none and refuseCode set, the announcement
     std::uint32_t emptyAnswerAtOffset = none; // once: answer this chunk with no data, forgetting the transfer
+    bool askBeyondEnd = false;            // name an offset past the image instead of its end
 
     // Transfer state.
     bool announced = false;

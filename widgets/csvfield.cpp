@@ -1,5 +1,7 @@
 #include "csvfield.h"
 
+const QByteArray csvByteOrderMark("\xEF\xBB\xBF");
+
 QString csvField(const QString& text)
 {
     const bool quoted = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"'))
@@ -17,4 +19,9 @@ QString csvTextField(const QString& text)
     if (!text.isEmpty() && formulaStarts.contains(text.front()))
         return csvField(QLatin1Char('\'') + text);
     return csvField(text);
+}
+
+QByteArray csvLine(const QStringList& fields)
+{
+    return fields.join(QLatin1Char(';')).toUtf8() + "\r\n";
 }

@@ -218,7 +218,8 @@ void Slider::paintEvent(QPaintEvent* event)
 
     const int h = fm.height();
     if (tickPosition() & TicksAbove) {
-        drawLabelRow(painter, scaleFont(ScaleRow::Above), scaleLabels(ScaleRow::Above), h - fm.descent());
+        const QFont font = scaleFont(ScaleRow::Above);
+        drawLabelRow(painter, font, placeLabels(ScaleRow::Above, QFontMetrics(font)), h - fm.descent());
         option.tickPosition = TicksAbove;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);
@@ -226,8 +227,8 @@ void Slider::paintEvent(QPaintEvent* event)
     if (tickPosition() & TicksBelow) {
         // The lower row stays black, also on a disabled (display-only) slider.
         painter.setPen(QColor(Qt::black));
-        drawLabelRow(painter, scaleFont(ScaleRow::Below), scaleLabels(ScaleRow::Below),
-                     height() - 1 - fm.descent());
+        const QFont font = scaleFont(ScaleRow::Below);
+        drawLabelRow(painter, font, placeLabels(ScaleRow::Below, QFontMetrics(font)), height() - 1 - fm.descent());
         option.tickPosition = TicksBelow;
         option.subControls = QStyle::SC_SliderTickmarks;
         st->drawComplexControl(QStyle::CC_Slider, &option, &painter, this);

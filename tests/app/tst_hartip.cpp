@@ -5,6 +5,7 @@
 #include "dialogtraffic.h"
 #include "simulatedwindow.h"
 #include "resources.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QFile>
@@ -167,28 +168,24 @@ private slots:
         QCOMPARE(boxTexts(), QStringList());
     }
 
-    // The network's own faults end as the modem's do: a refused session as a lost link, naming
-    // the server; an answer that never comes right as "no answer" after the repeats, and one
-    // spoilt answer not at all; a TCP stream that cannot be framed again as a lost link.
+    // The network's own faults end as the modem's do: a refused session as a lost link naming
+    // the server, one spoilt answer not at all, an answer that never comes as "no answer", a TCP
+    // stream that cannot be framed again as a lost link. The session's own checks (sequence,
+    // byte count, error and NAK) are the session test's.
     void networkFaults_data()
     {
         QTest::addColumn<SimulatedLink>("link");
         QTest::addColumn<int>("kind");
         QTest::addColumn<int>("times");
         QTest::addColumn<QString>("box"); // empty: identified without a box
-        const QString lost = QStringLiteral("Связь с портом");
-        const QString silent = QStringLiteral("Устройство не отвечает");
-        for (SimulatedLink link : { SimulatedLink::HartIpUdp, SimulatedLink::HartIpTcp }) {
-            const bool tcp = link == SimulatedLink::HartIpTcp;
-            const char* t = tcp ? "tcp" : "udp";
-            QTest::addRow("%s: busy", t) << link << int(Sim::FaultKind::SessionBusy) << 1 << lost;
-            QTest::addRow("%s: error message once", t) << link << int(Sim::FaultKind::ErrorMessage) << 1 << QString();
-            QTest::addRow("%s: error message", t) << link << int(Sim::FaultKind::ErrorMessage) << 5 << silent;
-            QTest::addRow("%s: wrong sequence", t) << link << int(Sim::FaultKind::WrongSequence) << 5 << silent;
-            QTest::addRow("%s: no answer", t) << link << int(Sim::FaultKind::NoAnswer) << 5 << silent;
-            QTest::addRow("%s: truncated header", t) << link << int(Sim::FaultKind::TruncatedHeader) << 5
-                                                     << (tcp ? lost : silent);
-        }
+        const QString lost = QStringLiteral("Связь с портом"), silent = QStringLiteral("Устройство не отвечает");
+        using K = Sim::FaultKind;
+        QTest::newRow("udp: busy") << SimulatedLink::HartIpUdp << int(K::SessionBusy) << 1 << lost;
+        QTest::newRow("tcp: busy") << SimulatedLink::HartIpTcp << int(K::SessionBusy) << 1 << lost;
+        QTest::newRow("udp: error message once") << SimulatedLink::HartIpUdp << int(K::ErrorMessage) << 1 << QString();
+        QTest::newRow("udp: wrong sequence") << SimulatedLink::HartIpUdp << int(K::WrongSequence) << 5 << silent;
+        QTest::newRow("tcp: no answer") << SimulatedLink::HartIpTcp << int(K::NoAnswer) << 5 << silent;
+        QTest::newRow("tcp: truncated header") << SimulatedLink::HartIpTcp << int(K::TruncatedHeader) << 5 << lost;
     }
     void networkFaults()
     {
@@ -283,14 +280,8 @@ private slots:
         QFETCH(SimulatedLink, link);
         QVERIFY(connectOver(link));
         rig->startTimers();
-        QByteArray image(600, '\0');
-        for (int i = 0; i < image.size(); ++i)
-            image[i] = char(i * 13);
-        const QString path = dir.filePath("image.fwb");
-        QFile out(path);
-        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(image) == image.size());
-        out.close();
-        runFirmwareUpdate(*answerer, *window, path, nullptr, 15000);
+        const QByteArray image = imageBytes(600);
+        runFirmwareUpdate(*answerer, *window, writeFile(dir, "image.fwb", image), nullptr, 15000);
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Обновление выполнено") });
         const std::vector<uint8_t> got = sim->firmwareImage();
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), int(got.size())), image);

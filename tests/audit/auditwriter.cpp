@@ -1,5 +1,5 @@
-// Writes audit records in a loop until killed: begins one, reports its id once committed,
-// finishes it. The durability test kills it at random moments.
+// Writes audit records in a loop until killed: begins one with three changes, reports its id once
+// committed, finishes it. The durability test kills it at random moments.
 
 #include "audittrail.h"
 
@@ -13,9 +13,7 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     AuditTrail trail(QString::fromLocal8Bit(argv[1]));
-    if (!trail.isOpen())
-        return 1;
-    for (int n = 0;; ++n) {
+    for (int n = 0; trail.isOpen(); ++n) {
         Audit::Operation op{ QStringLiteral("/dev/pts/9"), QStringLiteral("FF04"), QString::number(n),
                              QStringLiteral("TAG"), QStringLiteral("Запись"), {} };
         for (int i = 0; i < 3; ++i)
@@ -25,4 +23,5 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         trail.finish(id, n % 2 ? Audit::Outcome::Done : Audit::Outcome::Refused, n % 2 ? 0 : 7, QStringLiteral("x"));
     }
+    return 1;
 }

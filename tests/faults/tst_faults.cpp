@@ -5,12 +5,12 @@
 #include "dialogfirmwareupdate.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "testfiles.h"
 
 #include "hart/messages.h"
 
 #include <QAction>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -322,13 +322,8 @@ private slots:
         if (box.contains("%1"))
             box = box.arg(QString::fromStdString(sim->portPath()));
         rig->startTimers();
-        QByteArray image(400, '\0');
-        for (int i = 0; i < image.size(); ++i)
-            image[i] = char(i * 7);
-        const QString path = dir.filePath("image.fwb");
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
-        file.close();
+        const QByteArray image = imageBytes(400);
+        const QString path = writeFile(dir, "image.fwb", image);
         fault.command = 253;
         fault.after = 2; // among the chunks
         sim->inject(fault);

@@ -21,24 +21,9 @@
 #include <QLabel>
 #include <QtTest>
 
+#include "testfiles.h"
+
 namespace {
-
-QByteArray imageBytes(int size)
-{
-    QByteArray bytes(size, '\0');
-    for (int i = 0; i < size; ++i)
-        bytes[i] = char((i * 37 + 11) & 0xFF);
-    return bytes;
-}
-
-QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(bytes);
-    return path;
-}
 
 QStringList boxTexts(const ModalAnswerer& answerer)
 {

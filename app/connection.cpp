@@ -48,8 +48,10 @@ void MainWindow::setHartIpServer(const HartIpAddress& address)
 
 void MainWindow::openHartIp(const HartIpAddress& address)
 {
-    if (!address.isValid())
+    if (!address.isValid()) {
+        reportError(QStringLiteral("Не указан адрес сервера HART-IP."));
         return;
+    }
     hartIpAddress = address;
     rememberHartIpChoice(true);
     terminal.select(hartIpLink);
@@ -70,9 +72,20 @@ void MainWindow::openHartIp(const HartIpAddress& address)
 
 QString MainWindow::lostLinkText() const
 {
-    return QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n"
-                          "Проверьте подключение и нажмите «Соединить».")
-        .arg(linkName());
+    QString text = QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(linkName());
+    // A HART-IP server says more than a modem can: why the session ended.
+    if (&terminal.active() == &hartIpLink) {
+        using Failure = HartIpSession::Failure;
+        switch (hartIpLink.failure()) {
+        case Failure::NoServer: text += QStringLiteral("Сервер HART-IP не отвечает.\n"); break;
+        case Failure::Refused: text += QStringLiteral("Сервер HART-IP отказал в сеансе: он занят.\n"); break;
+        case Failure::Malformed: text += QStringLiteral("Поток TCP от сервера HART-IP нарушен.\n"); break;
+        case Failure::Closed: text += QStringLiteral("Сервер HART-IP закрыл сеанс.\n"); break;
+        case Failure::Silent: text += QStringLiteral("Сервер HART-IP не ответил на проверку связи.\n"); break;
+        case Failure::None: break;
+        }
+    }
+    return text + QStringLiteral("Проверьте подключение и нажмите «Соединить».");
 }
 
 QString MainWindow::linkName() const

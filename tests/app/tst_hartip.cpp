@@ -232,6 +232,11 @@ private slots:
         QVERIFY2(boxTexts()[0].startsWith(box), qPrintable(boxTexts()[0]));
         if (box.startsWith(QStringLiteral("Связь")))
             QVERIFY2(boxTexts()[0].contains(QStringLiteral("127.0.0.1:%1").arg(sim->hartIpPort())), qPrintable(boxTexts()[0]));
+        // The server's own reason follows.
+        if (fault.kind == Sim::FaultKind::SessionBusy)
+            QVERIFY2(boxTexts()[0].contains(QStringLiteral("отказал в сеансе")), qPrintable(boxTexts()[0]));
+        if (fault.kind == Sim::FaultKind::TruncatedHeader)
+            QVERIFY2(boxTexts()[0].contains(QStringLiteral("Поток TCP")), qPrintable(boxTexts()[0]));
     }
 
     // The capture of a session holds its real messages, the session's own included, and

@@ -26,13 +26,10 @@ QSize needed(const QWidget* widget)
     return widget->minimumSizeHint();
 }
 
-QString describe(const QWidget* widget)
+QString describe(const QWidget* w)
 {
-    const QRect r = widget->geometry();
-    return QStringLiteral("%1 at %2,%3 %4x%5, needs %6x%7")
-        .arg(widget->objectName())
-        .arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height())
-        .arg(needed(widget).width()).arg(needed(widget).height());
+    return QStringLiteral("%1 at %2,%3 %4x%5, needs %6x%7").arg(w->objectName()).arg(w->x()).arg(w->y())
+        .arg(w->width()).arg(w->height()).arg(needed(w).width()).arg(needed(w).height());
 }
 
 } // namespace
@@ -78,7 +75,6 @@ private slots:
         QCOMPARE(window.size(), size);
 
         auto* scroll = window.findChild<QScrollArea*>(QStringLiteral("settingsScrollArea"));
-        QVERIFY(scroll);
         const bool scrolls = scroll->verticalScrollBar()->maximum() > 0 || scroll->horizontalScrollBar()->maximum() > 0;
         QCOMPARE(scrolls, settingsScroll);
 
@@ -109,13 +105,14 @@ private slots:
                 continue;
             slider->grab();
             for (const auto row : {Slider::ScaleRow::Above, Slider::ScaleRow::Below}) {
-                const bool has = (slider->tickPosition() & (row == Slider::ScaleRow::Above ? QSlider::TicksAbove
-                                                                                          : QSlider::TicksBelow));
-                const QStringList& captions = row == Slider::ScaleRow::Above ? slider->captionsAbove : slider->captionsBelow;
+                const bool above = row == Slider::ScaleRow::Above;
+                if (!(slider->tickPosition() & (above ? QSlider::TicksAbove : QSlider::TicksBelow)))
+                    continue;
+                const QStringList& captions = above ? slider->captionsAbove : slider->captionsBelow;
                 const auto labels = slider->scaleLabels(row);
-                if (has && captions.size() >= 2)
+                if (captions.size() >= 2)
                     QCOMPARE(labels.size(), captions.size());
-                for (int i = 0; has && i < labels.size(); ++i) {
+                for (int i = 0; i < labels.size(); ++i) {
                     const QString where = slider->objectName() + ' ' + labels[i].text;
                     QVERIFY2(labels[i].x >= 0 && labels[i].x + labels[i].advance <= slider->width(), qPrintable(where));
                     if (i > 0)

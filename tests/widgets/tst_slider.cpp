@@ -9,28 +9,35 @@
 
 namespace {
 
-// The handle's length as the style measures it over the groove (or the given rectangle).
-int handleLength(Slider& slider, const QRect& groove = QRect())
+// The handle's length as the style measures it over the groove.
+int handleLength(Slider& slider)
 {
     QStyleOptionSlider option;
     option.initFrom(&slider);
     option.orientation = slider.orientation();
     option.tickPosition = slider.tickPosition();
-    option.rect = groove.isNull() ? slider.grooveRect() : groove;
+    option.rect = slider.grooveRect();
     return slider.style()->pixelMetric(QStyle::PM_SliderLength, &option, &slider);
 }
 
-// Columns in rows [top, bottom] holding a pixel darker than the threshold.
-QVector<int> darkColumns(const QImage& image, int top, int bottom, int threshold)
+// Columns in rows [top, bottom] holding a pixel that the predicate picks.
+QVector<int> inkColumns(const QImage& image, int top, int bottom, bool (*pick)(QRgb))
 {
     QVector<int> columns;
     for (int x = 0; x < image.width(); ++x)
         for (int y = top; y <= bottom; ++y)
-            if (qGray(image.pixel(x, y)) < threshold) {
+            if (pick(image.pixel(x, y))) {
                 columns.append(x);
                 break;
             }
     return columns;
+}
+
+// Where the tick for a fraction of the range is painted.
+double tickCentre(Slider& slider, double fraction)
+{
+    const int length = handleLength(slider);
+    return slider.grooveRect().left() + length / 2 + (slider.grooveRect().width() - length) * fraction;
 }
 
 // A horizontal slider over 0..100 as the window uses them.
@@ -58,20 +65,15 @@ private slots:
         const QImage image = slider.grab().toImage();
 
         const QFontMetrics fm(slider.font());
-        // No side margins for three captions.
         QCOMPARE(slider.grooveRect(), QRect(QPoint(0, 0), QPoint(299, 60 - fm.height() - 1)));
 
         const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
         QCOMPARE(labels.size(), 3);
         QCOMPARE(labels[0].x, 0);
         QCOMPARE(labels[2].x + labels[2].advance, 299);
-        const int length = handleLength(slider);
-        const int grooveMiddle = length / 2 + (300 - length) / 2;
-        QVERIFY2(qAbs(labels[1].x + labels[1].advance / 2 - grooveMiddle) <= 1,
-                 qPrintable(QString("middle caption at %1, groove middle %2").arg(labels[1].x).arg(grooveMiddle)));
-
-        // The ink itself: it starts at the left edge and ends at the right edge, all inside the widget.
-        const QVector<int> ink = darkColumns(image, 60 - fm.height(), 59, 100);
+        QVERIFY2(qAbs(labels[1].x + labels[1].advance / 2.0 - tickCentre(slider, 0.5)) <= 1.5, qPrintable(labels[1].text));
+        // The ink itself starts at the left edge and ends at the right edge.
+        const QVector<int> ink = inkColumns(image, 60 - fm.height(), 59, [](QRgb c) { return qGray(c) < 100; });
         QVERIFY(!ink.isEmpty());
         QVERIFY2(ink.first() <= 2, qPrintable(QString::number(ink.first())));
         QVERIFY2(ink.last() >= 299 - 3, qPrintable(QString::number(ink.last())));
@@ -83,10 +85,7 @@ private slots:
         const QStringList distances = QString("17 20 23 26 29 32 35 38 41 44 47 50").split(' ');
         QTest::newRow("12 distances below") << distances << int(QSlider::TicksBelow);
         QTest::newRow("12 distances both sides") << distances << int(QSlider::TicksBothSides);
-        QTest::newRow("4 long end captions")
-            << QStringList{QStringLiteral("Быстродействие"), QStringLiteral("a"), QStringLiteral("b"),
-                           QStringLiteral("Достоверность")}
-            << int(QSlider::TicksBelow);
+        QTest::newRow("4 long end captions") << QStringList{"Быстродействие", "a", "b", "Достоверность"} << int(QSlider::TicksBelow);
     }
     void manyCaptionsCentredAndGrooveShortened()
     {
@@ -97,34 +96,24 @@ private slots:
         slider.grab();
 
         const QFontMetrics fm(slider.font());
-        const int length = handleLength(slider);
-        const int half = length / 2;
+        const int half = handleLength(slider) / 2;
         // An upper row without captions shows the end numbers, which need their own room.
-        int leftWidth = fm.horizontalAdvance(captions.first());
-        int rightWidth = fm.horizontalAdvance(captions.last());
-        if (ticks == QSlider::TicksBothSides) {
-            leftWidth = qMax(leftWidth, fm.horizontalAdvance("0"));
-            rightWidth = qMax(rightWidth, fm.horizontalAdvance("100"));
-        }
-        const int leftMargin = qMax(0, (leftWidth + 1) / 2 - half);
-        const int rightMargin = qMax(0, (rightWidth + 1) / 2 - half);
+        const bool both = ticks == QSlider::TicksBothSides;
+        const int leftWidth = qMax(fm.horizontalAdvance(captions.first()), both ? fm.horizontalAdvance("0") : 0);
+        const int rightWidth = qMax(fm.horizontalAdvance(captions.last()), both ? fm.horizontalAdvance("100") : 0);
         const QRect groove = slider.grooveRect();
-        QCOMPARE(groove.left(), leftMargin);
-        QCOMPARE(groove.right(), 399 - rightMargin);
-        QCOMPARE(groove.top(), ticks == QSlider::TicksBothSides ? fm.height() : 0);
+        QCOMPARE(groove.left(), qMax(0, (leftWidth + 1) / 2 - half));
+        QCOMPARE(groove.right(), 399 - qMax(0, (rightWidth + 1) / 2 - half));
+        QCOMPARE(groove.top(), both ? fm.height() : 0);
         QCOMPARE(groove.bottom(), 80 - fm.height() - 1);
 
         const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
         QCOMPARE(labels.size(), captions.size());
-        const int track = groove.width() - length;
         for (int i = 0; i < labels.size(); ++i) {
             QCOMPARE(labels[i].text, captions[i]);
-            const double tickCentre = groove.left() + half + double(track) * i / (captions.size() - 1);
             const double centre = labels[i].x + labels[i].advance / 2.0;
-            QVERIFY2(qAbs(centre - tickCentre) <= 1.5,
-                     qPrintable(QString("%1 centred at %2, tick at %3").arg(captions[i]).arg(centre).arg(tickCentre)));
-            QVERIFY(labels[i].x >= 0);
-            QVERIFY(labels[i].x + labels[i].advance <= 400);
+            QVERIFY2(qAbs(centre - tickCentre(slider, double(i) / (captions.size() - 1))) <= 1.5, qPrintable(captions[i]));
+            QVERIFY(labels[i].x >= 0 && labels[i].x + labels[i].advance <= 400);
         }
     }
     // A scale too long for its slider keeps every caption: a smaller font, none touching.
@@ -142,7 +131,7 @@ private slots:
         QFETCH(int, width);
         Slider slider;
         setUp(slider, QSlider::TicksBothSides, width, 80, captions, 25);
-        slider.captionsAbove = QStringList{QStringLiteral("Быстродействие"), QStringLiteral("Достоверность")};
+        slider.captionsAbove = QStringList{"Быстродействие", "Достоверность"};
         slider.grab();
         for (const auto row : {Slider::ScaleRow::Above, Slider::ScaleRow::Below}) {
             const auto labels = slider.scaleLabels(row);
@@ -175,16 +164,9 @@ private slots:
         for (const auto& label : labels)
             shown << label.text;
         QCOMPARE(shown, texts);
-
-        const QRect groove = slider.grooveRect();
-        const int length = handleLength(slider);
-        const int half = length / 2;
-        const int track = groove.width() - length;
-        for (const auto& label : labels) {
-            const int value = label.text.toInt();
-            const double tickCentre = groove.left() + half + track * value / 100.0;
-            QVERIFY2(qAbs(label.x + label.advance / 2.0 - tickCentre) <= 1.5, qPrintable(label.text));
-        }
+        for (const auto& label : labels)
+            QVERIFY2(qAbs(label.x + label.advance / 2.0 - tickCentre(slider, label.text.toInt() / 100.0)) <= 1.5,
+                     qPrintable(label.text));
     }
     void lowerRowBlackUpperRowTextColour()
     {
@@ -197,13 +179,7 @@ private slots:
         const QImage image = slider.grab().toImage();
         const QFontMetrics fm(slider.font());
 
-        auto darkest = [&](int top, int bottom, bool (*pick)(QRgb)) {
-            int count = 0;
-            for (int y = top; y <= bottom; ++y)
-                for (int x = 0; x < image.width(); ++x)
-                    count += pick(image.pixel(x, y)) ? 1 : 0;
-            return count;
-        };
+        auto darkest = [&](int top, int bottom, bool (*pick)(QRgb)) { return inkColumns(image, top, bottom, pick).size(); };
         auto blue = [](QRgb c) { return qBlue(c) > 200 && qRed(c) < 80 && qGreen(c) < 80; };
         auto black = [](QRgb c) { return qRed(c) < 40 && qGreen(c) < 40 && qBlue(c) < 40; };
         // Upper numbers in the palette's (disabled) text colour, lower numbers black.
@@ -217,8 +193,7 @@ private slots:
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<int>("ticks");
         QTest::addColumn<int>("target");
-        const QStringList wide{QStringLiteral("Быстродействие"), QStringLiteral("1"), QStringLiteral("2"),
-                               QStringLiteral("Достоверность")};
+        const QStringList wide{"Быстродействие", "1", "2", "Достоверность"};
         for (int target : {0, 30, 70, 100}) {
             QTest::addRow("wide end captions, to %d", target) << wide << int(QSlider::TicksBelow) << target;
             QTest::addRow("numbers both sides, to %d", target) << QStringList{} << int(QSlider::TicksBothSides) << target;
@@ -237,14 +212,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&slider));
         slider.grab();
 
-        const QRect groove = ticks == QSlider::NoTicks ? slider.rect() : slider.grooveRect();
-        if (ticks != QSlider::NoTicks)
-            QVERIFY(groove != slider.rect());
-        const int length = handleLength(slider, groove);
-        auto paintedX = [&](int value) {
-            return groove.left() + length / 2 + QStyle::sliderPositionFromValue(0, 100, value, groove.width() - length);
-        };
-        const int y = groove.center().y();
+        auto paintedX = [&](int value) { return int(tickCentre(slider, value / 100.0)); };
+        const int y = slider.grooveRect().center().y();
 
         QTest::mousePress(&slider, Qt::LeftButton, Qt::NoModifier, QPoint(paintedX(50), y));
         QVERIFY(slider.isSliderDown());
@@ -272,15 +241,15 @@ private slots:
         const int small = slider.minimumHeight();
         QVERIFY(small > 2 * QFontMetrics(slider.font()).height());
         QFont font = slider.font();
-        font.setPointSize(font.pointSize() * 3);
-        slider.setFont(font);
-        slider.grab();
-        const int grown = slider.minimumHeight();
+        const auto withPoints = [&](int points) {
+            font.setPointSize(points);
+            slider.setFont(font);
+            slider.grab();
+            return slider.minimumHeight();
+        };
+        const int grown = withPoints(font.pointSize() * 3);
         QVERIFY(grown > 2 * QFontMetrics(font).height() && grown > small);
-        font.setPointSize(6);
-        slider.setFont(font);
-        slider.grab();
-        QCOMPARE(slider.minimumHeight(), grown);
+        QCOMPARE(withPoints(6), grown);
     }
 };
 

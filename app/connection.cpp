@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "dialogtraffic.h"
+#include "linktexts.h"
 
 #include <QLabel>
 #include <QSettings>
@@ -74,17 +75,8 @@ QString MainWindow::lostLinkText() const
 {
     QString text = QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(linkName());
     // A HART-IP server says more than a modem can: why the session ended.
-    if (&terminal.active() == &hartIpLink) {
-        using Failure = HartIpSession::Failure;
-        switch (hartIpLink.failure()) {
-        case Failure::NoServer: text += QStringLiteral("Сервер HART-IP не отвечает.\n"); break;
-        case Failure::Refused: text += QStringLiteral("Сервер HART-IP отказал в сеансе: он занят.\n"); break;
-        case Failure::Malformed: text += QStringLiteral("Поток TCP от сервера HART-IP нарушен.\n"); break;
-        case Failure::Closed: text += QStringLiteral("Сервер HART-IP закрыл сеанс.\n"); break;
-        case Failure::Silent: text += QStringLiteral("Сервер HART-IP не ответил на проверку связи.\n"); break;
-        case Failure::None: break;
-        }
-    }
+    if (&terminal.active() == &hartIpLink)
+        text += hartIpFailureText(hartIpLink.failure());
     return text + QStringLiteral("Проверьте подключение и нажмите «Соединить».");
 }
 

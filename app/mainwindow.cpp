@@ -2,6 +2,8 @@
 #include "profilefields.h"
 #include "ui_mainwindow.h"
 
+#include "linktexts.h"
+
 #include "dialogabout.h"
 #include "dialogtraffic.h"
 #include "dialogportsettings.h"
@@ -219,33 +221,6 @@ void MainWindow::closePort()
     // out the last request's time-out.
     attempts = 0;
     readGroups = 0;
-}
-
-QString MainWindow::openFailureText(const QString& port, SerialPortError error)
-{
-    QString reason;
-    switch (error) {
-    case SerialPortError::NotFound:
-        reason = QStringLiteral("порт не найден. Проверьте, подключён ли модем.");
-        break;
-    case SerialPortError::InUse:
-        reason = QStringLiteral("порт занят другой программой. Закройте её и повторите попытку.");
-        break;
-    case SerialPortError::AccessDenied:
-        reason = QStringLiteral("нет прав доступа к порту.");
-#ifdef Q_OS_LINUX
-        reason += QStringLiteral("\nДобавьте пользователя в группу dialout "
-                                 "(sudo usermod -a -G dialout $USER) и войдите в систему заново.");
-#endif
-        break;
-    case SerialPortError::BadSettings:
-        reason = QStringLiteral("это не последовательный порт, или он не принимает настройки линии.");
-        break;
-    default:
-        reason = QStringLiteral("ошибка ввода-вывода.");
-        break;
-    }
-    return QStringLiteral("Не удалось открыть порт %1: ").arg(port) + reason;
 }
 
 // The worker has given up on a port that failed under it: show the window disconnected and

@@ -120,7 +120,6 @@ private:
     QString linkName() const;
     // The box of a link lost, or of a HART-IP session that could not be had.
     QString lostLinkText() const;
-    static QString openFailureText(const QString& port, SerialPortError error);
     // Both the configuration and the firmware open dialogs start in the last directory used.
     void rememberOpenDir(const QString& directory);
     // Loads a file of this program and tells the user why it is refused; true when accepted.

@@ -1,7 +1,6 @@
 #include "dialogeventlog.h"
 #include "ui_dialogeventlog.h"
 
-#include "devicetext.h"
 #include "logcsvexport.h"
 #include "logstatements.h"
 #include "logviewmodel.h"
@@ -36,7 +35,9 @@ constexpr int barScale = 1000;
 } // namespace
 
 DialogEventLog::DialogEventLog(const EventLogOwner& owner, QWidget* parent)
-    : QMainWindow(parent), ui(new Ui::DialogEventLog), owner(owner)
+    // The default connection: the window is the one log file a session of the program works on.
+    : QMainWindow(parent), LogDownload(QLatin1String(QSqlDatabase::defaultConnection), owner.master),
+      ui(new Ui::DialogEventLog), owner(owner)
 {
     ui->setupUi(this);
     progressBar = new QProgressBar(this);
@@ -47,25 +48,13 @@ DialogEventLog::DialogEventLog(const EventLogOwner& owner, QWidget* parent)
                                                    QStringLiteral("Экспорт в CSV…"));
     exportAction->setObjectName(QStringLiteral("actionExportCsv"));
     connect(exportAction, &QAction::triggered, this, &DialogEventLog::chooseCsvFile);
-    db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
     model = new LogViewModel(this);
-
-    onInfo = onInfoReceived;
-    onCaption = onCaptionReceived;
-    onRange = onRangeReceived;
-    onRecords = onRecordReceived;
-    onFinished = onTransferFinished;
-    onErased = onEraseDone;
 }
 
 DialogEventLog::~DialogEventLog()
 {
-    // The model's query and the connection go before the connection is unregistered.
+    // The model's query goes before the download unregisters the connection.
     model->clear();
-    db.close();
-    const QString name = db.connectionName();
-    db = QSqlDatabase();
-    QSqlDatabase::removeDatabase(name);
     delete ui;
 }
 
@@ -80,24 +69,12 @@ void DialogEventLog::on_actionCreate_triggered()
 void DialogEventLog::createLog(const QString& fileName)
 {
     model->clear();
-    db.close();
+    QString error;
+    const bool created = createFile(fileName, &error);
     showOpenFile();
-    if (QFile::exists(fileName) && !QFile::remove(fileName)) {
-        QMessageBox::critical(this, errorTitle, QStringLiteral("Не удается заменить файл"));
+    if (!created) {
+        QMessageBox::critical(this, errorTitle, error);
         return;
-    }
-    db.setDatabaseName(fileName);
-    if (!db.open()) {
-        QMessageBox::critical(this, errorTitle, db.lastError().text());
-        return;
-    }
-    showOpenFile();
-    QSqlQuery query(db);
-    for (const QString* statement : {&LogSql::createInfo, &LogSql::createEvents, &LogSql::createLog, &LogSql::insertInfo}) {
-        if (!query.exec(*statement)) {
-            reportSqlError(query);
-            return;
-        }
     }
     refreshView();
 }
@@ -117,12 +94,11 @@ void DialogEventLog::openLog(const QString& fileName)
         return;
     }
     model->clear();
-    db.close();
-    db.setDatabaseName(fileName);
-    const bool opened = db.open();
+    QString error;
+    const bool opened = openFile(fileName, &error);
     showOpenFile();
     if (!opened) {
-        QMessageBox::critical(this, errorTitle, db.lastError().text());
+        QMessageBox::critical(this, errorTitle, error);
         return;
     }
     // SQLite reads a file only at the first statement: a file that is not a log shows here.
@@ -191,11 +167,6 @@ void DialogEventLog::showStatus(const QString& what)
     ui->statusBar->showMessage(timedStatus(what));
 }
 
-void DialogEventLog::reportSqlError(const QSqlQuery& query)
-{
-    QMessageBox::critical(this, errorTitle, query.lastError().text());
-}
-
 void DialogEventLog::resetTransfer()
 {
     // The message of an earlier transfer would share the status bar with the new one's bar.
@@ -210,10 +181,7 @@ void DialogEventLog::resetTransfer()
 void DialogEventLog::stopTransfer()
 {
     ui->actionRead->setChecked(false);
-    requestFlags = 0;
-    remaining = 0;
-    state = Hart::EventLogState::Info;
-    lastSubcommand = 4;
+    LogDownload::stopTransfer();
     updateProgress();
 }
 
@@ -284,149 +252,37 @@ void DialogEventLog::updateProgress(std::uint64_t done)
     progressBar->show();
 }
 
-bool DialogEventLog::saveCatalogueIds()
+bool DialogEventLog::replaceCatalogue()
 {
-    QSqlQuery query(db);
-    query.prepare(LogSql::updateInfo);
-    query.bindValue(QStringLiteral(":idHash"), idHash);
-    query.bindValue(QStringLiteral(":captionHash"), captionHash);
-    if (!query.exec()) {
-        stopTransfer();
-        reportSqlError(query);
-        return false;
-    }
-    return true;
+    // No keeps the file's catalogue; the records are downloaded all the same.
+    return QMessageBox::question(this, QStringLiteral("Обновление конфигурации журнала"),
+                                 QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
+                                                "Обновить конфигурацию?"),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton)
+        == QMessageBox::Yes;
 }
 
-bool DialogEventLog::onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16_t captionCount,
-                                    std::uint32_t infoA, std::uint32_t infoB)
+void DialogEventLog::storeFailed(const QString& error)
 {
-    DialogEventLog* w = windowOf(log);
-    w->eventCount = captionCount;
-    w->idHash = infoA;
-    w->idHashDevice = w->owner.master ? w->owner.master->deviceId : 0;
-    w->captionHash = infoB;
-    QSqlQuery query(w->db);
-    if (!query.exec(LogSql::selectInfo)) {
-        w->stopTransfer();
-        w->reportSqlError(query);
-        return false;
-    }
-    const bool known = query.next() && !query.value(0).isNull() && !query.value(1).isNull();
-    if (known) {
-        // Compared as unsigned 32-bit numbers, whatever type the file holds them in.
-        const bool sameId = std::uint32_t(query.value(0).toLongLong()) == w->idHash;
-        const bool sameCaptions = std::uint32_t(query.value(1).toLongLong()) == w->captionHash;
-        query.finish();
-        if (sameId && sameCaptions)
-            return false; // the file's catalogue is current
-        if (sameId)
-            return true;  // the same device with new texts: read them without asking
-        // No keeps the file's catalogue; the records are downloaded all the same.
-        const auto answer = QMessageBox::question(
-            w, QStringLiteral("Обновление конфигурации журнала"),
-            QStringLiteral("Конфигурация журнала устройства отличается от открытого журнала.\n"
-                           "Обновить конфигурацию?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
-        if (answer == QMessageBox::No)
-            return false;
-    }
-    query.finish();
-    if (w->eventCount == 0 && !w->saveCatalogueIds())
-        return false;
-    w->beginProgressPhase(w->eventCount, barScale / 2);
-    w->updateProgress();
-    return true;
+    QMessageBox::critical(this, errorTitle, error);
 }
 
-void DialogEventLog::onCaptionReceived(Hart::ParserMasterEventLog* log, std::uint16_t index, std::uint32_t id,
-                                       const char* text)
+void DialogEventLog::phaseStarted(Phase phase, std::uint64_t units)
 {
-    DialogEventLog* w = windowOf(log);
-    QSqlQuery query(w->db);
-    query.prepare(LogSql::insertEvent);
-    query.bindValue(QStringLiteral(":id"), id);
-    query.bindValue(QStringLiteral(":type"), 0);
-    query.bindValue(QStringLiteral(":caption"), fromDeviceText(text));
-    if (!query.exec()) {
-        w->stopTransfer();
-        w->reportSqlError(query);
-        return;
-    }
-    // The identifiers go in only with the last entry: a catalogue cut short is read again.
-    if (index == w->eventCount - 1) {
-        if (!w->saveCatalogueIds())
-            return;
-        // Records stored under the old catalogue get their texts now, not at the next reopening.
-        w->refreshView();
-    }
-    w->updateProgress(std::uint64_t(index) + 1);
+    beginProgressPhase(units, phase == Phase::Catalogue ? barScale / 2 : barScale);
+    updateProgress();
 }
 
-std::uint32_t DialogEventLog::onRangeReceived(Hart::ParserMasterEventLog* log, std::uint32_t first,
-                                              std::uint32_t count)
+void DialogEventLog::transferFinished()
 {
-    DialogEventLog* w = windowOf(log);
-    QSqlQuery query(w->db);
-    if (!query.exec(LogSql::selectLastRecord)) {
-        w->stopTransfer();
-        w->reportSqlError(query);
-        return first + count;
-    }
-    const std::uint32_t next = query.next() ? std::uint32_t(query.value(0).toLongLong() + query.value(1).toLongLong())
-                                            : first;
-    // The positions still to read, as the decoder will count them from the resume point.
-    const std::uint64_t end = std::uint64_t(first) + count;
-    const std::uint64_t from = std::max(next, first);
-    w->beginProgressPhase(end > from ? end - from : 0, barScale);
-    w->updateProgress();
-    return next;
+    updateProgress();
+    ui->actionRead->setChecked(false);
+    showStatus(QStringLiteral("Журнал событий загружен"));
 }
 
-void DialogEventLog::onRecordReceived(Hart::ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count,
-                                      std::uint8_t type, std::uint32_t valueA, std::uint32_t valueB,
-                                      const std::uint8_t* data, std::uint32_t length)
+void DialogEventLog::logErased()
 {
-    DialogEventLog* w = windowOf(log);
-    QSqlQuery query(w->db);
-    query.prepare(LogSql::insertRecord);
-    query.bindValue(QStringLiteral(":i"), index);
-    query.bindValue(QStringLiteral(":count"), int(count));
-    query.bindValue(QStringLiteral(":dt"), valueA);
-    query.bindValue(QStringLiteral(":type"), int(type));
-    query.bindValue(QStringLiteral(":event"), valueB);
-    query.bindValue(QStringLiteral(":data"), QByteArray(reinterpret_cast<const char*>(data), int(length)));
-    if (!query.exec()) {
-        w->stopTransfer();
-        w->reportSqlError(query);
-        return;
-    }
-    query.finish();
-    w->refreshView();
-    // remaining still counts the positions of this record.
-    w->updateProgress(w->phaseUnits - std::min<std::uint64_t>(w->phaseUnits, w->remaining) + count);
-}
-
-void DialogEventLog::onTransferFinished(Hart::ParserMasterEventLog* log)
-{
-    DialogEventLog* w = windowOf(log);
-    w->updateProgress();
-    w->ui->actionRead->setChecked(false);
-    w->showStatus(QStringLiteral("Журнал событий загружен"));
-}
-
-void DialogEventLog::onEraseDone(Hart::ParserMasterEventLog* log)
-{
-    windowOf(log)->showStatus(QStringLiteral("Журнал событий в устройстве очищен"));
-}
-
-bool DialogEventLog::isLogOf(std::uint32_t deviceId) const
-{
-    if (!db.isOpen() || deviceId == 0 || idHashDevice != deviceId)
-        return false;
-    QSqlQuery query(db);
-    return query.exec(LogSql::selectInfo) && query.next() && !query.value(0).isNull()
-        && std::uint32_t(query.value(0).toLongLong()) == idHash;
+    showStatus(QStringLiteral("Журнал событий в устройстве очищен"));
 }
 
 QList<QStringList> DialogEventLog::lastRecords(int count) const

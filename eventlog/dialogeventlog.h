@@ -1,16 +1,14 @@
 #pragma once
 
-#include "hart/parsermastereventlog.h"
+#include "logdownload.h"
 
 #include <QMainWindow>
-#include <QSqlDatabase>
 
 #include <cstdint>
 #include <functional>
 
 class LogViewModel;
 class QProgressBar;
-class QSqlQuery;
 
 namespace Hart {
 class ParserMaster;
@@ -30,27 +28,23 @@ struct EventLogOwner {
 };
 
 // The event-log window: creates and opens log files, downloads the device's log into the open
-// file through the command-252 transfer it derives from, erases the device's log, and shows
-// the file's records.
-class DialogEventLog : public QMainWindow, public Hart::ParserMasterEventLog {
+// file through the download it derives from, erases the device's log, and shows the file's
+// records.
+class DialogEventLog : public QMainWindow, public LogDownload {
     Q_OBJECT
 
 public:
     DialogEventLog(const EventLogOwner& owner, QWidget* parent = nullptr);
     ~DialogEventLog() override;
 
-    // Ends any download or erase.
-    void stopTransfer();
+    // Ends any download or erase, and unchecks the download action.
+    void stopTransfer() override;
 
     // The work of the Create and Open actions once a name is chosen.
     void createLog(const QString& fileName);
     void openLog(const QString& fileName);
-    bool isLogOpen() const { return db.isOpen(); }
     // Writes the view's records to a CSV file; false, after telling the user, when it failed.
     bool exportCsv(const QString& fileName);
-    // Whether the open file holds the log of the device with this unique id: a download in this
-    // session found that device's log identity in the file.
-    bool isLogOf(std::uint32_t deviceId) const;
     // The file's last count records as the view shows them (class, time, message), oldest first.
     QList<QStringList> lastRecords(int count) const;
     // Runs the view statement again and sets the table up; false when the statement failed.
@@ -61,6 +55,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool replaceCatalogue() override;
+    void storeFailed(const QString& error) override;
+    void phaseStarted(Phase phase, std::uint64_t units) override;
+    void advanced(std::uint64_t done) override { updateProgress(done); }
+    void catalogueStored() override { refreshView(); }
+    void recordStored() override { refreshView(); }
+    void transferFinished() override;
+    void logErased() override;
 
 private slots:
     void on_actionCreate_triggered();
@@ -80,30 +82,9 @@ private:
     void showStatus(const QString& what);
     // The checks both the download and the erase start with; false, after telling the user.
     bool readyToTransfer();
-    void reportSqlError(const QSqlQuery& query);
-    bool saveCatalogueIds();
-
-    static DialogEventLog* windowOf(Hart::ParserMasterEventLog* log) { return static_cast<DialogEventLog*>(log); }
-    static bool onInfoReceived(Hart::ParserMasterEventLog* log, std::uint16_t captionCount, std::uint32_t infoA,
-                               std::uint32_t infoB);
-    static void onCaptionReceived(Hart::ParserMasterEventLog* log, std::uint16_t index, std::uint32_t id,
-                                  const char* text);
-    static std::uint32_t onRangeReceived(Hart::ParserMasterEventLog* log, std::uint32_t first, std::uint32_t count);
-    static void onRecordReceived(Hart::ParserMasterEventLog* log, std::uint32_t index, std::uint8_t count,
-                                 std::uint8_t type, std::uint32_t valueA, std::uint32_t valueB,
-                                 const std::uint8_t* data, std::uint32_t length);
-    static void onTransferFinished(Hart::ParserMasterEventLog* log);
-    static void onEraseDone(Hart::ParserMasterEventLog* log);
-
     Ui::DialogEventLog* ui = nullptr;
     EventLogOwner owner;
-    QSqlDatabase db;
     LogViewModel* model = nullptr;
-    std::uint32_t idHash = 0;
-    // The unique id of the device idHash came from; 0 before any download.
-    std::uint32_t idHashDevice = 0;
-    std::uint32_t captionHash = 0;
-    std::uint16_t eventCount = 0;
     QProgressBar* progressBar = nullptr;
     std::uint32_t progressMaximum = 0; // the bar's fixed scale
     int phaseStart = 0;               // where on the bar the current phase began

@@ -73,7 +73,7 @@ void MainWindow::openHartIp(const HartIpAddress& address)
 
 QString MainWindow::lostLinkText() const
 {
-    QString text = QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(linkName());
+    QString text = ::lostLinkText(linkName());
     // A HART-IP server says more than a modem can: why the session ended.
     if (&terminal.active() == &hartIpLink)
         text += hartIpFailureText(hartIpLink.failure());

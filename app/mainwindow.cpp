@@ -26,10 +26,6 @@
 
 namespace {
 
-constexpr uint32_t hartBaudRate = 1200;
-constexpr uint8_t oddParity = 1;
-constexpr uint8_t oneStopBit = 0;
-constexpr uint8_t silenceThreshold = 2;
 constexpr int parseIntervalMs = 100;
 constexpr int requestIntervalMs = 1000;
 
@@ -43,7 +39,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , searchWindow(this)
-    , serialTerminal(frameBuffer, sizeof frameBuffer, silenceThreshold)
+    , serialTerminal(frameBuffer, sizeof frameBuffer, HartLine::silenceThreshold)
     , hartIpLink(frameBuffer, sizeof frameBuffer)
     , terminal(serialTerminal)
     , eventLogWindow({ [this] { return terminal.isOpen(); }, this, &identity }, this)
@@ -194,7 +190,8 @@ void MainWindow::on_connectButton_triggered()
             portName = port->currentText();
             settings->setValue(portNameKey, portName);
             settings->sync();
-            if (serialTerminal.open(portName.toUtf8().constData(), hartBaudRate, oddParity, oneStopBit)) {
+            if (serialTerminal.open(portName.toUtf8().constData(), HartLine::baudRate, HartLine::oddParity,
+                                    HartLine::oneStopBit)) {
                 modifiedGroups = ConfigGroup::all;
                 readGroups = 0;
             } else {

@@ -10,6 +10,15 @@
 class SerialPort;
 enum class SerialPortError : std::uint8_t;
 
+// A HART modem's line: 1200 baud, odd parity, one stop bit; a request waits for two character
+// times of silence.
+namespace HartLine {
+constexpr std::uint32_t baudRate = 1200;
+constexpr std::uint8_t oddParity = 1;
+constexpr std::uint8_t oneStopBit = 0;
+constexpr std::uint8_t silenceThreshold = 2;
+}
+
 // Half-duplex HART line: one worker thread owns the port, listens, and sends a request only
 // when the line has been silent for a number of character times. The worker and the master
 // share one frame buffer, owned by the caller, and hand it over through the state alone.

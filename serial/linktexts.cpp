@@ -40,3 +40,8 @@ QString hartIpFailureText(HartIpSession::Failure failure)
     }
     return QString();
 }
+
+QString lostLinkText(const QString& link)
+{
+    return QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(link);
+}

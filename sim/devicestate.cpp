@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <ctime>
+#include <string>
 
 namespace Sim {
 
@@ -71,6 +72,26 @@ DeviceState defaultDeviceState(std::uint16_t expandedDeviceType)
     const double seconds = double(days) * secondsPerDay + local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec;
     setDeviceSeconds(state, seconds > 0 ? seconds : 0.0, Clock::now());
     state.eventLog = EventLog::withSampleRecords(std::uint32_t(deviceSeconds(state, Clock::now())));
+    return state;
+}
+
+DeviceState loopDeviceState(std::uint16_t expandedDeviceType, std::uint32_t firstDeviceId, unsigned number)
+{
+    DeviceState state = defaultDeviceState(expandedDeviceType);
+    state.pollingAddress = std::uint8_t(number);
+    state.loopCurrentMode = 0;
+    state.deviceId = (firstDeviceId + number - 1) & 0xFFFFFF;
+    if (number <= 1)
+        return state;
+    // Only one detector on the loop answers a broadcast find; two at once would garble each other.
+    state.findArmed = false;
+    const std::string digits = std::to_string(number);
+    state.tag = (number < 10 ? "IPP93-0" : "IPP93-") + digits;
+    state.longTag += " " + digits;
+    state.message += " " + digits;
+    state.finalAssemblyNumber += number - 1;
+    state.eventLog = EventLog::withSampleRecords(std::uint32_t(deviceSeconds(state, Clock::now())), 42 - 2 * number,
+                                                 number - 1);
     return state;
 }
 

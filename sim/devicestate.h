@@ -47,6 +47,7 @@ struct DeviceState {
     std::uint16_t manufacturerCode = 0x60A1;
     std::uint16_t privateLabelCode = 0x60A1;
     std::uint8_t deviceProfile = 1;
+    bool findArmed = true; // answers command 73, as after a press of its find button
 
     // Status.
     std::uint16_t configChangeCounter = 0;
@@ -97,6 +98,10 @@ struct DeviceState {
 
 // A detector of the given model as it leaves the factory, its clock set from the host's clock.
 DeviceState defaultDeviceState(std::uint16_t expandedDeviceType = 0xFF04);
+// Detector number (1..15) of a multidrop loop: at polling address number, loop current mode 0,
+// device id firstDeviceId + number - 1, the number in its tag, long tag and message, and a log of
+// its own. Number 1 keeps the default detector's texts, log and find button.
+DeviceState loopDeviceState(std::uint16_t expandedDeviceType, std::uint32_t firstDeviceId, unsigned number);
 // Settings bytes of commands 133/134 and the five currents as a reset to defaults restores them.
 std::array<std::uint8_t, 4> defaultConfiguration(std::uint16_t expandedDeviceType);
 

@@ -114,14 +114,14 @@ std::uint32_t EventLog::hashCaptions(const std::vector<Caption>& captions)
     return h;
 }
 
-EventLog EventLog::withSampleRecords(std::uint32_t now)
+EventLog EventLog::withSampleRecords(std::uint32_t now, std::uint32_t count, std::uint32_t phase)
 {
     EventLog log;
     log.captions = defaultCatalogue();
     log.captionSetId = hashCaptions(log.captions);
-    std::uint32_t t = now > 4 * 86400u ? now - 4 * 86400u : 0;
-    for (std::uint32_t i = 0; i < 40; ++i, t += 7000 + (i * 37) % 1500) {
-        switch (i % 8) {
+    std::uint32_t t = now > 4 * 86400u ? now - 4 * 86400u + phase * 600 : 0;
+    for (std::uint32_t i = 0; i < count; ++i, t += 7000 + (i * 37) % 1500) {
+        switch ((i + phase) % 8) {
         case 0: log.add(3, t, 1, {}); break;
         case 1: log.add(0, t, 2, {14, 3}); break;
         case 2: log.add(2, t, 3, {0x2C, 0x01, 0x7B, 0x00}); break;                 // 30.0, 12.3

@@ -34,8 +34,9 @@ public:
     std::uint32_t catalogueId = 0x49505039;
     std::uint32_t captionSetId = 0;
 
-    // The default catalogue with a handful of records spread over the last days.
-    static EventLog withSampleRecords(std::uint32_t now);
+    // The default catalogue with count records spread over the last days; another phase starts
+    // the pattern of record kinds and the times elsewhere, so that detectors on a loop differ.
+    static EventLog withSampleRecords(std::uint32_t now, std::uint32_t count = 40, std::uint32_t phase = 0);
     static std::vector<Caption> defaultCatalogue();
     // FNV-1a over the captions, the identifier a device derives from its caption set.
     static std::uint32_t hashCaptions(const std::vector<Caption>& captions);

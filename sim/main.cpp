@@ -22,7 +22,10 @@ void usage(const char* program)
                 "  --address N         polling address 0..63 (default 0)\n"
                 "  --multidrop         start in multidrop mode (loop current mode 0)\n"
                 "  --device-type HEX   expanded device type: ff04 (default), ff03, ff01, ff02 or any other\n"
-                "  --device-id N       device identification number, 24 bits (default 123456)\n"
+                "  --device-id N       device identification number, 24 bits (default 123456);\n"
+                "                      with --devices the first one, the others follow on\n"
+                "  --devices N         a multidrop loop of N detectors (1..15) at polling addresses\n"
+                "                      1..N; not with --address\n"
                 "  --pacing on|off     1200-baud wire timing (default on)\n"
                 "  --preambles N       preambles before each answer (default 5)\n"
                 "  --turnaround MS     delay before each answer (default 20)\n"
@@ -43,7 +46,7 @@ bool parseNumber(const char* text, unsigned long max, int base, unsigned long& v
     return errno == 0 && end != text && *end == '\0' && value <= max;
 }
 
-void printRequest(const Sim::ReceivedRequest& r)
+void printRequest(const Sim::ReceivedRequest& r, bool loop)
 {
     std::printf("cmd %3u %s", r.command, r.address.size() == 5 ? "long " : "short");
     for (std::uint8_t b : r.address)
@@ -52,9 +55,13 @@ void printRequest(const Sim::ReceivedRequest& r)
     for (std::uint8_t b : r.data)
         std::printf(" %02X", b);
     if (!r.addressed)
-        std::printf("  (not for this device)\n");
+        std::printf(loop ? "  (no detector at this address)\n" : "  (not for this device)\n");
     else if (!r.answered)
         std::printf("  (no answer)\n");
+    else if (r.collision)
+        std::printf("  -> collision: several detectors answered\n");
+    else if (loop)
+        std::printf("  -> detector %d rc %u\n", r.device + 1, r.responseCode);
     else
         std::printf("  -> rc %u\n", r.responseCode);
     std::fflush(stdout);
@@ -72,6 +79,7 @@ int main(int argc, char** argv)
     bool hartIp = false;
     bool pty = true;
     bool quiet = false;
+    bool addressGiven = false;
     std::vector<Sim::Fault> faults;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -88,6 +96,12 @@ int main(int argc, char** argv)
             if (!next || !parseNumber(next, 63, 10, value))
                 return bad();
             options.pollingAddress = std::uint8_t(value);
+            addressGiven = true;
+            ++i;
+        } else if (arg == "--devices") {
+            if (!next || !parseNumber(next, Sim::maxDevices, 10, value) || value < 1)
+                return bad();
+            options.devices = unsigned(value);
             ++i;
         } else if (arg == "--multidrop") {
             options.loopCurrentMode = 0;
@@ -156,6 +170,12 @@ int main(int argc, char** argv)
         }
     }
 
+    // The loop's detectors take the addresses 1..N; one given address would say nothing useful.
+    if (addressGiven && options.devices > 0) {
+        std::fprintf(stderr, "%s: --address and --devices exclude each other\n", argv[0]);
+        return 2;
+    }
+
     // The simulator's thread inherits the mask, so only sigwait below sees Ctrl-C.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -164,8 +184,9 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     Sim::Simulator simulator(options);
+    const bool loop = options.devices > 0;
     if (!quiet)
-        simulator.setRequestObserver(printRequest);
+        simulator.setRequestObserver([loop](const Sim::ReceivedRequest& r) { printRequest(r, loop); });
     for (const Sim::Fault& fault : faults)
         simulator.inject(fault);
     std::string error;
@@ -195,8 +216,15 @@ int main(int argc, char** argv)
         std::printf("%s\n", simulator.portPath().c_str());
     if (hartIp)
         std::printf("hartip %s:%u (UDP and TCP)\n", hartIpAddress.c_str(), unsigned(simulator.hartIpPort()));
-    std::fprintf(stderr, "detector %04X id %u at polling address %u, pacing %s; Ctrl-C ends\n",
-                 options.expandedDeviceType, options.deviceId, options.pollingAddress, options.paced ? "on" : "off");
+    if (loop) {
+        const Sim::DeviceState last = simulator.state(simulator.deviceCount() - 1);
+        std::fprintf(stderr, "%u detectors %04X ids %u..%u at polling addresses 1..%u (multidrop), pacing %s; Ctrl-C ends\n",
+                     options.devices, options.expandedDeviceType, options.deviceId, last.deviceId, options.devices,
+                     options.paced ? "on" : "off");
+    } else {
+        std::fprintf(stderr, "detector %04X id %u at polling address %u, pacing %s; Ctrl-C ends\n",
+                     options.expandedDeviceType, options.deviceId, options.pollingAddress, options.paced ? "on" : "off");
+    }
     if (!faults.empty())
         std::fprintf(stderr, "%zu line fault(s) armed\n", faults.size());
     std::fflush(stdout);

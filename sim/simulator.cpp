@@ -86,13 +86,18 @@ std::vector<std::uint8_t> answerAddress(const RequestFrame& frame, const DeviceS
 } // namespace
 
 Simulator::Simulator(const Options& options)
-    : m_state(defaultDeviceState(options.expandedDeviceType))
-    , m_preambles(options.preambles)
+    : m_preambles(options.preambles)
     , m_turnaroundMs(options.turnaroundMs)
 {
-    m_state.pollingAddress = options.pollingAddress & 0x3F;
-    m_state.loopCurrentMode = options.loopCurrentMode ? 1 : 0;
-    m_state.deviceId = options.deviceId & 0xFFFFFF;
+    if (options.devices == 0) {
+        DeviceState s = defaultDeviceState(options.expandedDeviceType);
+        s.pollingAddress = options.pollingAddress & 0x3F;
+        s.loopCurrentMode = options.loopCurrentMode ? 1 : 0;
+        s.deviceId = options.deviceId & 0xFFFFFF;
+        m_devices.push_back(std::move(s));
+    }
+    for (unsigned number = 1; number <= std::min(options.devices, maxDevices); ++number)
+        m_devices.push_back(loopDeviceState(options.expandedDeviceType, options.deviceId, number));
     setPaced(options.paced);
 }
 
@@ -168,16 +173,16 @@ HartIpServer::Answer Simulator::onNetworkFrame(const std::vector<std::uint8_t>& 
     return answer;
 }
 
-DeviceState Simulator::state() const
+DeviceState Simulator::state(std::size_t device) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_state;
+    return m_devices.at(device);
 }
 
-void Simulator::setState(const DeviceState& state)
+void Simulator::setState(const DeviceState& state, std::size_t device)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_state = state;
+    m_devices.at(device) = state;
 }
 
 void Simulator::inject(const Fault& fault)
@@ -229,10 +234,10 @@ void Simulator::setRequestObserver(std::function<void(const ReceivedRequest&)> o
     m_observer = std::move(observer);
 }
 
-std::vector<std::uint8_t> Simulator::firmwareImage() const
+std::vector<std::uint8_t> Simulator::firmwareImage(std::size_t device) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_state.firmware.image;
+    return m_devices.at(device).firmware.image;
 }
 
 void Simulator::logRequest(const ReceivedRequest& request)
@@ -256,9 +261,14 @@ Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_
             return {};
         }
         logged = describe(frame, arrived);
-        logged.addressed = isAddressed(frame, logged.command, m_state);
+        std::vector<std::size_t> reached;
+        for (std::size_t i = 0; i < m_devices.size(); ++i) {
+            if (isAddressed(frame, logged.command, m_devices[i]))
+                reached.push_back(i);
+        }
+        logged.addressed = !reached.empty();
         if (logged.addressed)
-            delivery = answer(frame, logged, m_faults.take(logged.command));
+            delivery = answer(frame, logged, reached, m_faults.take(logged.command));
         logRequest(logged);
         observer = m_observer;
     }
@@ -267,7 +277,11 @@ Delivery Simulator::onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_
     return delivery;
 }
 
-Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults)
+// The line faults act once per frame, whichever detector answers. Every detector the frame
+// reaches acts on it; when two answer at once (a shared polling address, a tag twice on the loop)
+// their carriers garble each other and the master gets one frame with a spoiled check byte.
+Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<std::size_t>& reached,
+                           const std::vector<Fault>& faults)
 {
     if (findFault(faults, FaultKind::NoAnswer))
         return {};
@@ -283,7 +297,36 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
         return unplugged;
     }
 
-    DeviceState& s = m_state;
+    std::vector<std::uint8_t> line;
+    for (std::size_t i : reached) {
+        std::vector<std::uint8_t> response;
+        std::uint8_t code = 0;
+        if (!answerFrom(m_devices[i], frame, rec, faults, response, code))
+            continue;
+        if (rec.answered) {
+            rec.collision = true;
+            continue;
+        }
+        rec.answered = true;
+        rec.responseCode = code;
+        rec.device = int(i);
+        line = std::move(response);
+    }
+    if (!rec.answered)
+        return {};
+    if (rec.collision)
+        line.back() ^= 0xA5;
+    Delivery delivery = shapeAnswer(std::move(line), m_preambles, m_turnaroundMs, faults);
+    for (FaultKind kind : {FaultKind::TruncatedHeader, FaultKind::WrongSequence}) {
+        if (findFault(faults, kind))
+            delivery.network.push_back(kind);
+    }
+    return delivery;
+}
+
+bool Simulator::answerFrom(DeviceState& s, const RequestFrame& frame, const ReceivedRequest& rec,
+                           const std::vector<Fault>& faults, std::vector<std::uint8_t>& response, std::uint8_t& code)
+{
     const bool extended = frame.command == extendedCommand && frame.data.size() >= 2;
     Exchange ex(s, rec.command, rec.data.data(), rec.data.size(), frame.primaryMaster(), rec.time);
     if (frame.command == extendedCommand && !extended)
@@ -291,7 +334,7 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
     else if (!handleUniversal(ex) && !handleDeviceSpecific(ex))
         ex.fail(Rc::NotImplemented);
     if (ex.silent)
-        return {};
+        return false;
 
     if (const Fault* f = findFault(faults, FaultKind::ResponseCode)) {
         ex.responseCode = f->value;
@@ -318,16 +361,9 @@ Delivery Simulator::answer(const RequestFrame& frame, ReceivedRequest& rec, cons
         address.back() ^= 0x01;
     if (rec.command == 42 && ex.responseCode == 0)
         resetDevice(s);
-
-    rec.answered = true;
-    rec.responseCode = ex.responseCode;
-    Delivery delivery = shapeAnswer(buildResponse(address, frame.command, ex.responseCode, status, ex.reply),
-                                    m_preambles, m_turnaroundMs, faults);
-    for (FaultKind kind : {FaultKind::TruncatedHeader, FaultKind::WrongSequence}) {
-        if (findFault(faults, kind))
-            delivery.network.push_back(kind);
-    }
-    return delivery;
+    code = ex.responseCode;
+    response = buildResponse(address, frame.command, ex.responseCode, status, ex.reply);
+    return true;
 }
 
 } // namespace Sim

@@ -7,6 +7,9 @@
 //   sim.inject(Sim::Fault::noAnswer(2));
 //   sim.waitForRequests(3, std::chrono::seconds(5));
 //   auto log = sim.requests();
+//
+// With Options::devices it is a multidrop loop of several detectors on one line; the state calls
+// take the detector's index (0 for the first).
 
 #include "sim/devicestate.h"
 #include "sim/faults.h"
@@ -33,7 +36,13 @@ struct Options {
     std::uint8_t loopCurrentMode = 1;
     std::uint16_t expandedDeviceType = 0xFF04;
     std::uint32_t deviceId = 0x01E240;
+    // 0: the one detector above. 1..maxDevices: a multidrop loop of that many detectors at polling
+    // addresses 1..N with ids deviceId, deviceId + 1, ... (see loopDeviceState); pollingAddress and
+    // loopCurrentMode are then not used.
+    unsigned devices = 0;
 };
+
+constexpr unsigned maxDevices = 15;
 
 // One intact request frame seen on the line.
 struct ReceivedRequest {
@@ -43,9 +52,11 @@ struct ReceivedRequest {
     std::vector<std::uint8_t> address;
     std::uint16_t command = 0;  // the extended command number for command 31
     std::vector<std::uint8_t> data; // after the extended command number for command 31
-    bool addressed = false;     // to this device, or a broadcast the device takes
+    bool addressed = false;     // to a detector on the line, or a broadcast one takes
     bool answered = false;
     std::uint8_t responseCode = 0;
+    int device = -1;            // index of the detector that answered (the first, in a collision)
+    bool collision = false;     // more than one detector answered at once
 };
 
 class Simulator {
@@ -67,14 +78,15 @@ public:
         m_link.setPaced(paced);
     }
 
-    DeviceState state() const;
-    void setState(const DeviceState& state);
+    std::size_t deviceCount() const { return m_devices.size(); }
+    DeviceState state(std::size_t device = 0) const;
+    void setState(const DeviceState& state, std::size_t device = 0);
     // Runs f on the live state under the simulator's lock.
     template <class F>
-    auto modify(F&& f)
+    auto modify(F&& f, std::size_t device = 0)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        return f(m_state);
+        return f(m_devices.at(device));
     }
 
     void inject(const Fault& fault);
@@ -94,7 +106,7 @@ public:
     void closeLine() { m_link.closeLine(); }
     bool isLineOpen() const { return m_link.isLineOpen(); }
 
-    std::vector<std::uint8_t> firmwareImage() const;
+    std::vector<std::uint8_t> firmwareImage(std::size_t device = 0) const;
 
     // Serves the same device over HART-IP on address:port, UDP and TCP (port 0: a free one),
     // beside the pseudo-terminal or without it.
@@ -111,13 +123,18 @@ public:
 private:
     Delivery onFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
     HartIpServer::Answer onNetworkFrame(const std::vector<std::uint8_t>& bytes, Clock::time_point arrived);
-    // Runs the command under the lock and shapes its answer; rec learns whether it was answered.
-    Delivery answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<Fault>& faults);
+    // Runs the command on every detector the frame reaches, under the lock, and shapes the one
+    // answer the line carries; rec learns whether and by whom it was answered.
+    Delivery answer(const RequestFrame& frame, ReceivedRequest& rec, const std::vector<std::size_t>& reached,
+                    const std::vector<Fault>& faults);
+    // One detector's answer frame, or nothing when it keeps silent.
+    bool answerFrom(DeviceState& s, const RequestFrame& frame, const ReceivedRequest& rec,
+                    const std::vector<Fault>& faults, std::vector<std::uint8_t>& response, std::uint8_t& code);
     void logRequest(const ReceivedRequest& request);
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestLogged;
-    DeviceState m_state;
+    std::vector<DeviceState> m_devices; // fixed in number after construction
     FaultQueue m_faults;
     std::vector<ReceivedRequest> m_requests;
     std::size_t m_discarded = 0;

@@ -269,7 +269,10 @@ bool handleUniversal(Exchange& ex)
     DeviceState& s = ex.state;
     switch (ex.command) {
     case 0:
+        putIdentity(ex);
+        return true;
     case 73:
+        ex.silent = !s.findArmed;
         putIdentity(ex);
         return true;
     case 11:

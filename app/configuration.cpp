@@ -7,6 +7,7 @@
 #include "devicetext.h"
 #include "detectormodel.h"
 #include "profilefields.h"
+#include "settingbits.h"
 #include "textfields.h"
 
 #include "hart/detectorconfig.h"
@@ -177,31 +178,13 @@ void MainWindow::on_connectWrite_triggered()
 
 uint8_t MainWindow::configurationByte1() const
 {
-    uint8_t byte1 = 0x26 | 0x80;
-    if (ui->fixTime->currentIndex() == 1)
-        byte1 |= 0x01;
-    const int type = ui->analysisType->currentIndex();
-    // With no analysis type selected the mode bits stay as the other models send them.
-    if (expandedDeviceType == DetectorModel::irUv2 && type >= 0) {
-        byte1 = uint8_t((byte1 & ~0x38) | (type & 3) << 3);
-        if (type > 3)
-            byte1 |= 0x20;
-    } else if (expandedDeviceType == DetectorModel::ir3 && type >= 0) {
-        byte1 &= uint8_t(~0x38);
-        if (type > 0)
-            byte1 |= 0x20;
-    }
-    byte1 = uint8_t((byte1 & ~0x04) | (ui->autoHeat->isChecked() ? 0x04 : 0));
-    return byte1;
+    return SettingBits::byte1(expandedDeviceType, ui->fixTime->currentIndex() == 1, ui->analysisType->currentIndex(),
+                              ui->autoHeat->isChecked());
 }
 
 void MainWindow::writeDetectorSettings()
 {
-    uint8_t byte0 = 0x04;
-    if (ui->alarmNO->isChecked())
-        byte0 |= 0x02;
-    if (ui->faultNC->isChecked())
-        byte0 |= 0x01;
+    const uint8_t byte0 = SettingBits::byte0(ui->alarmNO->isChecked(), ui->faultNC->isChecked());
     const uint8_t byte2 = uint8_t(int(ui->sensitivity->value() + 0.5));
     const uint8_t byte3 = uint8_t(ui->analysisTime->value());
     detector.requestWriteConfiguration(byte0, configurationByte1(), byte2, byte3);
@@ -274,16 +257,16 @@ void MainWindow::handleReadDetectorSettings(void*, Hart::ParserMaster* master, u
         w->applyModelLayout();
     {
         const QSignalBlocker blocker(ui->analysisType);
-        if (w->expandedDeviceType == DetectorModel::irUv2)
-            ui->analysisType->setCurrentIndex((byte1 & 0x20) ? 4 : (byte1 >> 3) & 3);
-        else if (w->expandedDeviceType == DetectorModel::ir3)
-            ui->analysisType->setCurrentIndex((byte1 & 0x20) ? 1 : 0);
+        // A model without analysis types leaves its hidden list as it was.
+        const int type = SettingBits::analysisType(w->expandedDeviceType, byte1);
+        if (type >= 0)
+            ui->analysisType->setCurrentIndex(type);
     }
     w->applyModelLayout();
 
     ui->sensitivity->setValue(d.configurationByte(2));
     ui->fixTime->setCurrentIndex(byte1 & 0x01);
-    ui->analysisTime->setValue((byte1 & 0x80) ? d.configurationByte(3) : (byte1 & 0x02) ? 10 : 5);
+    ui->analysisTime->setValue(SettingBits::analysisTime(byte1, d.configurationByte(3)));
     ui->autoHeat->setChecked(byte1 & 0x04);
     ((byte0 & 0x02) ? ui->alarmNO : ui->alarmNC)->setChecked(true);
     ((byte0 & 0x01) ? ui->faultNC : ui->faultNO)->setChecked(true);

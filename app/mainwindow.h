@@ -56,6 +56,7 @@ class MainWindow : public QMainWindow, public Hart::ParserMaster {
     friend class TestConfiguration;
     friend class TestLayout;
     friend class TestAudit;
+    friend class TestDetectorSettings;
 
 public:
     explicit MainWindow(QWidget* parent = nullptr);

@@ -7,6 +7,7 @@
 
 #include "detectormodel.h"
 #include "noiseindicator.h"
+#include "settingbits.h"
 
 #include <QSignalBlocker>
 
@@ -15,12 +16,6 @@
 using namespace DetectorModel;
 
 namespace {
-
-// Older models know only the two analysis times 5 and 10 s.
-int snapAnalysisTime(int seconds)
-{
-    return seconds < 8 ? 5 : 10;
-}
 
 // Integer division rounded half away from zero; a zero divisor (a collapsed range) gives 0.
 int64_t roundedDivision(int64_t numerator, int64_t denominator)
@@ -84,7 +79,7 @@ void MainWindow::on_sensitivityLen_valueChanged(int distance)
 void MainWindow::on_analysisTimeSlider_valueChanged(int value)
 {
     if (!hasDistanceScale(expandedDeviceType)) {
-        value = snapAnalysisTime(value);
+        value = SettingBits::snapAnalysisTime(value);
         if (ui->analysisTimeSlider->value() != value)
             ui->analysisTimeSlider->setValue(value);
     }
@@ -95,7 +90,7 @@ void MainWindow::on_analysisTime_valueChanged(int value)
 {
     markModified(ConfigGroup::detector);
     if (!hasDistanceScale(expandedDeviceType))
-        value = snapAnalysisTime(value);
+        value = SettingBits::snapAnalysisTime(value);
     if (ui->analysisTime->value() != value)
         ui->analysisTime->setValue(value);
     {
@@ -144,14 +139,7 @@ void MainWindow::applyModelLayout()
 
     if (model != layoutModel) {
         layoutModel = model;
-        QStringList types;
-        if (model == irUv || model == irUv2)
-            types << QStringLiteral("ИК и УФ каналы") << QStringLiteral("Только ИК канал")
-                  << QStringLiteral("Только УФ канал") << QStringLiteral("ИК или УФ канал");
-        if (model == irUv2)
-            types << QStringLiteral("ИК и УФ каналы (повышенная помехозащищенность)");
-        if (model == ir3)
-            types << QStringLiteral("3 ИК") << QStringLiteral("3 ИК (повышенная помехозащищенность)");
+        const QStringList types = SettingBits::analysisTypes(model);
         ui->analysisTypeLabel->setVisible(!types.isEmpty());
         ui->analysisType->setVisible(!types.isEmpty());
         if (!types.isEmpty()) {
@@ -190,15 +178,15 @@ void MainWindow::applyModelLayout()
         ui->sensitivitySlider->setCaptionsBelow({});
     }
 
-    const int longest = scaled ? 20 : 10;
-    const int timeStep = scaled ? 1 : 5;
+    const int longest = SettingBits::longestAnalysisTime(model);
+    const int timeStep = SettingBits::analysisTimeStep(model);
     ui->analysisTime->setMaximum(longest);
     ui->analysisTime->setSingleStep(timeStep);
     ui->analysisTimeSlider->setMaximum(longest);
     ui->analysisTimeSlider->setSingleStep(timeStep);
     ui->analysisTimeSlider->setCaptionsBelow(steps(5, longest, 5, QStringLiteral(" с")));
     if (!scaled)
-        ui->analysisTime->setValue(snapAnalysisTime(ui->analysisTime->value()));
+        ui->analysisTime->setValue(SettingBits::snapAnalysisTime(ui->analysisTime->value()));
 
     ui->analysisType->setCurrentIndex(type);
     coupleSensitivity(ui->sensitivity->value());

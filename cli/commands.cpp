@@ -265,7 +265,7 @@ int write(DeviceSession& s, const Options& options, const QString& file, Output&
     return Exit::done;
 }
 
-int downloadLog(DeviceSession& s, const Options& options, const QString& file, Output& out, bool erase)
+int downloadLog(DeviceSession& s, const Options& options, const QString& file, Output& out)
 {
     ToolLogDownload log(s, out, options.yes);
     QString error;
@@ -274,7 +274,7 @@ int downloadLog(DeviceSession& s, const Options& options, const QString& file, O
         Output::error(error);
         return Exit::usage;
     }
-    const DeviceSession::Result r = erase ? s.eraseLog(log) : s.downloadLog(log);
+    const DeviceSession::Result r = s.downloadLog(log);
     out.endProgress();
     if (!log.storeError.isEmpty()) {
         Output::error(log.storeError);
@@ -287,7 +287,7 @@ int downloadLog(DeviceSession& s, const Options& options, const QString& file, O
     }
     if (!r.ok())
         return reportResult(r);
-    out.line(erase ? QStringLiteral("Журнал событий в устройстве очищен") : QStringLiteral("Журнал событий загружен"));
+    out.line(QStringLiteral("Журнал событий загружен"));
     return Exit::done;
 }
 
@@ -428,7 +428,7 @@ int runDeviceCommand(const QString& command, const Options& options, Output& out
             out.line(QStringLiteral("Журнал событий в устройстве очищен"));
             return Exit::done;
         }
-        return downloadLog(s, options, args.at(1), out, false);
+        return downloadLog(s, options, args.at(1), out);
     }
     if (command == QLatin1String("firmware"))
         return firmware(s, args.at(1), out);

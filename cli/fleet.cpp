@@ -197,7 +197,9 @@ bool LinkPass::downloadLog(DeviceSession& s, qint64* records)
         if (!(resuming ? log.openFile(fileName, &error) : log.createFile(fileName, &error)))
             return false;
         QSqlDatabase db = log.database();
-        if (!exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(options.out).replace('\'', "''")), &error))
+        // The plant file is shared with the other links' threads: wait for them, never fail.
+        if (!exec(db, QStringLiteral("PRAGMA busy_timeout = 60000"), &error)
+            || !exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(options.out).replace('\'', "''")), &error))
             return false;
         const QString where = QStringLiteral(" WHERE deviceType = %1 AND deviceId = %2").arg(s.expandedDeviceType).arg(s.deviceId);
         if (!resuming) {
@@ -335,7 +337,7 @@ int runFleet(const Options& options, Output& out)
     }
     QList<LinkOutcome> outcomes;
     for (int i = 0; i < options.links.size(); ++i)
-        outcomes.append({});
+        outcomes.append(LinkOutcome());
     QList<QThread*> threads;
     for (int i = 0; i < options.links.size(); ++i) {
         QThread* thread = QThread::create([&options, &outcomes, i] {
@@ -359,6 +361,51 @@ int runFleet(const Options& options, Output& out)
     }
     out.line(QStringLiteral("Обход завершён: извещателей %1, новых записей журнала %2").arg(devices).arg(records));
     return status;
+}
+
+int runFleetLog(const Options& options, Output& out)
+{
+    bool ok = false;
+    const qint64 deviceId = options.arguments.value(3).toLongLong(&ok);
+    if (options.arguments.size() != 5 || !ok) {
+        Output::error(QStringLiteral("Журнал из файла обхода: ipp93kt fleet log ФАЙЛ.db ИДЕНТИФИКАТОР ЖУРНАЛ.db"));
+        return Exit::usage;
+    }
+    const QString plantFile = options.arguments.at(2);
+    if (!QFile::exists(plantFile)) {
+        Output::error(QStringLiteral("Не удается найти файл \"") + plantFile + '"');
+        return Exit::usage;
+    }
+    DeviceSession idle;
+    QString error;
+    qint64 records = 0;
+    {
+        FleetLogDownload log(QStringLiteral("fleet-export"), idle);
+        if (!log.createFile(options.arguments.at(4), &error)) {
+            Output::error(error);
+            return Exit::usage;
+        }
+        QSqlDatabase db = log.database();
+        const QString where = QStringLiteral(" WHERE deviceId = %1").arg(deviceId);
+        ok = exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(plantFile).replace('\'', "''")), &error)
+            && exec(db, QStringLiteral("UPDATE Info SET (idHash, captionHash) = (SELECT idHash, captionHash FROM "
+                                       "plant.LogInfo") + where + QStringLiteral(" LIMIT 1)"), &error)
+            && exec(db, QStringLiteral("INSERT INTO Events (id, type, caption) SELECT id, type, caption FROM plant.LogEvents")
+                            + where, &error)
+            && exec(db, QStringLiteral("INSERT INTO Log (i, count, dt, type, event, data) SELECT i, count, dt, type, event, "
+                                       "data FROM plant.LogRecords") + where + QStringLiteral(" ORDER BY i"), &error);
+        QSqlQuery count(db);
+        if (ok && count.exec(QStringLiteral("SELECT COUNT(*) FROM Log")) && count.next())
+            records = count.value(0).toLongLong();
+        count.finish();
+        exec(db, QStringLiteral("DETACH DATABASE plant"), &error);
+    }
+    if (!ok) {
+        Output::error(error);
+        return Exit::usage;
+    }
+    out.line(QStringLiteral("Записей журнала: %1").arg(records));
+    return Exit::done;
 }
 
 int runFleetDiff(const Options& options, Output& out)

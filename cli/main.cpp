@@ -33,6 +33,8 @@ const char* const description =
     "                         каждого извещателя в одном файле; --resume продолжает обход\n"
     "  fleet diff ФАЙЛ.db ПРОФИЛЬ\n"
     "                         отличия параметров каждого извещателя от профиля\n"
+    "  fleet log ФАЙЛ.db ИДЕНТИФИКАТОР ЖУРНАЛ.db\n"
+    "                         журнал одного извещателя в файл журнала программы\n"
     "\n"
     "Коды завершения: 0 выполнено, 1 ошибка устройства (код ответа и текст),\n"
     "2 неверные параметры или файл, 3 нет связи с портом или извещателем.";
@@ -134,6 +136,8 @@ int main(int argc, char* argv[])
     if (command == QLatin1String("fleet")) {
         if (options.arguments.value(1) == QLatin1String("diff"))
             return runFleetDiff(options, output);
+        if (options.arguments.value(1) == QLatin1String("log"))
+            return runFleetLog(options, output);
         return runFleet(options, output);
     }
     if (!isDeviceCommand(command)) {

@@ -76,3 +76,4 @@ QString longTagText(const DeviceSession& session);
 int runDeviceCommand(const QString& command, const Options& options, Output& out);
 int runFleet(const Options& options, Output& out);
 int runFleetDiff(const Options& options, Output& out);
+int runFleetLog(const Options& options, Output& out);

@@ -249,6 +249,12 @@ DeviceSession::Result DeviceSession::findByTag(const QString& tag)
     Result r = run();
     if (r.ok() && deviceId == 0)
         r = { Outcome::NoAnswer, -1, QStringLiteral("Устройство не отвечает") };
+    // Command 11 does not carry the polling address, which the output shows and the loop
+    // operations write back: command 7 reads it.
+    if (r.ok()) {
+        requestFlags |= Hart::MasterRequest::ReadLoopConfiguration;
+        r = run();
+    }
     return r;
 }
 

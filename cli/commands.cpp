@@ -15,6 +15,7 @@
 #include <QDate>
 #include <QFile>
 #include <QJsonArray>
+#include <QLocale>
 #include <QTime>
 
 #include <cmath>
@@ -179,7 +180,7 @@ int read(DeviceSession& s, const Options& options, Output& out)
          << qMakePair(QStringLiteral("Дата"), dateText(s.identity.date))
          << qMakePair(QStringLiteral("Состояние"), hexByte(s.deviceStatus))
          << qMakePair(QStringLiteral("Ток петли, мА"),
-                      std::isfinite(s.loopCurrentValue.value) ? QString::number(double(s.loopCurrentValue.value), 'f', 2)
+                      std::isfinite(s.loopCurrentValue.value) ? QLocale().toString(double(s.loopCurrentValue.value), 'f', 2)
                                                               : QString());
     const Profile::Values values = DetectorSettings::fromDevice(s.expandedDeviceType, s.detector);
     for (int f = 0; f < Profile::FieldCount; ++f)
@@ -369,7 +370,7 @@ int scan(const Options& options, Output& out)
         found.append(device);
         rows << qMakePair(QString::number(a), QStringLiteral("%1  %2  %3  %4")
                                                   .arg(deviceTypeText(s.expandedDeviceType))
-                                                  .arg(s.deviceId, 8)
+                                                  .arg(s.deviceId, 13)
                                                   .arg(tagText(s), -8)
                                                   .arg(longTagText(s)));
     }
@@ -379,7 +380,8 @@ int scan(const Options& options, Output& out)
     else if (rows.isEmpty())
         out.line(QStringLiteral("Устройства не найдены"));
     else
-        out.table(rows);
+        out.table(QList<QPair<QString, QString>>{ { QStringLiteral("Адрес"), QStringLiteral("Тип   Идентификатор  Тег       Длинный тег") } }
+                  + rows);
     return Exit::done;
 }
 

@@ -109,6 +109,7 @@ private:
     void buildAddressBox();
     void buildStatusBar();
     void buildCommandTable();
+    Hart::CommandContexts commandContexts();
     void updateConnectButton();
     void trafficWindowFinished();
     void closePort();

@@ -41,7 +41,7 @@ DeviceSession::DeviceSession()
     firmware.session = this;
     dynamicVariables.loopCurrent = &loopCurrentValue;
     dynamicVariables.variables = deviceVariables;
-    Hart::fillCommandTable(commandTable, { this, &identity, &dynamicVariables, &clock, &detector, &idleLog, &firmware });
+    Hart::fillCommandTable(commandTable, contexts());
     table = commandTable;
     tableSize = Hart::commandTableSize;
     dynamicContext = &dynamicVariables;
@@ -123,14 +123,14 @@ void DeviceSession::close()
     attempts = 0;
 }
 
+Hart::CommandContexts DeviceSession::contexts()
+{
+    return { this, &identity, &dynamicVariables, &clock, &detector, &idleLog, &firmware };
+}
+
 void DeviceSession::cancelAll()
 {
-    cancelMasterRequests();
-    identity.cancelIdentityRequests();
-    dynamicVariables.cancelDynamicRequests();
-    clock.requestFlags = 0;
-    detector.requestFlags = 0;
-    firmware.requestFlags = 0;
+    Hart::cancelRequests(contexts());
     if (log)
         log->stopTransfer();
 }

@@ -105,6 +105,7 @@ private:
     Result run();
     void tick();
     void end(Outcome outcome, int responseCode, const QString& text);
+    Hart::CommandContexts contexts();
     void cancelAll();
     Result runLog(LogDownload& download, std::uint8_t request);
     static void onFrameReceived(void* context);

@@ -35,9 +35,7 @@ void MainWindow::buildCommandTable()
     dynamicVariables.loopCurrent = &loopCurrentValue;
     dynamicVariables.variables = deviceVariables;
 
-    Hart::fillCommandTable(commandTable,
-                           { this, &identity, &dynamicVariables, &clock, &detector, &eventLogWindow,
-                             static_cast<Hart::ParserMasterFirmwareUpdate*>(&firmwareWindow) });
+    Hart::fillCommandTable(commandTable, commandContexts());
     const struct {
         uint16_t command;
         Hart::Handler handler;
@@ -104,14 +102,15 @@ void MainWindow::noteDone(const QString& what)
     doneLabel->setText(timedStatus(what));
 }
 
+Hart::CommandContexts MainWindow::commandContexts()
+{
+    return { this, &identity, &dynamicVariables, &clock, &detector, &eventLogWindow,
+             static_cast<Hart::ParserMasterFirmwareUpdate*>(&firmwareWindow) };
+}
+
 void MainWindow::cancelAllRequests()
 {
-    cancelMasterRequests();
-    identity.cancelIdentityRequests();
-    dynamicVariables.cancelDynamicRequests();
-    clock.requestFlags = 0;
-    detector.requestFlags = 0;
-    firmwareWindow.requestFlags = 0;
+    Hart::cancelRequests(commandContexts());
     eventLogWindow.stopTransfer();
 }
 

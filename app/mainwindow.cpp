@@ -92,6 +92,7 @@ MainWindow::MainWindow(QWidget* parent)
 
     setupConfiguration();
     setupProfiles();
+    setupAuditRecorder();
 
     updateConnectButton();
 

@@ -16,6 +16,7 @@
 #include "hart/parsermastereventlog.h"
 #include "hart/parsermasterfirmwareupdate.h"
 
+#include "auditrecorder.h"
 #include "audittrail.h"
 #include "profilefields.h"
 
@@ -108,6 +109,7 @@ private:
     void buildAddressBox();
     void buildStatusBar();
     void buildCommandTable();
+    Hart::CommandContexts commandContexts();
     void updateConnectButton();
     void trafficWindowFinished();
     void closePort();
@@ -198,7 +200,8 @@ private:
     void auditBeforeSend(const uint8_t* frame, uint32_t length);
     void auditAnswered(uint32_t result, uint8_t responseCode);
     void auditEnd(Audit::Outcome outcome, int responseCode, const QString& text);
-    QString describeChange(uint16_t command, const uint8_t* data, uint32_t size, QList<Audit::Change>* changes);
+    QString describeWrite(uint16_t command, QList<Audit::Change>* changes);
+    void setupAuditRecorder();
     void rememberDeviceValues(uint8_t groups);
     void prepareAuditChanges(uint8_t groups);
     void auditWriteConfirmed(uint8_t group);
@@ -215,8 +218,7 @@ private:
     QAction* reportAction = nullptr;
     // The outcome of the optics check run on this connection, as the user was told it.
     QString opticsCheckResult;
-    qint64 auditRecord = -1;
-    uint16_t auditCommand = 0;
+    AuditRecorder auditRecorder;
     std::array<QString, FormField::Count> deviceValues;
     std::array<PendingWrite, 8> pendingWrites;
 

@@ -8,6 +8,7 @@
 #include "devicetext.h"
 #include "logdownload.h"
 #include "profile.h"
+#include "sessionaudit.h"
 #include "programfile.h"
 #include "versioninfo.h"
 
@@ -15,6 +16,7 @@
 #include <QDate>
 #include <QFile>
 #include <QJsonArray>
+#include <QLocale>
 #include <QTime>
 
 #include <cmath>
@@ -179,7 +181,7 @@ int read(DeviceSession& s, const Options& options, Output& out)
          << qMakePair(QStringLiteral("Дата"), dateText(s.identity.date))
          << qMakePair(QStringLiteral("Состояние"), hexByte(s.deviceStatus))
          << qMakePair(QStringLiteral("Ток петли, мА"),
-                      std::isfinite(s.loopCurrentValue.value) ? QString::number(double(s.loopCurrentValue.value), 'f', 2)
+                      std::isfinite(s.loopCurrentValue.value) ? QLocale().toString(double(s.loopCurrentValue.value), 'f', 2)
                                                               : QString());
     const Profile::Values values = DetectorSettings::fromDevice(s.expandedDeviceType, s.detector);
     for (int f = 0; f < Profile::FieldCount; ++f)
@@ -194,7 +196,7 @@ QString modelCaption(std::uint16_t model)
     return QString::fromUtf8(DetectorModel::name(model)) + QStringLiteral(" (%1)").arg(QString::number(model, 16).toUpper());
 }
 
-int write(DeviceSession& s, const Options& options, const QString& file, Output& out)
+int write(DeviceSession& s, SessionAudit& audit, const Options& options, const QString& file, Output& out)
 {
     ConfigDocument document(file);
     document.load();
@@ -233,11 +235,15 @@ int write(DeviceSession& s, const Options& options, const QString& file, Output&
     }
     std::uint8_t groups = 0;
     QList<QPair<QString, QString>> rows;
+    QList<Audit::Change> detectorChanges;
+    QList<Audit::Change> currentChanges;
     for (Profile::Field f : changed) {
         groups |= Profile::groupOf(f);
-        rows << qMakePair(DetectorSettings::caption(f),
-                          DetectorSettings::displayText(model, f, current.fields[f]) + QStringLiteral(" → ")
-                              + DetectorSettings::displayText(model, f, loaded.values.fields[f]));
+        const Audit::Change change{ DetectorSettings::caption(f), DetectorSettings::displayText(model, f, current.fields[f]),
+                                    DetectorSettings::displayText(model, f, loaded.values.fields[f]) };
+        rows << qMakePair(change.field, change.before + QStringLiteral(" → ") + change.after);
+        if (DetectorSettings::isShown(model, f))
+            (Profile::groupOf(f) == ConfigGroup::currents ? currentChanges : detectorChanges).append(change);
     }
     out.table(rows);
     if (!options.yes) {
@@ -245,6 +251,8 @@ int write(DeviceSession& s, const Options& options, const QString& file, Output&
         return Exit::done;
     }
     const DetectorSettings::Encoded encoded = DetectorSettings::toDevice(model, loaded.values, s.detector);
+    audit.setWriteChanges(134, detectorChanges);
+    audit.setWriteChanges(132, currentChanges);
     r = s.writeSettings(encoded.configuration, encoded.currents, groups & ConfigGroup::detector,
                         groups & ConfigGroup::currents);
     if (!r.ok())
@@ -369,7 +377,7 @@ int scan(const Options& options, Output& out)
         found.append(device);
         rows << qMakePair(QString::number(a), QStringLiteral("%1  %2  %3  %4")
                                                   .arg(deviceTypeText(s.expandedDeviceType))
-                                                  .arg(s.deviceId, 8)
+                                                  .arg(s.deviceId, 13)
                                                   .arg(tagText(s), -8)
                                                   .arg(longTagText(s)));
     }
@@ -379,7 +387,8 @@ int scan(const Options& options, Output& out)
     else if (rows.isEmpty())
         out.line(QStringLiteral("Устройства не найдены"));
     else
-        out.table(rows);
+        out.table(QList<QPair<QString, QString>>{ { QStringLiteral("Адрес"), QStringLiteral("Тип   Идентификатор  Тег       Длинный тег") } }
+                  + rows);
     return Exit::done;
 }
 
@@ -408,6 +417,14 @@ int runDeviceCommand(const QString& command, const Options& options, Output& out
     DeviceSession s;
     if (const int status = reachDevice(s, options.links.first(), options))
         return status;
+    // Whatever this command sends that changes the device goes into the audit trail, which
+    // names the detector by its tag too.
+    SessionAudit audit(s);
+    if (guarded || command == QLatin1String("set-clock")) {
+        const DeviceSession::Result tags = s.readTags();
+        if (!tags.ok())
+            return reportResult(tags);
+    }
     if (command == QLatin1String("identify")) {
         if (out.json())
             out.object(identityJson(s));
@@ -418,7 +435,7 @@ int runDeviceCommand(const QString& command, const Options& options, Output& out
     if (command == QLatin1String("read"))
         return read(s, options, out);
     if (command == QLatin1String("write"))
-        return write(s, options, args.at(1), out);
+        return write(s, audit, options, args.at(1), out);
     if (command == QLatin1String("log") || command == QLatin1String("erase-log")) {
         if (command == QLatin1String("erase-log")) {
             ToolLogDownload log(s, out, false);

@@ -41,7 +41,7 @@ DeviceSession::DeviceSession()
     firmware.session = this;
     dynamicVariables.loopCurrent = &loopCurrentValue;
     dynamicVariables.variables = deviceVariables;
-    Hart::fillCommandTable(commandTable, { this, &identity, &dynamicVariables, &clock, &detector, &idleLog, &firmware });
+    Hart::fillCommandTable(commandTable, contexts());
     table = commandTable;
     tableSize = Hart::commandTableSize;
     dynamicContext = &dynamicVariables;
@@ -123,14 +123,14 @@ void DeviceSession::close()
     attempts = 0;
 }
 
+Hart::CommandContexts DeviceSession::contexts()
+{
+    return { this, &identity, &dynamicVariables, &clock, &detector, &idleLog, &firmware };
+}
+
 void DeviceSession::cancelAll()
 {
-    cancelMasterRequests();
-    identity.cancelIdentityRequests();
-    dynamicVariables.cancelDynamicRequests();
-    clock.requestFlags = 0;
-    detector.requestFlags = 0;
-    firmware.requestFlags = 0;
+    Hart::cancelRequests(contexts());
     if (log)
         log->stopTransfer();
 }
@@ -171,10 +171,15 @@ DeviceSession::Result DeviceSession::run()
     if (running)
         events.exec();
     loop = nullptr;
-    if (result.ok() && operationFailed)
+    // A transfer that ends before the device named the image's end did not update it.
+    if (result.ok() && image && operationText.isEmpty())
+        result = { Outcome::DeviceError, -1, QStringLiteral("Обновление не выполнено") };
+    else if (result.ok() && operationFailed)
         result = { Outcome::DeviceError, -1, operationText };
     else if (result.ok())
         result.text = operationText;
+    if (ended)
+        ended(result);
     return result;
 }
 
@@ -192,12 +197,10 @@ void DeviceSession::tick()
     }
     if (terminal.state() == TerminalState::Received && terminal.receivedLength() > 0) {
         const std::uint32_t length = std::min<std::uint32_t>(terminal.receivedLength(), sizeof frameBuffer);
-        std::uint8_t copy[sizeof frameBuffer];
-        std::memcpy(copy, frameBuffer, length);
         std::uint8_t responseCode = 0x80;
         const std::uint32_t parsed = parseResponse(frameBuffer, length, &responseCode);
-        if (observer)
-            observer(copy, length, false);
+        if (answered)
+            answered(parsed, responseCode);
         terminal.releaseReceived();
         if (parsed >= 1 && parsed <= 53) {
             end(Outcome::DeviceError, (responseCode & 0x80) ? -1 : responseCode,
@@ -222,12 +225,13 @@ void DeviceSession::tick()
             end(Outcome::Done, 0, QString());
         return;
     }
+    if (beforeSend)
+        beforeSend(request, length);
     std::uint8_t* buffer = terminal.claimForTransmit();
     if (!buffer || length > sizeof frameBuffer)
         return;
     std::memcpy(buffer, request, length);
-    if (terminal.transmit(length) && observer)
-        observer(request, length, true);
+    terminal.transmit(length);
 }
 
 DeviceSession::Result DeviceSession::identify(std::uint8_t address)
@@ -328,12 +332,9 @@ DeviceSession::Result DeviceSession::updateFirmware(QFile& file,
     firmwareProgress = progress;
     firmware.started = 0;
     firmware.requestFlags |= Hart::FirmwareRequest::Transfer;
-    Result r = run();
+    const Result r = run();
     image = nullptr;
     firmwareProgress = nullptr;
-    // The device stopped asking before the end: the image is not whole in the device.
-    if (r.ok() && r.text.isEmpty())
-        r = { Outcome::DeviceError, -1, QStringLiteral("Обновление не выполнено") };
     return r;
 }
 

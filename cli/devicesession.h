@@ -87,8 +87,11 @@ public:
     // The outcome's text is what the window tells the user when the operation ends.
     Result operate(Operation operation);
 
-    // A frame went out (true) or came in, for a trace.
-    std::function<void(const std::uint8_t* frame, std::uint32_t length, bool outgoing)> observer;
+    // Each request just before it goes out, each answer's parse result, and each operation's
+    // end: what the audit trail records.
+    std::function<void(const std::uint8_t* frame, std::uint32_t length)> beforeSend;
+    std::function<void(std::uint32_t result, std::uint8_t responseCode)> answered;
+    std::function<void(const Result& result)> ended;
 
     Hart::IdentityRecord identity;
     Hart::DynamicVariablesRecord dynamicVariables;
@@ -102,6 +105,7 @@ private:
     Result run();
     void tick();
     void end(Outcome outcome, int responseCode, const QString& text);
+    Hart::CommandContexts contexts();
     void cancelAll();
     Result runLog(LogDownload& download, std::uint8_t request);
     static void onFrameReceived(void* context);

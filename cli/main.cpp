@@ -131,6 +131,9 @@ int main(int argc, char* argv[])
         return Exit::usage;
     }
 
+    // The audit trail is the window's: the same file in the same data folder.
+    QCoreApplication::setApplicationName(versionString(programPath, "ProductName"));
+
     const QString command = options.arguments.value(0);
     Output output(options.json);
     if (command == QLatin1String("fleet")) {

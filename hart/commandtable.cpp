@@ -96,4 +96,14 @@ int commandRow(std::uint16_t command)
     return -1;
 }
 
+void cancelRequests(const CommandContexts& c)
+{
+    c.master->cancelMasterRequests();
+    c.identity->cancelIdentityRequests();
+    c.dynamicVariables->cancelDynamicRequests();
+    c.clock->requestFlags = 0;
+    c.detector->requestFlags = 0;
+    c.firmware->requestFlags = 0;
+}
+
 } // namespace Hart

@@ -29,6 +29,10 @@ struct CommandContexts {
 
 void fillCommandTable(CommandEntry (&table)[commandTableSize], const CommandContexts& contexts);
 
+// Drops every request raised on the master and on its records but the event log's, whose
+// owner ends its transfer in its own way.
+void cancelRequests(const CommandContexts& contexts);
+
 // Row of a command in that table, or -1.
 int commandRow(std::uint16_t command);
 

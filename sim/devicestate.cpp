@@ -92,6 +92,8 @@ DeviceState loopDeviceState(std::uint16_t expandedDeviceType, std::uint32_t firs
     state.finalAssemblyNumber += number - 1;
     state.eventLog = EventLog::withSampleRecords(std::uint32_t(deviceSeconds(state, Clock::now())), 42 - 2 * number,
                                                  number - 1);
+    // Each detector's log has an identity of its own, so a log file knows whose records it holds.
+    state.eventLog.catalogueId += number - 1;
     return state;
 }
 

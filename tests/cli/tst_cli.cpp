@@ -157,9 +157,10 @@ private slots:
                             "\"descriptor\": \"FLAME DETECTOR\"", "\"date\": \"06.12.2026\"", "\"finalAssemblyNumber\": 120346",
                             "\"status\": {", "\"loopCurrentMode\": 0", "\"settings\": {", "\"model\":" };
         QTest::newRow("scan 0-3 finds 1..3") << QStringList{ "scan", "@serial", "--addresses", "0-3" } << -1 << 0
-            << QStringList{ "1  FF04    123456  IPP93     Flame detector simulator\n",
-                            "2  FF04    123457  IPP93-02  Flame detector simulator 2\n",
-                            "3  FF04    123458  IPP93-03  Flame detector simulator 3\n" };
+            << QStringList{ "Адрес  Тип   Идентификатор  Тег       Длинный тег\n"
+                            "1      FF04         123456  IPP93     Flame detector simulator\n"
+                            "2      FF04         123457  IPP93-02  Flame detector simulator 2\n"
+                            "3      FF04         123458  IPP93-03  Flame detector simulator 3\n" };
         QTest::newRow("set-clock") << QStringList{ "set-clock", "@hartip", "--address", "1" } << -1 << 0
             << QStringList{ "Текущее время установлено" };
         QTest::newRow("service operation") << QStringList{ "clear-status", "@serial", "--address", "2", "--yes" } << -1 << 0

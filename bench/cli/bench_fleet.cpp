@@ -110,7 +110,7 @@ int main(int argc, char* argv[])
             return 1;
         }
         sum += pass.seconds;
-        std::printf("  link %d (%s): %6.1f s  [", i, qPrintable(link.name()), pass.seconds);
+        std::printf("  link %d %-10s %6.1f s  [", i, qPrintable(QStringLiteral("(%1):").arg(link.name())), pass.seconds);
         for (size_t d = 0; d < pass.lines.size(); ++d) {
             perDetector.push_back(pass.lines[d] - (d ? pass.lines[d - 1] : 0.0));
             std::printf("%sdetector %zu %.1f s", d ? ", " : "", d + 1, perDetector.back());

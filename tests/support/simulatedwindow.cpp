@@ -137,10 +137,40 @@ void WindowBench::disconnectWindow()
     sim = nullptr;
 }
 
+void WindowBench::linelessWindow()
+{
+    lineless = std::make_unique<MainWindow>();
+    window = lineless.get();
+}
+
 void WindowBench::finish()
 {
     disconnectWindow();
+    lineless.reset();
     answerer.reset();
+}
+
+QAction* WindowBench::action(const char* name) const
+{
+    return window->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+std::unique_ptr<Sim::Simulator> WindowBench::plugInNewDetector()
+{
+    auto detector = std::make_unique<Sim::Simulator>(quick());
+    if (detector->start()) {
+        answerer->choosePort(QString::fromStdString(detector->portPath()));
+        action("connectButton")->trigger();
+    }
+    return detector;
+}
+
+void WindowBench::readOnce(int maxTicks)
+{
+    action("connectRead")->trigger();
+    runUntilQuiet(maxTicks);
+    action("connectRead")->trigger();
+    sim->clearRequests();
 }
 
 QString WindowBench::runUntilQuiet(int maxTicks, bool* oneAtATime)

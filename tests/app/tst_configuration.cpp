@@ -11,7 +11,6 @@
 #include <QtTest>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -41,26 +40,6 @@ Q_DECLARE_METATYPE(Write)
 class TestConfiguration : public QObject, WindowBench {
     Q_OBJECT
 
-    std::unique_ptr<MainWindow> lineless;
-
-    // A window without a line, for what needs no device.
-    void newWindow()
-    {
-        lineless = std::make_unique<MainWindow>();
-        window = lineless.get();
-    }
-
-    // Reads the device once, so that requests reach it by its unique address; then reading is
-    // switched off and the device's log emptied.
-    void identify()
-    {
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
-        window->ui->connectRead->trigger();
-        sim->clearRequests();
-    }
-
-    // Pretends the device of this model has been identified, without a line.
     // A device of this model has answered: its writes may go out.
     void setModel(uint16_t model, int analysisType = -1)
     {
@@ -79,11 +58,7 @@ private slots:
         TestClock::install(0x10000u);
     }
     void init() { start(); }
-    void cleanup()
-    {
-        finish();
-        lineless.reset();
-    }
+    void cleanup() { finish(); }
 
     // The layout per model and analysis type; "start-up" is the window before any device.
     void modelLayout_data()
@@ -102,7 +77,7 @@ private slots:
     void modelLayout()
     {
         QFETCH(Layout, l);
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         if (l.model)
             setModel(uint16_t(l.model), l.type);
@@ -137,7 +112,7 @@ private slots:
     // The item lists are rebuilt only for another model, keeping the position where it exists.
     void itemListsFollowTheModel()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 1);
         setModel(0xFF03, 1);
@@ -156,7 +131,7 @@ private slots:
     // the sensitivity when its distance range narrows.
     void coupling()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(50);
@@ -187,7 +162,7 @@ private slots:
     void analysisTimeSteps()
     {
         QFETCH(QVector<int>, c);
-        newWindow();
+        linelessWindow();
         setModel(uint16_t(c[0]), 0);
         window->ui->analysisTime->setValue(c[3] == 10 ? 5 : 10);
         window->modifiedGroups = 0;
@@ -239,7 +214,7 @@ private slots:
     void noiseIndicator()
     {
         QFETCH(QVector<int>, c);
-        newWindow();
+        linelessWindow();
         setModel(uint16_t(c[0]), c[1]);
         window->ui->sensitivity->setValue(c[2]);
         window->ui->analysisTime->setValue(c[3]);
@@ -248,7 +223,7 @@ private slots:
 
     void upperCaseWhileTyping()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         QTest::keyClicks(ui->tag, QStringLiteral("abc"));
         QCOMPARE(ui->tag->text(), QStringLiteral("ABC"));
@@ -350,10 +325,10 @@ private slots:
     {
         QFETCH(Write, w);
         if (w.setup == "no port") {
-            newWindow();
+            linelessWindow();
         } else {
             QVERIFY(connectWindow());
-            identify();
+            readOnce();
         }
         // The device's reads were refused: it is known, its configuration is not.
         if (w.setup == "unread")
@@ -389,7 +364,7 @@ private slots:
     void readFillsFields()
     {
         QFETCH(ReadBack, r);
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(80);
@@ -420,7 +395,7 @@ private slots:
 
     void readFillsIdentity()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         Hart::IdentityRecord& r = window->identity;
         std::strcpy(r.message, "LINE 4 NORTH WALL               ");

@@ -92,7 +92,6 @@ private slots:
         QTest::addColumn<PortFactory>("make");
         QTest::newRow("posix") << PortFactory(createSerialPort);
     }
-
     void portContract()
     {
         QFETCH(PortFactory, make);
@@ -158,7 +157,6 @@ private slots:
         QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0);
         QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0);
     }
-
     void appliedSettings()
     {
         QFETCH(int, baud);
@@ -200,7 +198,6 @@ private slots:
         QTest::newRow("empty name") << QByteArray("") << SerialPortError::NotFound;
         QTest::newRow("not a terminal") << QByteArray("/dev/null") << SerialPortError::BadSettings;
     }
-
     void openFailure()
     {
         QFETCH(QByteArray, name);

@@ -14,6 +14,10 @@ using namespace IdentityRequest;
 using namespace DetectorRequest;
 using namespace MasterRequest;
 using namespace DynamicRequest;
+void readLog(Rig& r, std::uint8_t state, std::uint32_t index)
+{
+    r.eventLog.requestFlags = EventLogRequest::Read, r.eventLog.state = state, r.eventLog.index = index;
+}
 struct Request {
     const char* key;
     void (*raise)(Rig&);
@@ -65,34 +69,16 @@ const Request requests[] = {
     {"cmd1", [](Rig& r) { r.dynamic.requestFlags |= ReadPrimaryVariable; }, L5 "01 00 b5"},
     {"cmd2", [](Rig& r) { r.dynamic.requestFlags |= ReadLoopCurrent; }, L5 "02 00 b6"},
     {"cmd3", [](Rig& r) { r.dynamic.requestFlags |= ReadDynamicVariables; }, L5 "03 00 b7"},
-    {"cmd9", [](Rig& r) {
-         for (std::uint8_t i = 0; i < 3; ++i)
-             r.dynamic.requestDeviceVariable(i);
-     }, L5 "09 03 000102 bd"},
+    {"cmd9", [](Rig& r) { for (std::uint8_t i : {0, 1, 2}) r.dynamic.requestDeviceVariable(i); }, L5 "09 03 000102 bd"},
     {"cmd76", [](Rig& r) { r.master.requestFlags |= ReadLockState; }, L5 "4c 00 f8"},
     {"cmd90", [](Rig& r) { r.clock.requestFlags |= ClockRequest::ReadClock; }, L5 "5a 00 ee"},
-    {"cmd252info", [](Rig& r) { r.eventLog.requestFlags = EventLogRequest::Read; }, L5 "fc 01 00 49"},
-    {"cmd252caption", [](Rig& r) {
-         r.eventLog.requestFlags = EventLogRequest::Read;
-         r.eventLog.state = EventLogState::Captions;
-         r.eventLog.index = 0x0107;
-     }, L5 "fc 03 010701 4c"},
-    {"cmd252range", [](Rig& r) { r.eventLog.requestFlags = EventLogRequest::Read, r.eventLog.state = EventLogState::Range; },
-     L5 "fc 01 02 4b"},
-    {"cmd252records", [](Rig& r) {
-         r.eventLog.requestFlags = EventLogRequest::Read;
-         r.eventLog.state = EventLogState::Records;
-         r.eventLog.index = 0x01020304;
-     }, L5 "fc 05 0304030201 4a"},
-    {"cmd252erase", [](Rig& r) {
-         r.eventLog.requestFlags = EventLogRequest::Read | EventLogRequest::Erase;
-         r.eventLog.state = EventLogState::Records;
-     }, L5 "fc 05 80ff0055aa cd"},
+    {"cmd252info", [](Rig& r) { readLog(r, EventLogState::Info, 0); }, L5 "fc 01 00 49"},
+    {"cmd252caption", [](Rig& r) { readLog(r, EventLogState::Captions, 0x0107); }, L5 "fc 03 010701 4c"},
+    {"cmd252records", [](Rig& r) { readLog(r, EventLogState::Records, 0x01020304); }, L5 "fc 05 0304030201 4a"},
     {"cmd253", [](Rig& r) { // its frames are checked with the transfers
          r.firmware.begin = [](ParserMasterFirmwareUpdate*) { return 130u; };
-         r.firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t, std::uint8_t* to, std::uint32_t n) {
-             memset(to, 0xA5, n);
-         };
+         r.firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t, std::uint8_t* to,
+                                   std::uint32_t n) { memset(to, 0xA5, n); };
          r.firmware.requestFlags = FirmwareRequest::Transfer;
      }, nullptr},
 };

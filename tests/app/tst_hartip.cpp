@@ -26,7 +26,6 @@ class TestHartIp : public QObject, WindowBench {
 
     QTemporaryDir dir;
 
-    QAction* action(const char* name) { return window->findChild<QAction*>(name); }
     QAction* logAction(const char* name) { return window->eventLog().findChild<QAction*>(name); }
     QLineEdit* message() { return window->findChild<QLineEdit*>("message"); }
     QString serial() { return window->findChild<QLineEdit*>("serial")->text(); }

@@ -67,7 +67,6 @@ class TestFaults : public QObject, WindowBench {
     qint64 longestTickNs = 0;
     int ticks = 0;
 
-    QAction* logAction(const char* name) { return window->eventLog().findChild<QAction*>(name); }
 
     // The boxes that told the user something; questions the test answered are left out.
     QStringList told() const
@@ -116,8 +115,6 @@ class TestFaults : public QObject, WindowBench {
             }
         }
     }
-
-    QString serial() { return window->findChild<QLineEdit*>("serial")->text(); }
 
     // The window still works: a clean read gets the device's identity, with no box. A closed
     // line needs the modem plugged in again (here, a detector on a new line). With the window's

@@ -1,5 +1,6 @@
 #include "simulatedwindow.h"
 #include "modalanswerer.h"
+#include "dialogeventlog.h"
 #include "dialogfirmwareupdate.h"
 #include "ui_mainwindow.h"
 
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QTableView>
 #include <QTimer>
 
 #include <chrono>
@@ -163,6 +165,24 @@ std::unique_ptr<Sim::Simulator> WindowBench::plugInNewDetector()
         action("connectButton")->trigger();
     }
     return detector;
+}
+
+QAction* WindowBench::logAction(const char* name) const
+{
+    return window->eventLog().findChild<QAction*>(QString::fromLatin1(name));
+}
+
+QString WindowBench::serial() const
+{
+    return window->findChild<QLineEdit*>(QStringLiteral("serial"))->text();
+}
+
+int WindowBench::logRows() const
+{
+    QAbstractItemModel* m = window->eventLog().findChild<QTableView*>(QStringLiteral("tableView"))->model();
+    while (m && m->canFetchMore(QModelIndex()))
+        m->fetchMore(QModelIndex());
+    return m ? m->rowCount() : 0;
 }
 
 void WindowBench::readOnce(int maxTicks)

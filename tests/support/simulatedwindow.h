@@ -97,6 +97,11 @@ struct WindowBench {
     void linelessWindow();
     void finish();
     QAction* action(const char* name) const;
+    QAction* logAction(const char* name) const;
+    // The serial number the window shows once it has identified the device.
+    QString serial() const;
+    // The rows of the event-log window's view, every one fetched.
+    int logRows() const;
     // Reads the device once, so that requests reach it by its unique address; then reading is
     // switched off and the device's log emptied.
     void readOnce(int maxTicks = 60);

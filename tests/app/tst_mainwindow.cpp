@@ -4,6 +4,7 @@
 #include "resources.h"
 #include "russianlocale.h"
 #include "versioninfo.h"
+#include "pseudoterminal.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -14,48 +15,23 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
-// A pseudo-terminal pair standing in for the modem: the window opens the slave path, the test
-// keeps only the master side and watches it for anything the window sends.
-struct Modem {
-    int master = -1;
-    QString path;
-
-    Modem()
-    {
-        char name[128] = {};
-        int slave = -1;
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = QString::fromLocal8Bit(name);
-            termios raw {};
-            tcgetattr(slave, &raw);
-            cfmakeraw(&raw);
-            tcsetattr(slave, TCSANOW, &raw);
-            ::close(slave);
-        }
-    }
-    ~Modem() { ::close(master); }
+// The modem, watched on the master side for anything the window sends.
+struct Modem : PseudoTerminal {
+    const QString path = QString::fromLocal8Bit(name);
     // Bytes the window wrote within the given time.
     int bytesWithin(int ms) const
     {
         int total = 0;
-        char buffer[256];
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) {
             QCoreApplication::processEvents();
-            pollfd p { master, POLLIN, 0 };
-            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN))
-                total += int(qMax<ssize_t>(0, ::read(master, buffer, sizeof buffer)));
+            total += int(receiveOnce(10).size());
         }
         return total;
     }

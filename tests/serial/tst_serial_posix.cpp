@@ -1,13 +1,10 @@
 #include "comhalfduplexterminal.h"
 #include "serialport.h"
+#include "../support/pseudoterminal.h"
 
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <functional>
@@ -20,43 +17,6 @@ Q_DECLARE_METATYPE(SerialPortError)
 Q_DECLARE_METATYPE(PortFactory)
 
 namespace {
-
-// A pseudo-terminal pair: the program opens the slave by name, the test plays the device on
-// the master. The test keeps its own slave descriptor so settings can be read back.
-struct Pty {
-    Pty()
-    {
-        char path[128] = {};
-        if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
-            name = path;
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() { hangUp(); }
-    void hangUp()
-    {
-        for (int* fd : {&master, &slave})
-            if (*fd >= 0)
-                ::close(std::exchange(*fd, -1));
-    }
-    void send(const Bytes& bytes) const
-    {
-        QCOMPARE(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    // One read of whatever the program has written, waiting at most ms for it.
-    Bytes receiveOnce(int ms) const
-    {
-        pollfd watch{master, POLLIN, 0};
-        if (poll(&watch, 1, ms) <= 0)
-            return {};
-        std::uint8_t data[4096];
-        const ssize_t count = ::read(master, data, sizeof data);
-        return count > 0 ? Bytes(data, data + count) : Bytes();
-    }
-
-    int master = -1;
-    int slave = -1;
-    QByteArray name;
-};
 
 // Time until the terminal reaches the state, or -1 after two seconds.
 qint64 msUntil(const ComHalfDuplexTerminal& terminal, TerminalState state)
@@ -95,7 +55,7 @@ private slots:
     void portContract()
     {
         QFETCH(PortFactory, make);
-        Pty pty;
+        PseudoTerminal pty;
         std::unique_ptr<SerialPort> port = make();
         const SerialLineSettings line;
         std::uint8_t data[SerialPort::maxReadSize];
@@ -113,7 +73,7 @@ private slots:
                  qPrintable(QString::number(clock.elapsed())));
 
         // Bytes from the device come back in order.
-        pty.send({0x10, 0x20, 0x30});
+        QVERIFY(pty.send({0x10, 0x20, 0x30}));
         Bytes got;
         for (int i = 0; i < 20 && got.size() < 3; ++i) {
             port->read(data, sizeof data, received);
@@ -128,7 +88,7 @@ private slots:
         QCOMPARE(pty.receiveOnce(500), block);
 
         // Purge drops what waits in the input queue.
-        pty.send({0x01, 0x02});
+        QVERIFY(pty.send({0x01, 0x02}));
         QThread::msleep(20);
         QCOMPARE(port->purge(), SerialPortError::None);
         QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
@@ -164,7 +124,7 @@ private slots:
         QFETCH(int, stopBits);
         QFETCH(speed_t, speed);
 
-        Pty pty;
+        PseudoTerminal pty;
         auto port = createSerialPort();
         const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity), SerialStopBits(stopBits)};
         QCOMPARE(port->open(pty.name.constData(), line, characterMs),
@@ -214,7 +174,7 @@ private slots:
 
     void secondOpenRefused()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal first;
         QVERIFY(first.open(pty.name));
         QCOMPARE(createSerialPort()->open(pty.name.constData(), SerialLineSettings(), characterMs),
@@ -224,7 +184,7 @@ private slots:
         QCOMPARE(other.openError(), SerialPortError::InUse);
 
         // The refused attempt must not have disturbed the holder.
-        pty.send({0x42});
+        QVERIFY(pty.send({0x42}));
         QVERIFY(msUntil(first, TerminalState::Received) >= 0);
         first.close();
         QVERIFY(other.open(pty.name));
@@ -233,8 +193,8 @@ private slots:
     // Opening another port lets go of the one before; a failed open leaves the terminal closed.
     void reopenReleasesPreviousPort()
     {
-        Pty a;
-        Pty b;
+        PseudoTerminal a;
+        PseudoTerminal b;
         Terminal terminal;
         auto probe = createSerialPort();
         QVERIFY(terminal.open(a.name));
@@ -249,7 +209,7 @@ private slots:
     // Closed at different points of the worker's read, and once more when already closed.
     void closeIsPrompt()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal terminal;
         for (int i = 0; i < 11; ++i) {
             QVERIFY(i == 10 || terminal.open(pty.name));
@@ -266,12 +226,12 @@ private slots:
     // without spinning.
     void hangUpIsReported()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal terminal;
         QVERIFY(!terminal.open("/dev/no-such-serial-port"));
         QVERIFY(terminal.open(pty.name));
         QCOMPARE(terminal.openError(), SerialPortError::None);
-        pty.send({0x01, 0x02});
+        QVERIFY(pty.send({0x01, 0x02}));
         pty.hangUp();
 
         const std::clock_t cpuBefore = std::clock();

@@ -2,6 +2,7 @@
 #include "simulatedwindow.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
+#include "values.h"
 
 #include "hart/mastercommands.h"
 
@@ -254,10 +255,9 @@ private slots:
         window->ui->lockAll->trigger();
         QCOMPARE(runUntilQuiet(), QStringLiteral("71 76"));
         QCOMPARE(sim->state().lockState, uint8_t(0x09));
-        QVERIFY(window->ui->lockAll->isChecked());
-        QVERIFY(!window->ui->lockTemporary->isChecked());
-        QVERIFY(!window->ui->unlock->isChecked());
-        QCOMPARE(window->statusIcons[8]->text(), iconPath.arg("lock"));
+        QCOMPARE(values(window->ui->lockAll->isChecked(), window->ui->lockTemporary->isChecked(),
+                        window->ui->unlock->isChecked(), window->statusIcons[8]->text()),
+                 values(true, false, false, iconPath.arg("lock")));
     }
 
     // Calibration and optics check poll their state once per answer until the device is done.

@@ -1,6 +1,7 @@
 // The simulator seen from the line: a hand-made master talks to it through its pseudo-terminal.
 
 #include "testmaster.h"
+#include "../support/values.h"
 
 #include "sim/exchange.h"
 #include "sim/faultoption.h"
@@ -154,11 +155,8 @@ private slots:
         rig.sim.modify([&](Sim::DeviceState& s) { s.writeProtected = writeProtected; });
         QVERIFY(rig.up());
         const Answer a = rig.ask(std::uint8_t(command), data);
-        QVERIFY(a.checkOk);
-        QCOMPARE(int(a.command), command);
-        QCOMPARE(int(a.responseCode), code);
-        QCOMPARE(int(a.data.size()), length);
-        QCOMPARE(int(rig.sim.requests().back().responseCode), code);
+        QCOMPARE(values(a.checkOk, a.command, a.responseCode, a.data.size(), rig.sim.requests().back().responseCode),
+                 values(true, command, code, length, code));
     }
 
     // Requests for someone else and damaged input: no answer (or, where a request can be found
@@ -251,12 +249,9 @@ private slots:
         std::vector<SteadyClock::time_point> reads;
         const Bytes bytes = rig.master.receive(row.delayMs ? 4000 : 1000, row.gapMs ? 300 : 30, &reads);
         const Answer a = parseAnswer(bytes);
-        QVERIFY(a.found);
-        QCOMPARE(a.checkOk, row.checkOk);
-        QCOMPARE(int(a.noise), row.noise);
-        QCOMPARE(a.address, Bytes{std::uint8_t(row.address)});
-        QCOMPARE(int(a.responseCode), row.code);
-        QCOMPARE(int(a.data.size()), row.dataSize);
+        QCOMPARE(values(a.found, a.checkOk, a.noise, a.address == Bytes{std::uint8_t(row.address)}, a.responseCode,
+                        a.data.size()),
+                 values(true, row.checkOk, row.noise, true, row.code, row.dataSize));
         QVERIFY(int(bytes.size()) >= row.minBytes);
         Ms widest(0);
         for (std::size_t i = 1; i < reads.size(); ++i)
@@ -266,10 +261,7 @@ private slots:
         QVERIFY2(delay >= row.delayMs, qPrintable(QString("answer after %1 ms").arg(delay)));
         // One request's worth of trouble; the next answer is clean.
         const Answer next = rig.master.exchange(shortRequest(0, 0));
-        QVERIFY(next.checkOk);
-        QCOMPARE(next.responseCode, std::uint8_t(0));
-        QCOMPARE(next.noise, std::size_t(0));
-        QCOMPARE(rig.sim.pendingFaults(), std::size_t(0));
+        QCOMPARE(values(next.checkOk, next.responseCode, next.noise, rig.sim.pendingFaults()), values(true, 0, 0, 0));
     }
 
     // --fault as typed by hand: the fault it arms, or the reason it is refused (empty kind).

@@ -1,6 +1,7 @@
 #include "comhalfduplexterminal.h"
 #include "serialport.h"
 #include "../support/pseudoterminal.h"
+#include "../support/values.h"
 
 #include <QtTest>
 
@@ -123,7 +124,6 @@ private slots:
         QFETCH(int, parity);
         QFETCH(int, stopBits);
         QFETCH(speed_t, speed);
-
         PseudoTerminal pty;
         auto port = createSerialPort();
         const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity), SerialStopBits(stopBits)};
@@ -135,19 +135,14 @@ private slots:
 
         termios tio{};
         QCOMPARE(tcgetattr(pty.slave, &tio), 0);
-        QCOMPARE(cfgetospeed(&tio), speed);
-        QCOMPARE(cfgetispeed(&tio), speed);
-        QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
-        QCOMPARE(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
-        QCOMPARE(tio.c_cflag & CRTSCTS, tcflag_t(0));
-        QCOMPARE((tio.c_cflag & CSTOPB) != 0, stopBits == 2);
-        // A pseudo-terminal drops PARENB but keeps PARODD.
-        QCOMPARE((tio.c_cflag & PARODD) != 0, parity == 1);
-        QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
-        QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tcflag_t(0));
-        QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
-        QCOMPARE(int(tio.c_cc[VMIN]), 0);
-        QCOMPARE(int(tio.c_cc[VTIME]), 0);
+        // Speeds, character size, a local line without flow control, stop bits and parity (a
+        // pseudo-terminal drops PARENB but keeps PARODD); raw input and output; reads wait for nothing.
+        const tcflag_t control = CSIZE | CLOCAL | CREAD | CRTSCTS | CSTOPB | PARODD;
+        const tcflag_t expected = CS8 | CLOCAL | CREAD | (stopBits == 2 ? CSTOPB : 0) | (parity == 1 ? PARODD : 0);
+        QCOMPARE(values(cfgetospeed(&tio), cfgetispeed(&tio), tio.c_cflag & control), values(speed, speed, expected));
+        QCOMPARE(values(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tio.c_oflag & OPOST, tio.c_cc[VMIN],
+                        tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tio.c_cc[VTIME]),
+                 values(0, 0, 0, 0, 0));
     }
 
     void openFailure_data()

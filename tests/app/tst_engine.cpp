@@ -3,6 +3,7 @@
 #include "resources.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
+#include "values.h"
 
 #include "hart/mastercommands.h"
 
@@ -174,10 +175,9 @@ private slots:
                 QCOMPARE(sendTimes[i] - sendTimes[i - 1], 2000u);
         }
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
-        QCOMPARE(window->addressSpinBox->value(), 0);
-        QVERIFY(!window->ui->find->isChecked());
-        QVERIFY(window->ui->connectRead->isEnabled());
-        QVERIFY(window->addressSpinBox->isEnabled());
+        QCOMPARE(values(window->addressSpinBox->value(), window->ui->find->isChecked(),
+                        window->ui->connectRead->isEnabled(), window->addressSpinBox->isEnabled()),
+                 values(0, false, true, true));
     }
 
     // A request posted to the terminal but not yet on the line when the port closes is made for
@@ -304,11 +304,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!answerer->boxes().isEmpty(), 2000);
         QVERIFY2(boxTexts()[0].startsWith(QStringLiteral("Связь с портом %1 потеряна").arg(lostPath)),
                  qPrintable(boxTexts()[0]));
-        QVERIFY(!window->isPortOpen());
-        QCOMPARE(window->ui->connectButton->text(), QStringLiteral("Соединить"));
-        QVERIFY(!window->ui->connectRead->isChecked());
-        QCOMPARE(window->ui->tag->text(), tag);
-        QCOMPARE(window->storedPortName(), lostPath);
+        QCOMPARE(values(window->isPortOpen(), window->ui->connectButton->text(), window->ui->connectRead->isChecked(),
+                        window->ui->tag->text(), window->storedPortName()),
+                 values(false, QStringLiteral("Соединить"), false, tag, lostPath));
         QTest::qWait(300);
         QCOMPARE(answerer->boxes().size(), 1);
 

@@ -5,6 +5,7 @@
 #include "russianlocale.h"
 #include "versioninfo.h"
 #include "pseudoterminal.h"
+#include "values.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -91,10 +92,9 @@ private slots:
             window.show();
             answerer.choosePort(modem.path);
             action(window, "connectButton")->trigger();
-            QVERIFY(window.isPortOpen());
-            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Разъединить"));
-            QVERIFY(action(window, "connectButton")->isChecked());
-            QCOMPARE(storedPort(), modem.path);
+            QAction* button = action(window, "connectButton");
+            QCOMPARE(values(window.isPortOpen(), button->text(), button->isChecked(), storedPort()),
+                     values(true, QStringLiteral("Разъединить"), true, modem.path));
 
             // Another program cannot take the modem while the window holds it.
             const int other = ::open(modem.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -104,10 +104,9 @@ private slots:
             }
             QCOMPARE(modem.bytesWithin(300), 0);
 
-            action(window, "connectButton")->trigger();
-            QVERIFY(!window.isPortOpen());
-            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
-            QVERIFY(!action(window, "connectButton")->isChecked());
+            button->trigger();
+            QCOMPARE(values(window.isPortOpen(), button->text(), button->isChecked()),
+                     values(false, QStringLiteral("Соединить"), false));
         }
         MainWindow restarted;
         QCOMPARE(restarted.storedPortName(), modem.path);
@@ -148,10 +147,9 @@ private slots:
         MainWindow window;
         answerer.choosePort(QStringLiteral("/dev/some-other-port"), false);
         action(window, "connectButton")->trigger();
-        QVERIFY(!window.isPortOpen());
-        QVERIFY(!action(window, "connectButton")->isChecked());
-        QCOMPARE(storedPort(), QStringLiteral("ttyUSB7"));
-        QCOMPARE(window.storedPortName(), QStringLiteral("ttyUSB7"));
+        QCOMPARE(values(window.isPortOpen(), action(window, "connectButton")->isChecked(), storedPort(),
+                        window.storedPortName()),
+                 values(false, false, QStringLiteral("ttyUSB7"), QStringLiteral("ttyUSB7")));
     }
 
     // A port that cannot be opened leaves the window disconnected, quickly, and says which port
@@ -188,11 +186,10 @@ private slots:
         clock.start();
         action(window, "connectButton")->trigger();
         QVERIFY(clock.elapsed() < 2000);
-        QVERIFY(!window.isPortOpen());
-        QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
+        QCOMPARE(values(window.isPortOpen(), action(window, "connectButton")->text(), storedPort()),
+                 values(false, QStringLiteral("Соединить"), name));
         QCOMPARE(answerer.boxes().size(), 1);
         QCOMPARE(answerer.boxes()[0].text, QStringLiteral("Не удалось открыть порт %1: ").arg(name) + reason);
-        QCOMPARE(storedPort(), name);
         if (holder >= 0)
             ::close(holder);
     }

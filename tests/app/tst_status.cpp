@@ -282,9 +282,9 @@ private slots:
         QCOMPARE(runUntilQuiet(), calibration ? QStringLiteral("136 135 135 135 135") : QStringLiteral("138 137 137 137 137"));
         const auto& boxes = answerer->boxes();
         QCOMPARE(boxes.size(), calibration ? 2 : 1);
-        QCOMPARE(boxes.last().text, c.text);
-        QCOMPARE(boxes.last().icon, int(c.failed ? QMessageBox::Critical : QMessageBox::Information));
-        QCOMPARE(boxes.last().title, c.failed ? QStringLiteral("Ошибка") : QString());
+        QCOMPARE(values(boxes.last().title, boxes.last().text, boxes.last().icon),
+                 values(c.failed ? QStringLiteral("Ошибка") : QString(), c.text,
+                        int(c.failed ? QMessageBox::Critical : QMessageBox::Information)));
         QCOMPARE(window->receivedPackets(), window->sentPackets());
     }
 

@@ -4,6 +4,7 @@
 #include "logstatements.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "values.h"
 
 #include <QAction>
 #include <QMessageBox>
@@ -721,10 +722,9 @@ private slots:
         runUntilQuiet(20);
         QCOMPARE(sent(), QString("252"));
         QCOMPARE(sim->requests()[0].data, (std::vector<uint8_t>{ 0x80, 0xFF, 0x00, 0x55, 0xAA }));
-        QVERIFY(sim->state().eventLog.records().empty());
-        QVERIFY(action("actionRead")->isChecked());
-        QVERIFY(answerer->boxes().isEmpty());
-        QCOMPARE(storedRecords(file).size(), 0);
+        QCOMPARE(values(sim->state().eventLog.records().size(), action("actionRead")->isChecked(),
+                        answerer->boxes().size(), storedRecords(file).size()),
+                 values(0, true, 0, 0));
     }
 
     // The line dies at 20 random records; each time the detector comes back on a new line, the

@@ -2,6 +2,7 @@
 
 #include "modalanswerer.h"
 #include "testfiles.h"
+#include "values.h"
 #include "trendbuffer.h"
 #include "trendcsv.h"
 #include "trendwindow.h"
@@ -56,12 +57,11 @@ private slots:
         QCOMPARE(buffer.size(), kept);
         QVERIFY(buffer.storageBytes() <= capacity * sizeof(TrendSample));
         // The newest samples kept, oldest first; searching by time works across the wrap.
-        QCOMPARE(buffer.at(0).timeMs, std::int64_t(first) * 1000);
-        QCOMPARE(buffer.at(kept - 1).value, float(appended - 1));
-        QCOMPARE(buffer.at(kept - 1).flagged, (appended - 1) % 3 == 0);
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(first) * 1000 - 1), std::size_t(0));
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(appended - 1) * 1000), kept - 1);
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(appended) * 1000), kept);
+        const std::int64_t firstMs = std::int64_t(first) * 1000, lastMs = std::int64_t(appended - 1) * 1000;
+        QCOMPARE(values(buffer.at(0).timeMs, buffer.at(kept - 1).value, buffer.at(kept - 1).flagged,
+                        buffer.firstAtOrAfter(firstMs - 1), buffer.firstAtOrAfter(lastMs),
+                        buffer.firstAtOrAfter(lastMs + 1000)),
+                 values(firstMs, float(appended - 1), (appended - 1) % 3 == 0, 0, kept - 1, kept));
     }
 
     // A clock set back does not unsort the buffer.

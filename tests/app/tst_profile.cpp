@@ -227,7 +227,6 @@ private slots:
     {
         QTest::addColumn<Edit>("edit");
         QTest::newRow("nothing") << Edit{ "nothing", {}, 0 };
-        QTest::newRow("address") << Edit{ "address", {}, 0 };
         QTest::newRow("sensitivity") << Edit{ "sensitivity", { "sensitivity", "sensitivityLen" }, 0x10 };
         QTest::newRow("fault relay") << Edit{ "fault relay", { "faultNO", "faultNC" }, 0x10 };
         QTest::newRow("two groups") << Edit{ "message, standby current, alarm current",

@@ -4,6 +4,7 @@
 #include "logstatements.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "testfiles.h"
 #include "values.h"
 
 #include <QAction>
@@ -234,10 +235,7 @@ private slots:
     // creating over a file replaces it.
     void createdFile()
     {
-        QFile old(file);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("not a database at all");
-        old.close();
+        writeFile(dir, QFileInfo(file).fileName(), "not a database at all");
         QCOMPARE(windowWithLog(), QString());
         QVERIFY(log().isLogOpen());
         QCOMPARE(sqlite(file, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name <> 'sqlite_sequence' "
@@ -287,13 +285,10 @@ private slots:
         QFETCH(QString, box);
         QVERIFY(connectWindow());
         QString name = file;
-        if (kind == "garbage") {
-            QFile f(name);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray(4096, 'x'));
-        } else if (kind == "empty") {
+        if (kind == "garbage")
+            writeFile(dir, QFileInfo(file).fileName(), QByteArray(4096, 'x'));
+        else if (kind == "empty")
             sqlite(name, "CREATE TABLE Other(x)");
-        }
         if (kind == "create") {
             name = dir.filePath("no such folder/log.db");
             log().createLog(name);
@@ -468,9 +463,7 @@ private slots:
         answerer->chooseFile(csv);
         action("actionExportCsv")->trigger();
         QCOMPARE(boxTexts(), QStringList());
-        QFile f(csv + ".csv"); // the suffix is added to a bare name
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray bytes = f.readAll();
+        const QByteArray bytes = readFile(csv + ".csv"); // the suffix is added to a bare name
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         QVERIFY(!bytes.mid(3).contains("\xEF\xBB\xBF"));
         const QList<QStringList> table = readCsv(QString::fromUtf8(bytes.mid(3)));
@@ -503,17 +496,13 @@ private slots:
         // The file's Log table gone: the export fails and the older export stays as it was.
         const QString csv = dir.filePath("kept.csv");
         QVERIFY(log().exportCsv(csv));
-        QFile f(csv);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QByteArray before = f.readAll();
-        f.close();
+        const QByteArray before = readFile(csv);
         QCOMPARE(before, QByteArray("\xEF\xBB\xBFТип;Время;Сообщение\r\n"));
         sqlite(file, "DROP TABLE Log");
         QVERIFY(!log().exportCsv(csv));
         QCOMPARE(boxTexts().size(), 1);
         QVERIFY2(boxTexts()[0].contains("no such table: Log"), qPrintable(boxTexts()[0]));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), before);
+        QCOMPARE(readFile(csv), before);
     }
 
     // The catalogue check against what the file holds; the question and its answer. The

@@ -82,24 +82,20 @@ private slots:
         Ui::MainWindow* ui = window->ui;
         if (l.model)
             setModel(uint16_t(l.model), l.type);
-        QCOMPARE(ui->model->text(), l.text);
-        QCOMPARE(ui->analysisTypeLabel->isHidden(), l.types < 0);
+        QCOMPARE(values(ui->model->text(), ui->analysisTypeLabel->isHidden(), ui->uvValue->isHidden(),
+                        ui->noiseSlider->isHidden(), ui->sensitivitySlider->tickPosition(),
+                        ui->sensitivitySlider->captionsBelow.join(' ')),
+                 values(l.text, l.types < 0, !l.uv, l.dMin == 0, l.dMin ? QSlider::TicksBothSides : QSlider::TicksAbove,
+                        l.captions));
         QCOMPARE(ui->sensitivityLenLabel->isHidden(), ui->sensitivityLen->isHidden());
         if (l.types > 0)
             QCOMPARE(ui->analysisType->count(), l.types);
-        QCOMPARE(!ui->uvValue->isHidden(), l.uv);
-        QCOMPARE(!ui->noiseSlider->isHidden(), l.dMin != 0);
-        QCOMPARE(ui->sensitivitySlider->tickPosition(), l.dMin ? QSlider::TicksBothSides : QSlider::TicksAbove);
-        QCOMPARE(ui->sensitivitySlider->captionsBelow.join(' '), l.captions);
-        if (l.dMin) {
-            QCOMPARE(ui->sensitivityLen->minimum(), l.dMin);
-            QCOMPARE(ui->sensitivityLen->maximum(), l.dMax);
-        }
-        QCOMPARE(ui->analysisTime->maximum(), l.longestTime);
-        QCOMPARE(ui->analysisTimeSlider->maximum(), l.longestTime);
-        QCOMPARE(ui->analysisTime->singleStep(), l.longestTime == 20 ? 1 : 5);
-        QCOMPARE(ui->analysisTimeSlider->captionsBelow.join(','),
-                 l.longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с"));
+        if (l.dMin)
+            QCOMPARE(values(ui->sensitivityLen->minimum(), ui->sensitivityLen->maximum()), values(l.dMin, l.dMax));
+        QCOMPARE(values(ui->analysisTime->maximum(), ui->analysisTimeSlider->maximum(), ui->analysisTime->singleStep(),
+                        ui->analysisTimeSlider->captionsBelow.join(',')),
+                 values(l.longestTime, l.longestTime, l.longestTime == 20 ? 1 : 5,
+                        l.longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с")));
         if (l.dMin == 0)
             QCOMPARE(ui->noiseSlider->value(), 0);
         if (l.model == 0) {

@@ -244,10 +244,8 @@ private slots:
         }
         s.start(path);
         if (kind == QLatin1String("past")) {
-            s.request();
-            s.answer(0);
-            s.request();
-            s.answer(64);
+            for (uint32_t offset : { 0u, 64u })
+                s.request(), s.answer(offset);
             s.request();
             QCOMPARE(s.answer(131), uint32_t(Hart::Ok));
             QVERIFY(s.request().isEmpty());

@@ -103,7 +103,6 @@ private slots:
         QCOMPARE(again.count(QStringLiteral("2")), 1);
         QCOMPARE(again.count(QStringLiteral("90")), 1);
         QCOMPARE(window->receivedPackets(), window->sentPackets());
-        // The only message is the report of the flag reset.
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Сброс флага первичной конфигурации выполнен") });
     }
 

@@ -809,7 +809,6 @@ private slots:
         for (uint32_t i : committed)
             QVERIFY2(stored[int(i)] == (StoredRecord{ i, 1, 1000 + i, i % 3, i % 40, QByteArray(4, char(i)) }),
                      qPrintable(QString("record %1").arg(i)));
-        // The window opens it as any other log.
         QVERIFY(connectWindow());
         log().openLog(file);
         QVERIFY(answerer->boxes().isEmpty());

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "hartrig.h"
+#include "../support/values.h"
 
 using namespace Hart;
 using namespace HartTest;
@@ -496,9 +497,8 @@ private slots:
             addresses += char(address);
             if (address == found) {
                 QCOMPARE(rig.answer(shortAnswer(found, 0, 0, hex("feff040507021129000a0b0c0602000701"))), std::uint32_t(Ok));
-                QCOMPARE(int(rig.identity.requestFlags), 0);
-                QCOMPARE(int(rig.master.attempts), 0);
-                QCOMPARE(rig.master.expandedDeviceType, std::uint16_t(0xFF04));
+                QCOMPARE(values(rig.identity.requestFlags, rig.master.attempts, rig.master.expandedDeviceType),
+                         values(0, 0, 0xFF04));
                 status = BuildStatus::NothingDue;
                 break;
             }
@@ -535,7 +535,6 @@ private slots:
         QCOMPARE(QVector<int>({rig.master.extendedStatus, rig.master.standardizedStatus0}), QVector<int>({7, 9}));
         const QByteArray ack = rig.build();
         QCOMPARE(ack.mid(5 + 6).toHex(), (hex("300a060504030201ff040009")).toHex() + ack.right(1).toHex());
-        // Still more status: acknowledged again.
         QCOMPARE(rig.answer(longAnswer(48, 0, status48, 0x10)), std::uint32_t(Continue));
         QCOMPARE(rig.build().mid(5 + 6, 2).toHex(), QByteArray("300a"));
         QCOMPARE(rig.answer(longAnswer(48, 0, status48, 0x00)), std::uint32_t(Ok));

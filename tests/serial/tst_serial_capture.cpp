@@ -103,7 +103,6 @@ private slots:
                            i % 2 == 0, qint64(i));
         QCOMPARE(capture.frames().size(), b.kept);
         QCOMPARE(capture.droppedFrames(), b.dropped);
-        // The newest frames are the ones kept.
         QCOMPARE(capture.frames().back().timeUs, qint64(b.pushed - 1));
         QCOMPARE(capture.frames().front().timeUs, qint64(b.dropped));
         const std::size_t length = std::min<std::size_t>(b.frameLength, TrafficCapture::maxFrameLength);

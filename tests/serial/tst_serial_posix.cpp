@@ -73,7 +73,6 @@ private slots:
         QVERIFY2(clock.elapsed() >= characterMs - 2 && clock.elapsed() < 200,
                  qPrintable(QString::number(clock.elapsed())));
 
-        // Bytes from the device come back in order.
         QVERIFY(pty.send({0x10, 0x20, 0x30}));
         Bytes got;
         for (int i = 0; i < 20 && got.size() < 3; ++i) {
@@ -88,7 +87,6 @@ private slots:
         QCOMPARE(port->write(block.data(), block.size()), SerialPortError::None);
         QCOMPARE(pty.receiveOnce(500), block);
 
-        // Purge drops what waits in the input queue.
         QVERIFY(pty.send({0x01, 0x02}));
         QThread::msleep(20);
         QCOMPARE(port->purge(), SerialPortError::None);

@@ -9,7 +9,7 @@
 template <typename T>
 QString valueText(const T& v)
 {
-    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>)
+    if constexpr (std::is_integral_v<T>) // bool as 0 or 1, so a flag compares with a count
         return QString::number(qlonglong(v));
     else
         return QVariant(v).toString();

@@ -97,7 +97,6 @@ private slots:
             closedBySequence = !dialog->isVisible();
         }
         QCOMPARE(calibration.isVisible(), revealed);
-        // The dialog closes itself exactly when the sequence completes.
         QCOMPARE(closedBySequence, revealed);
         if (revealed)
             QCOMPARE(dialog->result(), int(QDialog::Accepted));

@@ -20,7 +20,6 @@ private slots:
         QTest::newRow("port without its path") << QStringList{"--port"} << 1 << "port";
         QTest::newRow("unreadable HART-IP server") << QStringList{"--hartip", "gateway:99999"} << 2 << "gateway:99999";
     }
-
     void withoutDisplay()
     {
         QFETCH(QStringList, arguments);

@@ -3,6 +3,7 @@
 #include "noiseindicator.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
+#include "values.h"
 
 #include "hart/detectorconfig.h"
 #include "hart/identityrecord.h"
@@ -11,7 +12,6 @@
 #include <QtTest>
 
 #include <cstring>
-#include <memory>
 
 namespace {
 
@@ -41,26 +41,6 @@ Q_DECLARE_METATYPE(Write)
 class TestConfiguration : public QObject, WindowBench {
     Q_OBJECT
 
-    std::unique_ptr<MainWindow> lineless;
-
-    // A window without a line, for what needs no device.
-    void newWindow()
-    {
-        lineless = std::make_unique<MainWindow>();
-        window = lineless.get();
-    }
-
-    // Reads the device once, so that requests reach it by its unique address; then reading is
-    // switched off and the device's log emptied.
-    void identify()
-    {
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
-        window->ui->connectRead->trigger();
-        sim->clearRequests();
-    }
-
-    // Pretends the device of this model has been identified, without a line.
     // A device of this model has answered: its writes may go out.
     void setModel(uint16_t model, int analysisType = -1)
     {
@@ -79,11 +59,7 @@ private slots:
         TestClock::install(0x10000u);
     }
     void init() { start(); }
-    void cleanup()
-    {
-        finish();
-        lineless.reset();
-    }
+    void cleanup() { finish(); }
 
     // The layout per model and analysis type; "start-up" is the window before any device.
     void modelLayout_data()
@@ -102,28 +78,24 @@ private slots:
     void modelLayout()
     {
         QFETCH(Layout, l);
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         if (l.model)
             setModel(uint16_t(l.model), l.type);
-        QCOMPARE(ui->model->text(), l.text);
-        QCOMPARE(ui->analysisTypeLabel->isHidden(), l.types < 0);
+        QCOMPARE(values(ui->model->text(), ui->analysisTypeLabel->isHidden(), ui->uvValue->isHidden(),
+                        ui->noiseSlider->isHidden(), ui->sensitivitySlider->tickPosition(),
+                        ui->sensitivitySlider->captionsBelow.join(' ')),
+                 values(l.text, l.types < 0, !l.uv, l.dMin == 0, l.dMin ? QSlider::TicksBothSides : QSlider::TicksAbove,
+                        l.captions));
         QCOMPARE(ui->sensitivityLenLabel->isHidden(), ui->sensitivityLen->isHidden());
         if (l.types > 0)
             QCOMPARE(ui->analysisType->count(), l.types);
-        QCOMPARE(!ui->uvValue->isHidden(), l.uv);
-        QCOMPARE(!ui->noiseSlider->isHidden(), l.dMin != 0);
-        QCOMPARE(ui->sensitivitySlider->tickPosition(), l.dMin ? QSlider::TicksBothSides : QSlider::TicksAbove);
-        QCOMPARE(ui->sensitivitySlider->captionsBelow.join(' '), l.captions);
-        if (l.dMin) {
-            QCOMPARE(ui->sensitivityLen->minimum(), l.dMin);
-            QCOMPARE(ui->sensitivityLen->maximum(), l.dMax);
-        }
-        QCOMPARE(ui->analysisTime->maximum(), l.longestTime);
-        QCOMPARE(ui->analysisTimeSlider->maximum(), l.longestTime);
-        QCOMPARE(ui->analysisTime->singleStep(), l.longestTime == 20 ? 1 : 5);
-        QCOMPARE(ui->analysisTimeSlider->captionsBelow.join(','),
-                 l.longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с"));
+        if (l.dMin)
+            QCOMPARE(values(ui->sensitivityLen->minimum(), ui->sensitivityLen->maximum()), values(l.dMin, l.dMax));
+        QCOMPARE(values(ui->analysisTime->maximum(), ui->analysisTimeSlider->maximum(), ui->analysisTime->singleStep(),
+                        ui->analysisTimeSlider->captionsBelow.join(',')),
+                 values(l.longestTime, l.longestTime, l.longestTime == 20 ? 1 : 5,
+                        l.longestTime == 20 ? QStringLiteral("5 с,10 с,15 с,20 с") : QStringLiteral("5 с,10 с")));
         if (l.dMin == 0)
             QCOMPARE(ui->noiseSlider->value(), 0);
         if (l.model == 0) {
@@ -137,7 +109,7 @@ private slots:
     // The item lists are rebuilt only for another model, keeping the position where it exists.
     void itemListsFollowTheModel()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 1);
         setModel(0xFF03, 1);
@@ -156,7 +128,7 @@ private slots:
     // the sensitivity when its distance range narrows.
     void coupling()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(50);
@@ -187,7 +159,7 @@ private slots:
     void analysisTimeSteps()
     {
         QFETCH(QVector<int>, c);
-        newWindow();
+        linelessWindow();
         setModel(uint16_t(c[0]), 0);
         window->ui->analysisTime->setValue(c[3] == 10 ? 5 : 10);
         window->modifiedGroups = 0;
@@ -239,7 +211,7 @@ private slots:
     void noiseIndicator()
     {
         QFETCH(QVector<int>, c);
-        newWindow();
+        linelessWindow();
         setModel(uint16_t(c[0]), c[1]);
         window->ui->sensitivity->setValue(c[2]);
         window->ui->analysisTime->setValue(c[3]);
@@ -248,7 +220,7 @@ private slots:
 
     void upperCaseWhileTyping()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         QTest::keyClicks(ui->tag, QStringLiteral("abc"));
         QCOMPARE(ui->tag->text(), QStringLiteral("ABC"));
@@ -350,10 +322,10 @@ private slots:
     {
         QFETCH(Write, w);
         if (w.setup == "no port") {
-            newWindow();
+            linelessWindow();
         } else {
             QVERIFY(connectWindow());
-            identify();
+            readOnce();
         }
         // The device's reads were refused: it is known, its configuration is not.
         if (w.setup == "unread")
@@ -389,7 +361,7 @@ private slots:
     void readFillsFields()
     {
         QFETCH(ReadBack, r);
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(80);
@@ -403,24 +375,19 @@ private slots:
         QCOMPARE(window->modifiedGroups, uint8_t(0x3F));
         MainWindow::handleReadDetectorSettings(&d, window, 0);
         QCOMPARE(window->modifiedGroups, uint8_t(0x2F));
-        QCOMPARE(ui->analysisType->currentIndex(), r.type);
-        QCOMPARE(ui->sensitivity->value(), double(r.sensitivity));
-        QCOMPARE(ui->sensitivitySlider->value(), r.sensitivity);
-        QCOMPARE(ui->analysisTime->value(), r.time);
-        QCOMPARE(ui->analysisTimeSlider->value(), r.time);
-        QCOMPARE(ui->fixTime->currentIndex(), r.fixTime);
-        QCOMPARE(ui->autoHeat->isChecked(), r.heat);
-        QCOMPARE(ui->alarmNO->isChecked(), r.alarmNO);
-        QCOMPARE(ui->alarmNC->isChecked(), !r.alarmNO);
-        QCOMPARE(ui->faultNC->isChecked(), r.faultNC);
-        QCOMPARE(ui->faultNO->isChecked(), !r.faultNC);
+        QCOMPARE(values(ui->analysisType->currentIndex(), ui->sensitivity->value(), ui->sensitivitySlider->value(),
+                        ui->analysisTime->value(), ui->analysisTimeSlider->value(), ui->fixTime->currentIndex(),
+                        ui->autoHeat->isChecked(), ui->alarmNO->isChecked(), ui->alarmNC->isChecked(),
+                        ui->faultNC->isChecked(), ui->faultNO->isChecked()),
+                 values(r.type, r.sensitivity, r.sensitivity, r.time, r.time, r.fixTime, r.heat, r.alarmNO, !r.alarmNO,
+                        r.faultNC, !r.faultNC));
         if (r.model == 0xFF04 && r.type == 4)
             QCOMPARE(ui->sensitivityLen->value(), 18 + (r.sensitivity * 7 + 50) / 100);
     }
 
     void readFillsIdentity()
     {
-        newWindow();
+        linelessWindow();
         Ui::MainWindow* ui = window->ui;
         Hart::IdentityRecord& r = window->identity;
         std::strcpy(r.message, "LINE 4 NORTH WALL               ");
@@ -439,15 +406,13 @@ private slots:
         MainWindow::handleReadLongTag(&r, window, 0);
         MainWindow::handleReadCurrents(&window->detector, window, 0);
         QCOMPARE(window->modifiedGroups, uint8_t(0x11));
-        QCOMPARE(ui->message->text(), QString::fromLatin1(r.message));
-        QCOMPARE(ui->tag->text(), QStringLiteral("FD-12   "));
-        QCOMPARE(ui->descriptor->text(), QStringLiteral("BOILER HOUSE    "));
-        QCOMPARE(ui->date->date(), QDate(2024, 2, 29));
-        QCOMPARE(ui->longTag->text(), QStringLiteral("Zürich Àÿ"));
+        // The standby current is held at the box's limit.
+        QCOMPARE(values(ui->message->text(), ui->tag->text(), ui->descriptor->text(), ui->date->date(),
+                        ui->longTag->text(), ui->currentError->value(), ui->currentIdle->value(),
+                        ui->currentAlarm->value()),
+                 values(QString::fromLatin1(r.message), "FD-12   ", "BOILER HOUSE    ", QDate(2024, 2, 29),
+                        QStringLiteral("Zürich Àÿ"), 2.5, 24.0, 0.0));
         QVERIFY(ui->longTag->hasAcceptableInput());
-        QCOMPARE(ui->currentError->value(), 2.5);
-        QCOMPARE(ui->currentIdle->value(), 24.0); // the box's limit
-        QCOMPARE(ui->currentAlarm->value(), 0.0);
 
         std::memset(r.longTag, 'A', sizeof r.longTag);
         const uint8_t impossible[3] = { 0, 13, 255 };

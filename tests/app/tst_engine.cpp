@@ -3,6 +3,7 @@
 #include "resources.h"
 #include "testfiles.h"
 #include "ui_mainwindow.h"
+#include "values.h"
 
 #include "hart/mastercommands.h"
 
@@ -47,11 +48,24 @@ class TestEngine : public QObject, WindowBench {
         QVERIFY(window->ui->connectRead->isChecked());
         runOneAtATime();
     }
-    void checkOneBox(const QString& title, const QString& text)
+    // Starts a search of the addresses first..last through the search dialog.
+    void searchAddresses(int first, int last)
     {
-        QCOMPARE(answerer->boxes().size(), 1);
-        QCOMPARE(answerer->boxes()[0].title, title);
-        QCOMPARE(answerer->boxes()[0].text, text);
+        answerer->queue([=](QWidget* dialog) {
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrTo"))->setValue(last);
+            dialog->findChild<QSpinBox*>(QStringLiteral("addrFrom"))->setValue(first);
+            dialog->findChild<QPushButton*>(QStringLiteral("findAddres"))->click();
+        });
+        window->ui->find->trigger();
+    }
+    // Ticks half a second apart until a box tells how it went; the clock at each send.
+    std::vector<uint32_t> tickUntilBox()
+    {
+        std::vector<uint32_t> sendTimes;
+        for (int i = 0; i < 20 && answerer->boxes().isEmpty(); ++i, now += 500)
+            if (tick(50))
+                sendTimes.push_back(now);
+        return sendTimes;
     }
 
 private slots:
@@ -89,7 +103,6 @@ private slots:
         QCOMPARE(again.count(QStringLiteral("2")), 1);
         QCOMPARE(again.count(QStringLiteral("90")), 1);
         QCOMPARE(window->receivedPackets(), window->sentPackets());
-        // The only message is the report of the flag reset.
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Сброс флага первичной конфигурации выполнен") });
     }
 
@@ -106,7 +119,7 @@ private slots:
             now += 1000;
         }
         QCOMPARE(sent(), QStringLiteral("38 38 38 38 38"));
-        checkOneBox(QStringLiteral("Ошибка"), QStringLiteral("Устройство не отвечает"));
+        QCOMPARE(answerer->titledTexts(), QStringList{ QStringLiteral("Ошибка/Устройство не отвечает") });
         QVERIFY(!window->ui->connectRead->isChecked());
     }
 
@@ -147,21 +160,10 @@ private slots:
         Sim::Options options = quick();
         options.pollingAddress = 10;
         QVERIFY(connectWindow(options));
-        answerer->queue([=](QWidget* dialog) {
-            dialog->findChild<QSpinBox*>(QStringLiteral("addrTo"))->setValue(last);
-            dialog->findChild<QSpinBox*>(QStringLiteral("addrFrom"))->setValue(first);
-            dialog->findChild<QPushButton*>(QStringLiteral("findAddres"))->click();
-        });
-        window->ui->find->trigger();
+        searchAddresses(first, last);
         QVERIFY(window->ui->find->isChecked());
         QVERIFY(!window->ui->connectRead->isEnabled());
-
-        std::vector<uint32_t> sendTimes;
-        for (int i = 0; i < 20 && answerer->boxes().isEmpty(); ++i) {
-            if (tick(50))
-                sendTimes.push_back(now);
-            now += 500;
-        }
+        const std::vector<uint32_t> sendTimes = tickUntilBox();
         QVERIFY(sim->waitForRequests(size_t(last - first + 1), std::chrono::milliseconds(2000)));
         const auto requests = sim->requests();
         QCOMPARE(int(requests.size()), last - first + 1);
@@ -172,10 +174,9 @@ private slots:
                 QCOMPARE(sendTimes[i] - sendTimes[i - 1], 2000u);
         }
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
-        QCOMPARE(window->addressSpinBox->value(), 0);
-        QVERIFY(!window->ui->find->isChecked());
-        QVERIFY(window->ui->connectRead->isEnabled());
-        QVERIFY(window->addressSpinBox->isEnabled());
+        QCOMPARE(values(window->addressSpinBox->value(), window->ui->find->isChecked(),
+                        window->ui->connectRead->isEnabled(), window->addressSpinBox->isEnabled()),
+                 values(0, false, true, true));
     }
 
     // A request posted to the terminal but not yet on the line when the port closes is made for
@@ -219,18 +220,15 @@ private slots:
         QCOMPARE(sim->requests().size(), before);
         window->firmwareWindow.close();
 
-        Sim::Simulator replacement(quick());
-        QVERIFY(replacement.start());
-        answerer->choosePort(QString::fromStdString(replacement.portPath()));
-        window->ui->connectButton->trigger();
+        const auto replacement = plugInNewDetector();
         QVERIFY(window->isPortOpen());
         for (int i = 0; i < 5; ++i, now += 2500)
             QMetaObject::invokeMethod(window, "parseTimerUpdate");
         QTest::qWait(100);
-        QVERIFY(replacement.requests().empty());
+        QVERIFY(replacement->requests().empty());
         window->ui->connectRead->trigger();
-        QVERIFY(tick() && replacement.waitForRequests(1, std::chrono::milliseconds(1000)));
-        QCOMPARE(replacement.requests().front().command, uint16_t(0));
+        QVERIFY(tick() && replacement->waitForRequests(1, std::chrono::milliseconds(1000)));
+        QCOMPARE(replacement->requests().front().command, uint16_t(0));
         window->ui->connectButton->trigger();
     }
 
@@ -242,16 +240,8 @@ private slots:
         QVERIFY(connectWindow());
         identify();
         QVERIFY(window->ui->curState->toolTip().isEmpty());
-        answerer->queue([](QWidget* dialog) {
-            dialog->findChild<QSpinBox*>(QStringLiteral("addrTo"))->setValue(3);
-            dialog->findChild<QSpinBox*>(QStringLiteral("addrFrom"))->setValue(1);
-            dialog->findChild<QPushButton*>(QStringLiteral("findAddres"))->click();
-        });
-        window->ui->find->trigger();
-        for (int i = 0; i < 20 && answerer->boxes().isEmpty(); ++i) {
-            tick(50);
-            now += 500;
-        }
+        searchAddresses(1, 3);
+        tickUntilBox();
         QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
         QCOMPARE(window->addressSpinBox->value(), 0);
         QCOMPARE(window->ui->curState->toolTip(),
@@ -313,21 +303,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!answerer->boxes().isEmpty(), 2000);
         QVERIFY2(boxTexts()[0].startsWith(QStringLiteral("Связь с портом %1 потеряна").arg(lostPath)),
                  qPrintable(boxTexts()[0]));
-        QVERIFY(!window->isPortOpen());
-        QCOMPARE(window->ui->connectButton->text(), QStringLiteral("Соединить"));
-        QVERIFY(!window->ui->connectRead->isChecked());
-        QCOMPARE(window->ui->tag->text(), tag);
-        QCOMPARE(window->storedPortName(), lostPath);
+        QCOMPARE(values(window->isPortOpen(), window->ui->connectButton->text(), window->ui->connectRead->isChecked(),
+                        window->ui->tag->text(), window->storedPortName()),
+                 values(false, QStringLiteral("Соединить"), false, tag, lostPath));
         QTest::qWait(300);
         QCOMPARE(answerer->boxes().size(), 1);
 
-        Sim::Simulator replacement(quick());
-        QVERIFY(replacement.start());
-        answerer->choosePort(QString::fromStdString(replacement.portPath()));
-        window->ui->connectButton->trigger();
+        const auto replacement = plugInNewDetector();
         QVERIFY(window->isPortOpen());
         window->ui->connectRead->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(SimulatedWindow::commandsOf(replacement.requests()).size() >= 11, 8000);
+        QTRY_VERIFY_WITH_TIMEOUT(SimulatedWindow::commandsOf(replacement->requests()).size() >= 11, 8000);
         QCOMPARE(answerer->boxes().size(), 1);
         window->ui->connectButton->trigger();
     }

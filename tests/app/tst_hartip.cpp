@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -26,17 +25,7 @@ class TestHartIp : public QObject, WindowBench {
 
     QTemporaryDir dir;
 
-    QAction* action(const char* name) { return window->findChild<QAction*>(name); }
-    QAction* logAction(const char* name) { return window->eventLog().findChild<QAction*>(name); }
     QLineEdit* message() { return window->findChild<QLineEdit*>("message"); }
-    QString serial() { return window->findChild<QLineEdit*>("serial")->text(); }
-    int logRows()
-    {
-        QAbstractItemModel* m = window->eventLog().findChild<QTableView*>("tableView")->model();
-        while (m && m->canFetchMore(QModelIndex()))
-            m->fetchMore(QModelIndex());
-        return m ? m->rowCount() : 0;
-    }
     static void addLinks()
     {
         QTest::addColumn<SimulatedLink>("link");

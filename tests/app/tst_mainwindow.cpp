@@ -4,6 +4,8 @@
 #include "resources.h"
 #include "russianlocale.h"
 #include "versioninfo.h"
+#include "pseudoterminal.h"
+#include "values.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -14,48 +16,23 @@
 #include <QSettings>
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
 
 namespace {
 
-// A pseudo-terminal pair standing in for the modem: the window opens the slave path, the test
-// keeps only the master side and watches it for anything the window sends.
-struct Modem {
-    int master = -1;
-    QString path;
-
-    Modem()
-    {
-        char name[128] = {};
-        int slave = -1;
-        if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-            path = QString::fromLocal8Bit(name);
-            termios raw {};
-            tcgetattr(slave, &raw);
-            cfmakeraw(&raw);
-            tcsetattr(slave, TCSANOW, &raw);
-            ::close(slave);
-        }
-    }
-    ~Modem() { ::close(master); }
+// The modem, watched on the master side for anything the window sends.
+struct Modem : PseudoTerminal {
+    const QString path = QString::fromLocal8Bit(name);
     // Bytes the window wrote within the given time.
     int bytesWithin(int ms) const
     {
         int total = 0;
-        char buffer[256];
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) {
             QCoreApplication::processEvents();
-            pollfd p { master, POLLIN, 0 };
-            if (::poll(&p, 1, 10) > 0 && (p.revents & POLLIN))
-                total += int(qMax<ssize_t>(0, ::read(master, buffer, sizeof buffer)));
+            total += int(receiveOnce(10).size());
         }
         return total;
     }
@@ -115,10 +92,9 @@ private slots:
             window.show();
             answerer.choosePort(modem.path);
             action(window, "connectButton")->trigger();
-            QVERIFY(window.isPortOpen());
-            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Разъединить"));
-            QVERIFY(action(window, "connectButton")->isChecked());
-            QCOMPARE(storedPort(), modem.path);
+            QAction* button = action(window, "connectButton");
+            QCOMPARE(values(window.isPortOpen(), button->text(), button->isChecked(), storedPort()),
+                     values(true, QStringLiteral("Разъединить"), true, modem.path));
 
             // Another program cannot take the modem while the window holds it.
             const int other = ::open(modem.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -128,10 +104,9 @@ private slots:
             }
             QCOMPARE(modem.bytesWithin(300), 0);
 
-            action(window, "connectButton")->trigger();
-            QVERIFY(!window.isPortOpen());
-            QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
-            QVERIFY(!action(window, "connectButton")->isChecked());
+            button->trigger();
+            QCOMPARE(values(window.isPortOpen(), button->text(), button->isChecked()),
+                     values(false, QStringLiteral("Соединить"), false));
         }
         MainWindow restarted;
         QCOMPARE(restarted.storedPortName(), modem.path);
@@ -172,10 +147,9 @@ private slots:
         MainWindow window;
         answerer.choosePort(QStringLiteral("/dev/some-other-port"), false);
         action(window, "connectButton")->trigger();
-        QVERIFY(!window.isPortOpen());
-        QVERIFY(!action(window, "connectButton")->isChecked());
-        QCOMPARE(storedPort(), QStringLiteral("ttyUSB7"));
-        QCOMPARE(window.storedPortName(), QStringLiteral("ttyUSB7"));
+        QCOMPARE(values(window.isPortOpen(), action(window, "connectButton")->isChecked(), storedPort(),
+                        window.storedPortName()),
+                 values(false, false, QStringLiteral("ttyUSB7"), QStringLiteral("ttyUSB7")));
     }
 
     // A port that cannot be opened leaves the window disconnected, quickly, and says which port
@@ -212,11 +186,10 @@ private slots:
         clock.start();
         action(window, "connectButton")->trigger();
         QVERIFY(clock.elapsed() < 2000);
-        QVERIFY(!window.isPortOpen());
-        QCOMPARE(action(window, "connectButton")->text(), QStringLiteral("Соединить"));
+        QCOMPARE(values(window.isPortOpen(), action(window, "connectButton")->text(), storedPort()),
+                 values(false, QStringLiteral("Соединить"), name));
         QCOMPARE(answerer.boxes().size(), 1);
         QCOMPARE(answerer.boxes()[0].text, QStringLiteral("Не удалось открыть порт %1: ").arg(name) + reason);
-        QCOMPARE(storedPort(), name);
         if (holder >= 0)
             ::close(holder);
     }

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -14,7 +15,6 @@
 #include <QLabel>
 #include <QtTest>
 
-#include <memory>
 
 namespace {
 
@@ -28,19 +28,6 @@ const char* const fieldNames[] = { "message", "tag", "descriptor", "date", "long
 
 const QByteArray internalName = QByteArray("ИПП-93кт-Hart");
 const QByteArray ownFile = "app=\"" + internalName + "\"\r\nversion=2\r\n";
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 // One change to the window's fields, named as a row of the tests.
 struct Edit {
@@ -62,7 +49,6 @@ class TestProfile : public QObject, WindowBench {
     Q_OBJECT
 
     QTemporaryDir dir;
-    std::unique_ptr<MainWindow> lineless;
 
     // In the form only: the search window, a child too, has fields of the same names.
     QWidget* field(const char* name) { return field<QWidget>(name); }
@@ -112,20 +98,8 @@ class TestProfile : public QObject, WindowBench {
         if (QByteArray(action).startsWith("save") || QByteArray(action) == "fileSave")
             QFile::remove(path);
         answerer->chooseFile(path);
-        window->findChild<QAction*>(action)->trigger();
+        this->action(action)->trigger();
         return boxTexts();
-    }
-    void newLinelessWindow()
-    {
-        lineless = std::make_unique<MainWindow>();
-        window = lineless.get();
-    }
-    void readDevice()
-    {
-        window->findChild<QAction*>("connectRead")->trigger();
-        runUntilQuiet(100);
-        window->findChild<QAction*>("connectRead")->trigger();
-        sim->clearRequests();
     }
     // Changes the fields the edit names; "everything" changes every field.
     void apply(const QString& what)
@@ -181,11 +155,7 @@ private slots:
         QVERIFY(dir.isValid());
     }
     void init() { start(); }
-    void cleanup()
-    {
-        finish();
-        lineless.reset();
-    }
+    void cleanup() { finish(); }
 
     // Settings of one detector carried to a detector of the same model: saved, the fields read
     // back from the device, loaded, nothing sent until the write, which then sends each group
@@ -202,7 +172,7 @@ private slots:
         QFETCH(int, model);
         QFETCH(bool, write);
         QVERIFY(connectWindow(quick(uint16_t(model))));
-        readDevice();
+        readOnce(100);
         QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
         const QStringList device = snapshot();
         apply("everything");
@@ -219,7 +189,7 @@ private slots:
             QVERIFY2(!saved.contains(QByteArray("\t") + entry + '='), entry);
         const QStringList loaded = identityAndSettings(device, edited);
 
-        readDevice();
+        readOnce(100);
         QCOMPARE(snapshot(), device);
         QCOMPARE(trigger("loadProfile", path), QStringList());
         QCOMPARE(snapshot(), loaded);
@@ -232,21 +202,21 @@ private slots:
         QCOMPARE(sent(), QString());
 
         if (write) {
-            window->findChild<QAction*>("connectWrite")->trigger();
+            action("connectWrite")->trigger();
             runUntilQuiet(100);
             QCOMPARE(sent(), QString("132 134"));
             QCOMPARE(boxTexts(), QStringList());
             QCOMPARE(highlighted(), QStringList());
             QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
             // The device pads its texts with blanks to their full length.
-            readDevice();
+            readOnce(100);
             QStringList readBack = snapshot();
             QStringList expected = loaded;
             for (int i = 0; i < readBack.size(); ++i)
                 readBack[i] = readBack[i].trimmed(), expected[i] = expected[i].trimmed();
             QCOMPARE(readBack, expected);
         } else {
-            readDevice();
+            readOnce(100);
             QCOMPARE(snapshot(), device);
             QCOMPARE(highlighted(), QStringList());
         }
@@ -257,7 +227,6 @@ private slots:
     {
         QTest::addColumn<Edit>("edit");
         QTest::newRow("nothing") << Edit{ "nothing", {}, 0 };
-        QTest::newRow("address") << Edit{ "address", {}, 0 };
         QTest::newRow("sensitivity") << Edit{ "sensitivity", { "sensitivity", "sensitivityLen" }, 0x10 };
         QTest::newRow("fault relay") << Edit{ "fault relay", { "faultNO", "faultNC" }, 0x10 };
         QTest::newRow("two groups") << Edit{ "message, standby current, alarm current",
@@ -266,13 +235,13 @@ private slots:
     void exactlyTheDifferingGroups()
     {
         QFETCH(Edit, edit);
-        newLinelessWindow();
+        linelessWindow();
         apply(edit.what);
         const QStringList edited = snapshot();
         const QString path = dir.filePath("differing.cfg");
         QCOMPARE(trigger("saveProfile", path), QStringList());
 
-        newLinelessWindow();
+        linelessWindow();
         QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
         const QStringList expected = identityAndSettings(snapshot(), edited);
         QCOMPARE(trigger("loadProfile", path), QStringList());
@@ -294,30 +263,24 @@ private slots:
             << QStringLiteral("Параметры в файле сохранены для другой модели извещателя: \"Альтор - 3 ИК\" HART (FF03).\n"
                               "Модель извещателя в окне: \"Альтор - ИК/УФ\" HART (FF04).") + notLoaded;
         QTest::newRow("no model") << QByteArray("model=65284") << QByteArray("type=65284") << bad.arg("model");
-        QTest::newRow("group of another name") << QByteArray("<parameters>") << QByteArray("<settings>")
-                                               << QStringLiteral("В файле нет параметров извещателя");
         QTest::newRow("analysis time") << QByteArray("analysisTimeS=10") << QByteArray("analysisTimeS=21")
                                        << bad.arg("analysisTimeS");
         QTest::newRow("current above 24 mA") << QByteArray("alarmCurrentUA=18000")
                                              << QByteArray("alarmCurrentUA=24001") << bad.arg("alarmCurrentUA");
         QTest::newRow("entry missing") << QByteArray("faultCurrentUA") << QByteArray("faultCurrent")
                                        << bad.arg("faultCurrentUA");
-        QTest::newRow("another program") << QByteArray("app=") << QByteArray("application=")
-                                         << QStringLiteral("Неверный формат файла");
-        QTest::newRow("newer program") << QByteArray("version=2") << QByteArray("version=3")
-                                       << QStringLiteral("Файл конфигурации более новой версии, чем версия программы");
     }
     void refused()
     {
         QFETCH(QByteArray, from);
         QFETCH(QByteArray, to);
         QFETCH(QString, box);
-        newLinelessWindow();
+        linelessWindow();
         const QString path = dir.filePath("refused.cfg");
         QCOMPARE(trigger("saveProfile", path), QStringList());
         QByteArray text = readFile(path);
         QVERIFY2(text.contains(from), text.constData());
-        writeFile(path, text.replace(from, to));
+        writeFile(dir, "refused.cfg", text.replace(from, to));
         field<QLineEdit>("tag")->setText("MINE");
         const QStringList before = snapshot();
         QCOMPARE(trigger("loadProfile", path), QStringList{ box });
@@ -347,20 +310,18 @@ private slots:
         options.pollingAddress = 5;
         QVERIFY(connectWindow(options));
         window->findChild<QSpinBox*>("deviceAddressSpinBox")->setValue(5);
-        readDevice();
+        readOnce(100);
         QCOMPARE(field<QSpinBox>("address")->value(), 5);
         const QStringList before = snapshot();
-        const QString path = dir.filePath("detector-a.cfg");
-        writeFile(path, ownFile + "<parameters>\r\n\tmodel=65284\r\n" + identity
-                            + "\tsensitivity=10\r\n\tanalysisTimeS=10\r\n"
-                              "\tanalysisType=0\r\n\talarmLatching=0\r\n\tautoHeat=1\r\n"
-                              "\talarmRelayNormallyOpen=1\r\n\tfaultRelayNormallyClosed=1\r\n"
-                              "\tfaultCurrentUA=2000\r\n\topticsCurrentUA=3000\r\n\tstandbyCurrentUA=4000\r\n"
-                              "\tdiagnosticCurrentUA=8000\r\n\talarmCurrentUA=20000\r\n</parameters>\r\n");
+        const QString path = writeFile(dir, "detector-a.cfg", ownFile + "<parameters>\r\n\tmodel=65284\r\n" + identity
+            + "\tsensitivity=10\r\n\tanalysisTimeS=10\r\n\tanalysisType=0\r\n\talarmLatching=0\r\n\tautoHeat=1\r\n"
+              "\talarmRelayNormallyOpen=1\r\n\tfaultRelayNormallyClosed=1\r\n\tfaultCurrentUA=2000\r\n"
+              "\topticsCurrentUA=3000\r\n\tstandbyCurrentUA=4000\r\n\tdiagnosticCurrentUA=8000\r\n"
+              "\talarmCurrentUA=20000\r\n</parameters>\r\n");
         QCOMPARE(trigger("loadProfile", path), QStringList());
         QCOMPARE(snapshot().mid(0, identityFields), before.mid(0, identityFields));
         QCOMPARE(field<QDoubleSpinBox>("currentAlarm")->value(), 20.0);
-        window->findChild<QAction*>("connectWrite")->trigger();
+        action("connectWrite")->trigger();
         runUntilQuiet(100);
         QCOMPARE(boxTexts(), QStringList());
         QCOMPARE(sent(), QString("132 134"));
@@ -372,19 +333,19 @@ private slots:
     // loaded, and a profile opens there silently, changing nothing.
     void designedFileActions()
     {
-        newLinelessWindow();
+        linelessWindow();
         const QString profile = dir.filePath("designed-profile.cfg");
         const QString designed = dir.filePath("designed.cfg");
         apply("tag, long tag");
         QCOMPARE(trigger("saveProfile", profile), QStringList());
-        newLinelessWindow();
+        linelessWindow();
         QCOMPARE(trigger("loadProfile", profile), QStringList());
         QCOMPARE(trigger("fileSave", designed), QStringList());
         QCOMPARE(readFile(designed), ownFile);
         QVERIFY(window->findChild<QLabel*>("doneLabel")->text().startsWith(QStringLiteral("Файл сохранён: designed.cfg ")));
         QCOMPARE(trigger("loadProfile", designed), QStringList{ QStringLiteral("В файле нет параметров извещателя") });
 
-        newLinelessWindow();
+        linelessWindow();
         const QStringList before = snapshot();
         QCOMPARE(trigger("fileOpen", profile), QStringList());
         QCOMPARE(trigger("fileOpen", designed), QStringList());

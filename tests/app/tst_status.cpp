@@ -2,6 +2,7 @@
 #include "simulatedwindow.h"
 #include "resources.h"
 #include "ui_mainwindow.h"
+#include "values.h"
 
 #include "hart/mastercommands.h"
 
@@ -254,10 +255,9 @@ private slots:
         window->ui->lockAll->trigger();
         QCOMPARE(runUntilQuiet(), QStringLiteral("71 76"));
         QCOMPARE(sim->state().lockState, uint8_t(0x09));
-        QVERIFY(window->ui->lockAll->isChecked());
-        QVERIFY(!window->ui->lockTemporary->isChecked());
-        QVERIFY(!window->ui->unlock->isChecked());
-        QCOMPARE(window->statusIcons[8]->text(), iconPath.arg("lock"));
+        QCOMPARE(values(window->ui->lockAll->isChecked(), window->ui->lockTemporary->isChecked(),
+                        window->ui->unlock->isChecked(), window->statusIcons[8]->text()),
+                 values(true, false, false, iconPath.arg("lock")));
     }
 
     // Calibration and optics check poll their state once per answer until the device is done.
@@ -282,9 +282,9 @@ private slots:
         QCOMPARE(runUntilQuiet(), calibration ? QStringLiteral("136 135 135 135 135") : QStringLiteral("138 137 137 137 137"));
         const auto& boxes = answerer->boxes();
         QCOMPARE(boxes.size(), calibration ? 2 : 1);
-        QCOMPARE(boxes.last().text, c.text);
-        QCOMPARE(boxes.last().icon, int(c.failed ? QMessageBox::Critical : QMessageBox::Information));
-        QCOMPARE(boxes.last().title, c.failed ? QStringLiteral("Ошибка") : QString());
+        QCOMPARE(values(boxes.last().title, boxes.last().text, boxes.last().icon),
+                 values(c.failed ? QStringLiteral("Ошибка") : QString(), c.text,
+                        int(c.failed ? QMessageBox::Critical : QMessageBox::Information)));
         QCOMPARE(window->receivedPackets(), window->sentPackets());
     }
 
@@ -389,10 +389,7 @@ private slots:
         QFETCH(Operation, c);
         QVERIFY(connectWindow());
         identifyOnly();
-        if (c.action == "updateTime")
-            window->ui->updateTime->click();
-        else
-            action(c.action)->trigger();
+        action(c.action)->trigger();
         const QString commands = runUntilQuiet();
         QVERIFY2(commands.startsWith(c.commands), qPrintable(commands));
         QCOMPARE(boxTexts(), c.box.isEmpty() ? QStringList() : QStringList{ c.box });

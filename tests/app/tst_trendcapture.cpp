@@ -14,7 +14,6 @@
 class TestTrendCapture : public QObject, WindowBench {
     Q_OBJECT
 
-    QAction* action(const char* name) const { return window->findChild<QAction*>(QLatin1String(name)); }
     // Identification and the one-time reads, then a few rounds of cyclic polling.
     void poll(int rounds)
     {

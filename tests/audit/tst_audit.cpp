@@ -25,13 +25,9 @@ class TestAudit : public QObject, public WindowBench {
     // Connects, reads the device once, then stops reading with the device identified.
     bool identify()
     {
-        if (!connectWindow())
-            return false;
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
-        window->ui->connectRead->trigger();
-        sim->clearRequests();
-        return true;
+        if (connectWindow())
+            readOnce();
+        return window != nullptr;
     }
     // Ticks with the clock moved past every time-out until nothing is left to send.
     void tickThrough(int ticks)

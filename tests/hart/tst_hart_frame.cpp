@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "hartrig.h"
+#include "../support/values.h"
 
 using namespace Hart;
 using namespace HartTest;
@@ -90,342 +91,314 @@ class TestHartFrame : public QObject {
     Q_OBJECT
 
 private slots:
-    void extendedNumberBoundary_data();
-    void extendedNumberBoundary();
-    void largestRequest_data();
-    void largestRequest();
-    void priorityClassesAndRoundRobin();
-    void timeoutAcrossTickWrap_data();
-    void timeoutAcrossTickWrap();
-    void continueSendsAtOnce();
-    void noReplyAwaitedAndDroppedEncoder();
-    void frames_data();
-    void frames();
-    void ignoredAnswerRepeatsWithOneAttemptFewer();
-    void answerSplitOrCorruptedAtEveryByte();
-    void communicationErrors_data();
-    void communicationErrors();
-    void deviceStatusSeenOnEveryCheckedFrame();
-    void checkFrameLimits_data();
-    void checkFrameLimits();
-    void preambles();
-    void emptyTable();
-};
-
-void TestHartFrame::extendedNumberBoundary_data()
-{
-    QTest::addColumn<int>("command");
-    QTest::addColumn<QByteArray>("request"); // after delimiter and address
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<bool>("accepted");
-    const QByteArray plain255 = hex("ff 02 abcd");
-    const QByteArray via31 = hex("1f 04 0100 abcd");
-    QTest::newRow("255 sent plainly") << 255 << plain255 << longAnswer(255, 0, QByteArray()) << true;
-    QTest::newRow("255 answered through 31") << 255 << plain255 << longAnswer(31, 0, hex("00ff")) << false;
-    // The answer carries the extended number after the status bytes; the decoder sees what follows.
-    QTest::newRow("256 through 31") << 256 << via31 << longAnswer(31, 0, hex("0100 55")) << true;
-    QTest::newRow("256 answered as command 0") << 256 << via31 << longAnswer(0, 0, QByteArray()) << false;
-    // One byte of the number is missing, and the check byte happens to equal the other one: the
-    // number must not be read through the check byte.
-    QByteArray cut = hex("86 3f040a0b0c 1f 03 00 00 01");
-    cut[9] = char(checkByte(reinterpret_cast<const std::uint8_t*>(cut.constData()), std::uint32_t(cut.size())));
-    QTest::newRow("number cut, check byte completes it") << 256 << via31 << hex("ffff") + withCheckByte(cut) << false;
-}
-
-void TestHartFrame::extendedNumberBoundary()
-{
-    QFETCH(int, command);
-    QFETCH(QByteArray, request);
-    QFETCH(QByteArray, answer);
-    QFETCH(bool, accepted);
-    FrameRig rig(4, false);
-    rig.table[4].command = std::uint16_t(command);
-    rig.fakes[4].data = hex("abcd");
-    QCOMPARE(rig.build().toHex(), (hex("5*ff") + withCheckByte(hex("82 3f040a0b0c") + request)).toHex());
-    QCOMPARE(rig.answer(answer), std::uint32_t(accepted ? Ok : Ignore));
-    QCOMPARE(rig.fakes[4].decoded, int(accepted));
-    if (command == 256)
-        QCOMPARE(rig.fakes[4].lastData.toHex(), QByteArray(accepted ? "55" : ""));
-}
-
-// The byte count is one byte and the whole request, check byte included, must fit the buffer.
-void TestHartFrame::largestRequest_data()
-{
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("dataLength");
-    QTest::addColumn<bool>("sent");
-    QTest::newRow("command 6, buffer full") << 1 << 247 << true;
-    QTest::newRow("command 6, one over") << 1 << 248 << false;
-    QTest::newRow("command 300, buffer full") << 4 << 245 << true;
-    QTest::newRow("command 300, one over") << 4 << 246 << false;
-}
-
-void TestHartFrame::largestRequest()
-{
-    QFETCH(int, row);
-    QFETCH(int, dataLength);
-    QFETCH(bool, sent);
-    FrameRig rig(row, false);
-    rig.fakes[row].data = QByteArray(dataLength, char(0x5A));
-    BuildStatus status;
-    const QByteArray frame = rig.build(&status);
-    QCOMPARE(int(status), sent ? Sent : NothingDue);
-    // A full buffer leaves no room for preambles.
-    QCOMPARE(frame.size(), sent ? int(requestBufferSize) : 0);
-    if (sent)
-        QCOMPARE(int(std::uint8_t(frame[0])), 0x82);
-}
-
-void TestHartFrame::priorityClassesAndRoundRobin()
-{
-    FrameRig rig(-1, false);
-    for (Fake& f : rig.fakes)
-        f.pending = true;
-    rig.fakes[0].cyclic = rig.fakes[2].cyclic = rig.fakes[5].cyclic = true;
-    QCOMPARE(rig.sendOrder(9), (QList<int>{6, 300, 7, 1, 2, 90, 1, 2, 90}));
-
-    // A write and a read raised between cyclic reads go first.
-    FrameRig between(-1, false);
-    between.fakes[0].cyclic = between.fakes[2].cyclic = true;
-    QCOMPARE(between.sendOrder(1), QList<int>{1});
-    between.fakes[3].pending = between.fakes[1].pending = true;
-    QCOMPARE(between.sendOrder(3), (QList<int>{6, 7, 1}));
-}
-
-void TestHartFrame::timeoutAcrossTickWrap_data()
-{
-    QTest::addColumn<quint32>("start");
-    QTest::newRow("half range") << 0x7FFFFFFFu;
-    QTest::newRow("wraps during wait") << 0xFFFFFC00u;
-    QTest::newRow("last tick") << 0xFFFFFFFFu;
-}
-
-void TestHartFrame::timeoutAcrossTickWrap()
-{
-    QFETCH(quint32, start);
-    FrameRig rig(1, false);
-    useFakeClock(start);
-    QCOMPARE(rig.step(), Sent);
-    fakeNow() = start + 1;
-    QCOMPARE(rig.step(), Waiting);
-    fakeNow() = start + 1999;
-    QCOMPARE(rig.step(), Waiting);
-    fakeNow() = start + 2000;
-    QCOMPARE(rig.step(), Sent);
-    QCOMPARE(int(rig.master.attempts), 4);
-}
-
-void TestHartFrame::continueSendsAtOnce()
-{
-    FrameRig rig(3);
-    rig.fakes[3].result = Continue;
-    rig.fakes[5].cyclic = true;
-    fakeNow() += 500;
-    QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Continue));
-    QCOMPARE(rig.fakes[3].handled, 1);
-    QCOMPARE(rig.step(), Sent);
-    QCOMPARE(rig.sentCommand(), 7); // the same entry, not the due cyclic read
-    QCOMPARE(int(rig.master.attempts), 5);
-    QCOMPARE(rig.master.deadline, 3500u);
-    QCOMPARE(rig.fakes[3].encoded, 2);
-}
-
-void TestHartFrame::noReplyAwaitedAndDroppedEncoder()
-{
-    FrameRig rig(1, false);
-    rig.fakes[1].timeout = 0;
-    BuildStatus status;
-    QVERIFY(!rig.build(&status).isEmpty());
-    QCOMPARE(int(status), int(BuildStatus::SentNoReply));
-    QCOMPARE(int(rig.master.attempts), 0);
-    QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Ignore)); // nothing outstanding
-
-    // An encoder with nothing left at its retry is dropped.
-    FrameRig cancelled;
-    cancelled.fakes[1].pending = false;
-    fakeNow() += 2000;
-    QVERIFY(cancelled.build(&status).isEmpty());
-    QCOMPARE(int(status), NothingDue);
-    QCOMPARE(int(cancelled.master.attempts), 0);
-}
-
-void TestHartFrame::frames_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("broadcast");
-    QTest::addColumn<bool>("accepted");
-    const QByteArray good = longAnswer(6, 0, hex("0102"));
-    const auto from = [](const char* address) { return longAnswer(6, 0, hex("0102"), 0, hex(address)); };
-    const auto framed = [](const char* bytes) { return hex("ffff") + withCheckByte(hex(bytes)); };
-    QTest::newRow("plain") << good << false << true;
-    QTest::newRow("noise before preamble") << hex("00127e") + good << false << true;
-    QTest::newRow("single preamble") << good.mid(1) << false << true;
-    QTest::newRow("bytes after check byte") << good + hex("0000ff") << false << true;
-    QTest::newRow("burst bit ignored") << from("7f040a0b0c") << false << true;
-    QTest::newRow("broadcast from any device") << from("0102030405") << true << true;
-    QTest::newRow("short frame from polling address") << shortAnswer(5, 6, 0, hex("0102")) << false << true;
-
-    QTest::newRow("no preamble") << good.mid(2) << false << false;
-    QTest::newRow("only preambles") << hex("10*ff") << false << false;
-    QTest::newRow("empty") << QByteArray() << false << false;
-    QTest::newRow("other device id") << from("3f040a0b0d") << false << false;
-    QTest::newRow("master bit set") << from("bf040a0b0c") << false << false;
-    QTest::newRow("other polling address") << shortAnswer(6, 6, 0, hex("0102")) << false << false;
-    QTest::newRow("short with master bit") << shortAnswer(0x85, 6, 0, hex("0102")) << false << false;
-    QTest::newRow("other command") << longAnswer(7, 0, hex("0102")) << false << false;
-    QTest::newRow("extended number below 256") << longAnswer(31, 0, hex("00060102")) << false << false;
-    QTest::newRow("extended number missing") << longAnswer(31, 0, hex("01")) << false << false;
-    QTest::newRow("byte count 1") << framed("86 3f040a0b0c 06 01 00") << false << false;
-    QTest::newRow("request frame type") << framed("82 3f040a0b0c 06 02 0000") << false << false;
-    QTest::newRow("expansion byte not expected") << framed("a6 3f040a0b0c 01 06 02 0000") << false << false;
-}
-
-void TestHartFrame::frames()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, broadcast);
-    QFETCH(bool, accepted);
-    FrameRig rig;
-    rig.master.broadcast = broadcast;
-    std::uint8_t rc = 0xEE;
-    QCOMPARE(rig.answer(bytes, &rc), std::uint32_t(accepted ? Ok : Ignore));
-    if (accepted) {
-        QCOMPARE(int(rc), 0);
-        QCOMPARE(rig.fakes[1].lastData.toHex(), QByteArray("0102"));
+    void extendedNumberBoundary_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QByteArray>("request"); // after delimiter and address
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray plain255 = hex("ff 02 abcd");
+        const QByteArray via31 = hex("1f 04 0100 abcd");
+        QTest::newRow("255 sent plainly") << 255 << plain255 << longAnswer(255, 0, QByteArray()) << true;
+        QTest::newRow("255 answered through 31") << 255 << plain255 << longAnswer(31, 0, hex("00ff")) << false;
+        // The answer carries the extended number after the status bytes; the decoder sees what follows.
+        QTest::newRow("256 through 31") << 256 << via31 << longAnswer(31, 0, hex("0100 55")) << true;
+        QTest::newRow("256 answered as command 0") << 256 << via31 << longAnswer(0, 0, QByteArray()) << false;
+        // One byte of the number is missing, and the check byte happens to equal the other one: the
+        // number must not be read through the check byte.
+        QByteArray cut = hex("86 3f040a0b0c 1f 03 00 00 01");
+        cut[9] = char(checkByte(reinterpret_cast<const std::uint8_t*>(cut.constData()), std::uint32_t(cut.size())));
+        QTest::newRow("number cut, check byte completes it") << 256 << via31 << hex("ffff") + withCheckByte(cut)
+                                                            << false;
     }
-    QCOMPARE(rig.fakes[1].decoded, int(accepted));
-    QCOMPARE(rig.fakes[1].handled, int(accepted));
-    QCOMPARE(int(rig.master.attempts), accepted ? 0 : 5);
-}
+    void extendedNumberBoundary()
+    {
+        QFETCH(int, command);
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, accepted);
+        FrameRig rig(4, false);
+        rig.table[4].command = std::uint16_t(command);
+        rig.fakes[4].data = hex("abcd");
+        QCOMPARE(rig.build().toHex(), (hex("5*ff") + withCheckByte(hex("82 3f040a0b0c") + request)).toHex());
+        QCOMPARE(rig.answer(answer), std::uint32_t(accepted ? Ok : Ignore));
+        QCOMPARE(rig.fakes[4].decoded, int(accepted));
+        if (command == 256)
+            QCOMPARE(rig.fakes[4].lastData.toHex(), QByteArray(accepted ? "55" : ""));
+    }
 
-void TestHartFrame::ignoredAnswerRepeatsWithOneAttemptFewer()
-{
-    FrameRig rig(1, false);
-    const QByteArray first = rig.build();
-    fakeNow() += 300;
-    QCOMPARE(rig.answer(shortAnswer(9, 6, 0, hex("0102"))), std::uint32_t(Ignore));
-    BuildStatus status;
-    QCOMPARE(rig.build(&status), first);
-    QCOMPARE(int(status), Sent);
-    QCOMPARE(int(rig.master.attempts), 4);
-    // A decoder that ignores the data keeps the request outstanding and skips the handler.
-    rig.fakes[1].result = Ignore;
-    QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Ignore));
-    QCOMPARE(rig.fakes[1].handled, 0);
-    QCOMPARE(rig.build(&status), first);
-    QCOMPARE(int(rig.master.attempts), 3);
-}
+    // The byte count is one byte and the whole request, check byte included, must fit the buffer.
+    void largestRequest_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("dataLength");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("command 6, buffer full") << 1 << 247 << true;
+        QTest::newRow("command 6, one over") << 1 << 248 << false;
+        QTest::newRow("command 300, buffer full") << 4 << 245 << true;
+        QTest::newRow("command 300, one over") << 4 << 246 << false;
+    }
+    void largestRequest()
+    {
+        QFETCH(int, row);
+        QFETCH(int, dataLength);
+        QFETCH(bool, sent);
+        FrameRig rig(row, false);
+        rig.fakes[row].data = QByteArray(dataLength, char(0x5A));
+        BuildStatus status;
+        const QByteArray frame = rig.build(&status);
+        QCOMPARE(int(status), sent ? Sent : NothingDue);
+        // A full buffer leaves no room for preambles.
+        QCOMPARE(frame.size(), sent ? int(requestBufferSize) : 0);
+        if (sent)
+            QCOMPARE(int(std::uint8_t(frame[0])), 0x82);
+    }
 
-void TestHartFrame::answerSplitOrCorruptedAtEveryByte()
-{
-    const QByteArray good = hex("3142") + longAnswer(6, 0, hex("0102030405"));
-    for (int cut = 0; cut < good.size(); ++cut) {
+    void priorityClassesAndRoundRobin()
+    {
+        FrameRig rig(-1, false);
+        for (Fake& f : rig.fakes)
+            f.pending = true;
+        rig.fakes[0].cyclic = rig.fakes[2].cyclic = rig.fakes[5].cyclic = true;
+        QCOMPARE(rig.sendOrder(9), (QList<int>{6, 300, 7, 1, 2, 90, 1, 2, 90}));
+
+        // A write and a read raised between cyclic reads go first.
+        FrameRig between(-1, false);
+        between.fakes[0].cyclic = between.fakes[2].cyclic = true;
+        QCOMPARE(between.sendOrder(1), QList<int>{1});
+        between.fakes[3].pending = between.fakes[1].pending = true;
+        QCOMPARE(between.sendOrder(3), (QList<int>{6, 7, 1}));
+    }
+
+    void timeoutAcrossTickWrap_data()
+    {
+        QTest::addColumn<quint32>("start");
+        QTest::newRow("half range") << 0x7FFFFFFFu;
+        QTest::newRow("wraps during wait") << 0xFFFFFC00u;
+        QTest::newRow("last tick") << 0xFFFFFFFFu;
+    }
+    void timeoutAcrossTickWrap()
+    {
+        QFETCH(quint32, start);
+        FrameRig rig(1, false);
+        useFakeClock(start);
+        QCOMPARE(rig.step(), Sent);
+        fakeNow() = start + 1;
+        QCOMPARE(rig.step(), Waiting);
+        fakeNow() = start + 1999;
+        QCOMPARE(rig.step(), Waiting);
+        fakeNow() = start + 2000;
+        QCOMPARE(rig.step(), Sent);
+        QCOMPARE(int(rig.master.attempts), 4);
+    }
+
+    void continueSendsAtOnce()
+    {
+        FrameRig rig(3);
+        rig.fakes[3].result = Continue;
+        rig.fakes[5].cyclic = true;
+        fakeNow() += 500;
+        QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Continue));
+        QCOMPARE(rig.fakes[3].handled, 1);
+        QCOMPARE(rig.step(), Sent);
+        // The same entry, not the due cyclic read, with a full set of sends.
+        QCOMPARE(values(rig.sentCommand(), rig.master.attempts, rig.master.deadline, rig.fakes[3].encoded),
+                 values(7, 5, 3500, 2));
+    }
+
+    void noReplyAwaitedAndDroppedEncoder()
+    {
+        FrameRig rig(1, false);
+        rig.fakes[1].timeout = 0;
+        BuildStatus status;
+        QVERIFY(!rig.build(&status).isEmpty());
+        QCOMPARE(int(status), int(BuildStatus::SentNoReply));
+        QCOMPARE(int(rig.master.attempts), 0);
+        QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Ignore)); // nothing outstanding
+
+        // An encoder with nothing left at its retry is dropped.
+        FrameRig cancelled;
+        cancelled.fakes[1].pending = false;
+        fakeNow() += 2000;
+        QVERIFY(cancelled.build(&status).isEmpty());
+        QCOMPARE(int(status), NothingDue);
+        QCOMPARE(int(cancelled.master.attempts), 0);
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("broadcast");
+        QTest::addColumn<bool>("accepted");
+        const QByteArray good = longAnswer(6, 0, hex("0102"));
+        const auto from = [](const char* address) { return longAnswer(6, 0, hex("0102"), 0, hex(address)); };
+        const auto framed = [](const char* bytes) { return hex("ffff") + withCheckByte(hex(bytes)); };
+        QTest::newRow("plain") << good << false << true;
+        QTest::newRow("noise before preamble") << hex("00127e") + good << false << true;
+        QTest::newRow("single preamble") << good.mid(1) << false << true;
+        QTest::newRow("bytes after check byte") << good + hex("0000ff") << false << true;
+        QTest::newRow("burst bit ignored") << from("7f040a0b0c") << false << true;
+        QTest::newRow("broadcast from any device") << from("0102030405") << true << true;
+        QTest::newRow("short frame from polling address") << shortAnswer(5, 6, 0, hex("0102")) << false << true;
+
+        QTest::newRow("no preamble") << good.mid(2) << false << false;
+        QTest::newRow("only preambles") << hex("10*ff") << false << false;
+        QTest::newRow("empty") << QByteArray() << false << false;
+        QTest::newRow("other device id") << from("3f040a0b0d") << false << false;
+        QTest::newRow("master bit set") << from("bf040a0b0c") << false << false;
+        QTest::newRow("other polling address") << shortAnswer(6, 6, 0, hex("0102")) << false << false;
+        QTest::newRow("short with master bit") << shortAnswer(0x85, 6, 0, hex("0102")) << false << false;
+        QTest::newRow("other command") << longAnswer(7, 0, hex("0102")) << false << false;
+        QTest::newRow("extended number below 256") << longAnswer(31, 0, hex("00060102")) << false << false;
+        QTest::newRow("extended number missing") << longAnswer(31, 0, hex("01")) << false << false;
+        QTest::newRow("byte count 1") << framed("86 3f040a0b0c 06 01 00") << false << false;
+        QTest::newRow("request frame type") << framed("82 3f040a0b0c 06 02 0000") << false << false;
+        QTest::newRow("expansion byte not expected") << framed("a6 3f040a0b0c 01 06 02 0000") << false << false;
+    }
+    void frames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, broadcast);
+        QFETCH(bool, accepted);
         FrameRig rig;
-        QCOMPARE(rig.answer(good.left(cut)), std::uint32_t(Ignore));
-        if (cut > 4) // the tail has lost the delimiter
-            QCOMPARE(rig.answer(good.mid(cut)), std::uint32_t(Ignore));
-        QCOMPARE(rig.fakes[1].decoded, 0);
-        QCOMPARE(rig.answer(good), std::uint32_t(Ok));
+        rig.master.broadcast = broadcast;
+        std::uint8_t rc = 0xEE;
+        QCOMPARE(rig.answer(bytes, &rc), std::uint32_t(accepted ? Ok : Ignore));
+        if (accepted) {
+            QCOMPARE(int(rc), 0);
+            QCOMPARE(rig.fakes[1].lastData.toHex(), QByteArray("0102"));
+        }
+        QCOMPARE(rig.fakes[1].decoded, int(accepted));
+        QCOMPARE(rig.fakes[1].handled, int(accepted));
+        QCOMPARE(int(rig.master.attempts), accepted ? 0 : 5);
     }
-    for (int at = 4; at < good.size(); ++at) {
-        for (int bit = 0; bit < 8; ++bit) {
+
+    void ignoredAnswerRepeatsWithOneAttemptFewer()
+    {
+        FrameRig rig(1, false);
+        const QByteArray first = rig.build();
+        fakeNow() += 300;
+        QCOMPARE(rig.answer(shortAnswer(9, 6, 0, hex("0102"))), std::uint32_t(Ignore));
+        BuildStatus status;
+        QCOMPARE(rig.build(&status), first);
+        QCOMPARE(int(status), Sent);
+        QCOMPARE(int(rig.master.attempts), 4);
+        // A decoder that ignores the data keeps the request outstanding and skips the handler.
+        rig.fakes[1].result = Ignore;
+        QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Ignore));
+        QCOMPARE(rig.fakes[1].handled, 0);
+        QCOMPARE(rig.build(&status), first);
+        QCOMPARE(int(rig.master.attempts), 3);
+    }
+
+    void answerSplitOrCorruptedAtEveryByte()
+    {
+        const QByteArray good = hex("3142") + longAnswer(6, 0, hex("0102030405"));
+        for (int cut = 0; cut < good.size(); ++cut) {
             FrameRig rig;
-            QByteArray bad = good;
-            bad[at] = char(bad.at(at) ^ (1 << bit));
-            QCOMPARE(rig.answer(bad), std::uint32_t(Ignore));
+            QCOMPARE(rig.answer(good.left(cut)), std::uint32_t(Ignore));
+            if (cut > 4) // the tail has lost the delimiter
+                QCOMPARE(rig.answer(good.mid(cut)), std::uint32_t(Ignore));
             QCOMPARE(rig.fakes[1].decoded, 0);
+            QCOMPARE(rig.answer(good), std::uint32_t(Ok));
+        }
+        for (int at = 4; at < good.size(); ++at) {
+            for (int bit = 0; bit < 8; ++bit) {
+                FrameRig rig;
+                QByteArray bad = good;
+                bad[at] = char(bad.at(at) ^ (1 << bit));
+                QCOMPARE(rig.answer(bad), std::uint32_t(Ignore));
+                QCOMPARE(rig.fakes[1].decoded, 0);
+            }
         }
     }
-}
 
-void TestHartFrame::communicationErrors_data()
-{
-    QTest::addColumn<int>("status");
-    QTest::addColumn<quint32>("result");
-    QTest::addColumn<bool>("decoderCalled");
-    QTest::newRow("0x82 buffer overflow") << 0x82 << 47u << false;
-    QTest::newRow("0xc0") << 0xC0 << 52u << false;
-    QTest::newRow("0xfe first bit wins") << 0xFE << 47u << false;
-    QTest::newRow("0x80 reaches decoder") << 0x80 << 0u << true;
-    QTest::newRow("64 not implemented") << 64 << 38u << false;
-}
+    void communicationErrors_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<quint32>("result");
+        QTest::addColumn<bool>("decoderCalled");
+        QTest::newRow("0x82 buffer overflow") << 0x82 << 47u << false;
+        QTest::newRow("0xc0") << 0xC0 << 52u << false;
+        QTest::newRow("0xfe first bit wins") << 0xFE << 47u << false;
+        QTest::newRow("0x80 reaches decoder") << 0x80 << 0u << true;
+        QTest::newRow("64 not implemented") << 64 << 38u << false;
+    }
+    void communicationErrors()
+    {
+        QFETCH(int, status);
+        QFETCH(quint32, result);
+        QFETCH(bool, decoderCalled);
+        FrameRig rig;
+        std::uint8_t rc = 0;
+        QCOMPARE(rig.answer(longAnswer(6, status, QByteArray()), &rc), result);
+        // No retry.
+        QCOMPARE(values(rc, rig.fakes[1].decoded, rig.fakes[1].handled, rig.master.attempts),
+                 values(status, int(decoderCalled), int(decoderCalled), 0));
+    }
 
-void TestHartFrame::communicationErrors()
-{
-    QFETCH(int, status);
-    QFETCH(quint32, result);
-    QFETCH(bool, decoderCalled);
-    FrameRig rig;
-    std::uint8_t rc = 0;
-    QCOMPARE(rig.answer(longAnswer(6, status, QByteArray()), &rc), result);
-    QCOMPARE(int(rc), status);
-    QCOMPARE(rig.fakes[1].decoded, int(decoderCalled));
-    QCOMPARE(rig.fakes[1].handled, int(decoderCalled));
-    QCOMPARE(int(rig.master.attempts), 0); // no retry
-}
+    void deviceStatusSeenOnEveryCheckedFrame()
+    {
+        FrameRig rig;
+        QCOMPARE(rig.master.deviceStatus, std::uint8_t(0x10));
+        QCOMPARE(rig.answer(longAnswer(7, 0, QByteArray(), 0x41)), std::uint32_t(Ignore)); // other command
+        QCOMPARE(rig.answer(longAnswer(6, 0x84, QByteArray(), 0x80)), 48u);
+        QCOMPARE(rig.master.deviceStatus, std::uint8_t(0x80));
+        QCOMPARE(rig.answer(longAnswer(6, 0, QByteArray(), 0x01)), std::uint32_t(Ignore)); // nothing outstanding
+        QCOMPARE(statusSeen, (QList<int>{0x41, 0x80}));
+    }
 
-void TestHartFrame::deviceStatusSeenOnEveryCheckedFrame()
-{
-    FrameRig rig;
-    QCOMPARE(rig.master.deviceStatus, std::uint8_t(0x10));
-    QCOMPARE(rig.answer(longAnswer(7, 0, QByteArray(), 0x41)), std::uint32_t(Ignore)); // other command
-    QCOMPARE(rig.answer(longAnswer(6, 0x84, QByteArray(), 0x80)), 48u);
-    QCOMPARE(rig.master.deviceStatus, std::uint8_t(0x80));
-    QCOMPARE(rig.answer(longAnswer(6, 0, QByteArray(), 0x01)), std::uint32_t(Ignore)); // nothing outstanding
-    QCOMPARE(statusSeen, (QList<int>{0x41, 0x80}));
-}
+    void checkFrameLimits_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("length"); // -1: rejected
+        QTest::newRow("short, no data") << withCheckByte(hex("06050000")) << 4;
+        QTest::newRow("long, status only") << withCheckByte(hex("863f040a0b0c06020000")) << 10;
+        QTest::newRow("count one past the end") << withCheckByte(hex("863f040a0b0c06030000")) << -1;
+        QTest::newRow("trailing bytes kept out") << withCheckByte(hex("06050000")) + hex("eeee") << 4;
+        QTest::newRow("header cut") << hex("863f040a0b") << -1;
+        QTest::newRow("no room for check byte") << hex("06060000") << -1; // sums to zero without one
+        QTest::newRow("three expansion bytes") << withCheckByte(hex("e63f040a0b0c01020306020000")) << 13;
+        QTest::newRow("count 255 in a 5-byte frame") << withCheckByte(hex("060500ff")) << -1;
+        QTest::newRow("largest frame") << withCheckByte(hex("8600000000000ffd 253*78")) << 261;
+    }
+    void checkFrameLimits()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, length);
+        std::uint32_t n = std::uint32_t(bytes.size());
+        const bool ok = checkFrame(reinterpret_cast<const std::uint8_t*>(bytes.constData()), &n);
+        QCOMPARE(ok, length >= 0);
+        if (ok)
+            QCOMPARE(int(n), length);
+    }
 
-void TestHartFrame::checkFrameLimits_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("length"); // -1: rejected
-    QTest::newRow("short, no data") << withCheckByte(hex("06050000")) << 4;
-    QTest::newRow("long, status only") << withCheckByte(hex("863f040a0b0c06020000")) << 10;
-    QTest::newRow("count one past the end") << withCheckByte(hex("863f040a0b0c06030000")) << -1;
-    QTest::newRow("trailing bytes kept out") << withCheckByte(hex("06050000")) + hex("eeee") << 4;
-    QTest::newRow("header cut") << hex("863f040a0b") << -1;
-    QTest::newRow("no room for check byte") << hex("06060000") << -1; // sums to zero without one
-    QTest::newRow("three expansion bytes") << withCheckByte(hex("e63f040a0b0c01020306020000")) << 13;
-    QTest::newRow("count 255 in a 5-byte frame") << withCheckByte(hex("060500ff")) << -1;
-    QTest::newRow("largest frame") << withCheckByte(hex("8600000000000ffd 253*78")) << 261;
-}
+    void preambles()
+    {
+        // A device may ask for any number of preambles; the request must still fit the buffer.
+        std::uint8_t buffer[requestBufferSize];
+        FrameRig rig(1, false);
+        rig.master.preambleCount = 255;
+        rig.fakes[1].data = QByteArray(68, char(0x5A));
+        const QByteArray frame = rig.build();
+        QCOMPARE(frame.size(), int(requestBufferSize));
+        memcpy(buffer, frame.constData(), requestBufferSize);
+        std::uint32_t n = stripPreamble(buffer, requestBufferSize);
+        QCOMPARE(n, 8u + 68 + 1);
+        QVERIFY(checkFrame(buffer, &n));
+    }
 
-void TestHartFrame::checkFrameLimits()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, length);
-    std::uint32_t n = std::uint32_t(bytes.size());
-    const bool ok = checkFrame(reinterpret_cast<const std::uint8_t*>(bytes.constData()), &n);
-    QCOMPARE(ok, length >= 0);
-    if (ok)
-        QCOMPARE(int(n), length);
-}
-
-void TestHartFrame::preambles()
-{
-    // A device may ask for any number of preambles; the request must still fit the buffer.
-    std::uint8_t buffer[requestBufferSize];
-    FrameRig rig(1, false);
-    rig.master.preambleCount = 255;
-    rig.fakes[1].data = QByteArray(68, char(0x5A));
-    const QByteArray frame = rig.build();
-    QCOMPARE(frame.size(), int(requestBufferSize));
-    memcpy(buffer, frame.constData(), requestBufferSize);
-    std::uint32_t n = stripPreamble(buffer, requestBufferSize);
-    QCOMPARE(n, 8u + 68 + 1);
-    QVERIFY(checkFrame(buffer, &n));
-}
-
-void TestHartFrame::emptyTable()
-{
-    ParserMaster master;
-    std::uint8_t buffer[requestBufferSize];
-    std::uint32_t length = 7;
-    QCOMPARE(int(master.buildRequest(buffer, &length)), NothingDue);
-    QCOMPARE(length, 0u);
-    std::uint8_t answer[] = {0xFF, 0x06, 0x05, 0x00, 0x02, 0x00, 0x00, 0x01};
-    QCOMPARE(master.parseResponse(answer, sizeof answer, nullptr), std::uint32_t(Ignore));
-}
+    void emptyTable()
+    {
+        ParserMaster master;
+        std::uint8_t buffer[requestBufferSize];
+        std::uint32_t length = 7;
+        QCOMPARE(int(master.buildRequest(buffer, &length)), NothingDue);
+        QCOMPARE(length, 0u);
+        std::uint8_t answer[] = {0xFF, 0x06, 0x05, 0x00, 0x02, 0x00, 0x00, 0x01};
+        QCOMPARE(master.parseResponse(answer, sizeof answer, nullptr), std::uint32_t(Ignore));
+    }
+};
 
 QTEST_APPLESS_MAIN(TestHartFrame)
 #include "tst_hart_frame.moc"

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include "hartrig.h"
+#include "../support/values.h"
 
 using namespace Hart;
 using namespace HartTest;
@@ -111,324 +112,298 @@ class TestHartTransfers : public QObject {
     Q_OBJECT
 
 private slots:
-    void infoWithoutCaptions_data();
-    void infoWithoutCaptions();
-    void malformedInfo_data();
-    void malformedInfo();
-    void malformedCaptions_data();
-    void malformedCaptions();
-    void resumePoint_data();
-    void resumePoint();
-    void recordBlocks();
-    void shortRecordAnswers();
-    void eraseTakesPrecedence();
-    void answersAfterStopAreIgnored();
-    void callbackStopsTransfer();
-    void firmwareGoldenSequence();
-    void firmwareEmptyImageOrCancelled();
-    void firmwareDeviceStartsOver();
-    void firmwareOffsetBeyondImage_data();
-    void firmwareOffsetBeyondImage();
-    void firmwareLastChunkAndShortAnswers();
-    void firmwareUnreadableChunkIsNotSent();
-    void firmwareFailedReadSendsZeros();
-};
-
-void TestHartTransfers::infoWithoutCaptions_data()
-{
-    QTest::addColumn<QByteArray>("info");
-    QTest::addColumn<bool>("readCaptions");
-    QTest::newRow("count 0") << QByteArray("00 0000 01000000 02000000") << true;
-    QTest::newRow("captions not wanted") << QByteArray("00 0500 01000000 02000000") << false;
-}
-
-void TestHartTransfers::infoWithoutCaptions()
-{
-    QFETCH(QByteArray, info);
-    QFETCH(bool, readCaptions);
-    LogRig rig;
-    rig.seen.readCaptions = readCaptions;
-    rig.nextRequest();
-    QCOMPARE(rig.reply(info.constData()), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
-    QCOMPARE(rig.seen.calls.size(), 1);
-}
-
-void TestHartTransfers::malformedInfo_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("one byte short") << QByteArray("00 0200 44332211 887766");
-    QTest::newRow("one byte too long") << QByteArray("00 0200 44332211 88776655 00");
-    QTest::newRow("other subcommand") << QByteArray("02 0200 44332211 88776655");
-}
-
-void TestHartTransfers::malformedInfo()
-{
-    QFETCH(QByteArray, answer);
-    LogRig rig;
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
-    QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
-    QVERIFY(rig.seen.calls.isEmpty());
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
-}
-
-void TestHartTransfers::malformedCaptions_data()
-{
-    QTest::addColumn<QByteArray>("answer");
-    QTest::newRow("no terminator") << QByteArray("01 0000 07000000 4e6f726d61");
-    QTest::newRow("terminator not last") << QByteArray("01 0000 07000000 4e6f00726d61");
-    QTest::newRow("no text at all") << QByteArray("01 0000 07000000");
-    QTest::newRow("other index") << QByteArray("01 0100 07000000 4100");
-    QTest::newRow("other subcommand") << QByteArray("03 0000 07000000 4100");
-    QTest::newRow("only subcommand") << QByteArray("01");
-}
-
-void TestHartTransfers::malformedCaptions()
-{
-    QFETCH(QByteArray, answer);
-    LogRig rig;
-    rig.nextRequest();
-    rig.reply("00 0100 01000000 02000000");
-    const QByteArray request = rig.nextRequest();
-    QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
-    QCOMPARE(rig.seen.calls.size(), 1);
-    QCOMPARE(rig.nextRequest(), request);
-    // The smallest good caption: an empty text.
-    QCOMPARE(rig.reply("01 0000 07000000 00"), std::uint32_t(Continue));
-    QCOMPARE(rig.seen.calls.last(), QString("caption 0 7 "));
-}
-
-void TestHartTransfers::resumePoint_data()
-{
-    QTest::addColumn<QByteArray>("range");
-    QTest::addColumn<quint32>("resume");
-    QTest::addColumn<QByteArray>("next"); // empty: finished at once
-    QTest::addColumn<quint32>("remaining");
-    QTest::newRow("from first") << QByteArray("02 05000000 04000000") << 5u << QByteArray("0305000000") << 4u;
-    QTest::newRow("after stored") << QByteArray("02 05000000 04000000") << 7u << QByteArray("0307000000") << 2u;
-    QTest::newRow("below first raised") << QByteArray("02 05000000 04000000") << 1u << QByteArray("0305000000") << 4u;
-    QTest::newRow("at end") << QByteArray("02 05000000 04000000") << 9u << QByteArray() << 0u;
-    QTest::newRow("beyond end") << QByteArray("02 05000000 04000000") << 100u << QByteArray() << 0u;
-    QTest::newRow("empty log") << QByteArray("02 05000000 00000000") << 5u << QByteArray() << 0u;
-    QTest::newRow("end past 2^32") << QByteArray("02 f0ffffff 20000000") << 0xFFFFFFF0u
-                                   << QByteArray("03f0ffffff") << 0x20u;
-    QTest::newRow("wrong length") << QByteArray("02 05000000 040000") << 5u << QByteArray("02") << 12345u; // untouched
-}
-
-void TestHartTransfers::resumePoint()
-{
-    QFETCH(QByteArray, range);
-    QFETCH(quint32, resume);
-    QFETCH(QByteArray, next);
-    QFETCH(quint32, remaining);
-    LogRig rig(EventLogState::Range);
-    rig.seen.useResume = true;
-    rig.seen.resumeAt = resume;
-    rig.eventLog.remaining = 12345; // left from an earlier download
-    rig.startRecords(range.constData());
-    QCOMPARE(rig.nextRequest().toHex(), next);
-    QCOMPARE(rig.eventLog.remaining, remaining);
-    QCOMPARE(rig.seen.finished, next.isEmpty() ? 1 : 0);
-    // The callback sees the count of this answer, not what a previous download left behind.
-    if (!rig.seen.calls.isEmpty()) {
-        const QByteArray count = QByteArray::fromHex(range.split(' ').value(2));
-        QCOMPARE(rig.seen.remainingInRange, qFromLittleEndian<quint32>(count.constData()));
+    void infoWithoutCaptions_data()
+    {
+        QTest::addColumn<QByteArray>("info");
+        QTest::addColumn<bool>("readCaptions");
+        QTest::newRow("count 0") << QByteArray("00 0000 01000000 02000000") << true;
+        QTest::newRow("captions not wanted") << QByteArray("00 0500 01000000 02000000") << false;
     }
-}
+    void infoWithoutCaptions()
+    {
+        QFETCH(QByteArray, info);
+        QFETCH(bool, readCaptions);
+        LogRig rig;
+        rig.seen.readCaptions = readCaptions;
+        rig.nextRequest();
+        QCOMPARE(rig.reply(info.constData()), std::uint32_t(Continue));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
+        QCOMPARE(rig.seen.calls.size(), 1);
+    }
 
-void TestHartTransfers::recordBlocks()
-{
-    LogRig rig(EventLogState::Range);
-    rig.startRecords("02 00000000 0a000000");
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
-    // Another block than the one asked for: asked again, not stored.
-    QCOMPARE(rig.reply("03 01000000 01 00000000 01 00000000"), std::uint32_t(Ignore));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
-    QCOMPARE(int(rig.master.attempts), 4);
-    // A block covering no position would be asked for without end.
-    QCOMPARE(rig.reply("03 00000000 01 00000000 00 00000000"), std::uint32_t(Ignore));
-    // Too short to be a block, too long to be a short answer.
-    QCOMPARE(rig.reply("03 00000000 01 00000000 01 000000"), std::uint32_t(Ignore));
-    QCOMPARE(rig.seen.calls.size(), 1);
-    // The data length is the rest of the frame, whatever the block says.
-    QCOMPARE(rig.reply("03 00000000 05 01000000 03 02000000 ffeeddccbbaa99"), std::uint32_t(Continue));
-    QCOMPARE(rig.seen.calls.last(), QString("records 0 3 5 1 2 ffeeddccbbaa99"));
-    QCOMPARE(rig.eventLog.index, 3u);
-    QCOMPARE(rig.eventLog.remaining, 7u);
-    QCOMPARE(int(rig.master.attempts), 6); // a full set of sends for the next block
-}
+    void malformedInfo_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("one byte short") << QByteArray("00 0200 44332211 887766");
+        QTest::newRow("one byte too long") << QByteArray("00 0200 44332211 88776655 00");
+        QTest::newRow("other subcommand") << QByteArray("02 0200 44332211 88776655");
+    }
+    void malformedInfo()
+    {
+        QFETCH(QByteArray, answer);
+        LogRig rig;
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
+        QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
+        QVERIFY(rig.seen.calls.isEmpty());
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("00"));
+    }
 
-void TestHartTransfers::shortRecordAnswers()
-{
-    LogRig rig(EventLogState::Range);
-    rig.startRecords("02 00000000 02000000");
-    rig.nextRequest();
-    // The record was overwritten meanwhile: the range is read again.
-    QCOMPARE(rig.reply("03 00000000 84"), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
-    rig.reply("02 01000000 02000000");
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0301000000"));
-    // No such record: skipped.
-    QCOMPARE(rig.reply("03 01000000 00"), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
-    // A late short answer for the record before: the one asked for is asked again, not skipped.
-    QCOMPARE(rig.reply("03 01000000 85"), std::uint32_t(Ignore));
-    QCOMPARE(rig.reply("03 01000000 84"), std::uint32_t(Ignore));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
-    QCOMPARE(rig.reply("03 02000000 00"), std::uint32_t(Ok));
-    QCOMPARE(rig.seen.finished, 1);
-}
+    void malformedCaptions_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("no terminator") << QByteArray("01 0000 07000000 4e6f726d61");
+        QTest::newRow("terminator not last") << QByteArray("01 0000 07000000 4e6f00726d61");
+        QTest::newRow("no text at all") << QByteArray("01 0000 07000000");
+        QTest::newRow("other index") << QByteArray("01 0100 07000000 4100");
+        QTest::newRow("other subcommand") << QByteArray("03 0000 07000000 4100");
+        QTest::newRow("only subcommand") << QByteArray("01");
+    }
+    void malformedCaptions()
+    {
+        QFETCH(QByteArray, answer);
+        LogRig rig;
+        rig.nextRequest();
+        rig.reply("00 0100 01000000 02000000");
+        const QByteArray request = rig.nextRequest();
+        QCOMPARE(rig.reply(answer.constData()), std::uint32_t(Ignore));
+        QCOMPARE(rig.seen.calls.size(), 1);
+        QCOMPARE(rig.nextRequest(), request);
+        // The smallest good caption: an empty text.
+        QCOMPARE(rig.reply("01 0000 07000000 00"), std::uint32_t(Continue));
+        QCOMPARE(rig.seen.calls.last(), QString("caption 0 7 "));
+    }
 
-void TestHartTransfers::eraseTakesPrecedence()
-{
-    LogRig rig;
-    rig.eventLog.requestFlags = EventLogRequest::Read | EventLogRequest::Erase;
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
-    QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
-    QCOMPARE(rig.reply("00 0000 00000000 00000000"), std::uint32_t(Ignore)); // not the erase answer
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
-    // An answer without data is no erase answer, whatever byte lies past its end.
-    const std::uint8_t beyond[] = {0x80};
-    QCOMPARE(decodeEventLog(&rig.eventLog, &rig.master, beyond, beyond, 0), std::uint32_t(Ignore));
-    QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
-    QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
-    // No read until the window starts again from the info state.
-    QVERIFY(rig.nextRequest().isEmpty());
-    QCOMPARE(rig.seen.calls.size(), 0);
-}
+    void resumePoint_data()
+    {
+        QTest::addColumn<QByteArray>("range");
+        QTest::addColumn<quint32>("resume");
+        QTest::addColumn<QByteArray>("next"); // empty: finished at once
+        QTest::addColumn<quint32>("remaining");
+        QTest::newRow("from first") << QByteArray("02 05000000 04000000") << 5u << QByteArray("0305000000") << 4u;
+        QTest::newRow("after stored") << QByteArray("02 05000000 04000000") << 7u << QByteArray("0307000000") << 2u;
+        QTest::newRow("below first raised") << QByteArray("02 05000000 04000000") << 1u << QByteArray("0305000000")
+                                            << 4u;
+        QTest::newRow("at end") << QByteArray("02 05000000 04000000") << 9u << QByteArray() << 0u;
+        QTest::newRow("beyond end") << QByteArray("02 05000000 04000000") << 100u << QByteArray() << 0u;
+        QTest::newRow("empty log") << QByteArray("02 05000000 00000000") << 5u << QByteArray() << 0u;
+        QTest::newRow("end past 2^32") << QByteArray("02 f0ffffff 20000000") << 0xFFFFFFF0u
+                                       << QByteArray("03f0ffffff") << 0x20u;
+        // The range is left untouched.
+        QTest::newRow("wrong length") << QByteArray("02 05000000 040000") << 5u << QByteArray("02") << 12345u;
+    }
+    void resumePoint()
+    {
+        QFETCH(QByteArray, range);
+        QFETCH(quint32, resume);
+        QFETCH(QByteArray, next);
+        QFETCH(quint32, remaining);
+        LogRig rig(EventLogState::Range);
+        rig.seen.useResume = true;
+        rig.seen.resumeAt = resume;
+        rig.eventLog.remaining = 12345; // left from an earlier download
+        rig.startRecords(range.constData());
+        QCOMPARE(rig.nextRequest().toHex(), next);
+        QCOMPARE(rig.eventLog.remaining, remaining);
+        QCOMPARE(rig.seen.finished, next.isEmpty() ? 1 : 0);
+        // The callback sees the count of this answer, not what a previous download left behind.
+        if (!rig.seen.calls.isEmpty()) {
+            const QByteArray count = QByteArray::fromHex(range.split(' ').value(2));
+            QCOMPARE(rig.seen.remainingInRange, qFromLittleEndian<quint32>(count.constData()));
+        }
+    }
 
-void TestHartTransfers::answersAfterStopAreIgnored()
-{
-    LogRig rig;
-    rig.nextRequest();
-    rig.eventLog.requestFlags = 0; // the user unchecked the download
-    QCOMPARE(rig.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
-    QCOMPARE(rig.seen.calls.size(), 0);
-    QCOMPARE(rig.step(), NothingDue);
+    void recordBlocks()
+    {
+        LogRig rig(EventLogState::Range);
+        rig.startRecords("02 00000000 0a000000");
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
+        // Another block than the one asked for: asked again, not stored.
+        QCOMPARE(rig.reply("03 01000000 01 00000000 01 00000000"), std::uint32_t(Ignore));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0300000000"));
+        QCOMPARE(int(rig.master.attempts), 4);
+        // A block covering no position would be asked for without end.
+        QCOMPARE(rig.reply("03 00000000 01 00000000 00 00000000"), std::uint32_t(Ignore));
+        // Too short to be a block, too long to be a short answer.
+        QCOMPARE(rig.reply("03 00000000 01 00000000 01 000000"), std::uint32_t(Ignore));
+        QCOMPARE(rig.seen.calls.size(), 1);
+        // The data length is the rest of the frame, whatever the block says.
+        QCOMPARE(rig.reply("03 00000000 05 01000000 03 02000000 ffeeddccbbaa99"), std::uint32_t(Continue));
+        // On to the next block with a full set of sends.
+        QCOMPARE(values(rig.seen.calls.last(), rig.eventLog.index, rig.eventLog.remaining, rig.master.attempts),
+                 values(QString("records 0 3 5 1 2 ffeeddccbbaa99"), 3, 7, 6));
+    }
 
-    // The window resets to the info state and asks for the erase; the info answer still on its
-    // way must not start a catalogue check.
-    LogRig erase;
-    erase.nextRequest();
-    erase.eventLog.requestFlags = EventLogRequest::Erase;
-    QCOMPARE(erase.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
-    QVERIFY(erase.seen.calls.isEmpty());
-    QCOMPARE(erase.nextRequest().toHex(), QByteArray("80ff0055aa"));
-}
+    void shortRecordAnswers()
+    {
+        LogRig rig(EventLogState::Range);
+        rig.startRecords("02 00000000 02000000");
+        rig.nextRequest();
+        // The record was overwritten meanwhile: the range is read again.
+        QCOMPARE(rig.reply("03 00000000 84"), std::uint32_t(Continue));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("02"));
+        rig.reply("02 01000000 02000000");
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0301000000"));
+        // No such record: skipped.
+        QCOMPARE(rig.reply("03 01000000 00"), std::uint32_t(Continue));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
+        // A late short answer for the record before: the one asked for is asked again, not skipped.
+        QCOMPARE(rig.reply("03 01000000 85"), std::uint32_t(Ignore));
+        QCOMPARE(rig.reply("03 01000000 84"), std::uint32_t(Ignore));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0302000000"));
+        QCOMPARE(rig.reply("03 02000000 00"), std::uint32_t(Ok));
+        QCOMPARE(rig.seen.finished, 1);
+    }
 
-void TestHartTransfers::callbackStopsTransfer()
-{
-    LogRig rig(EventLogState::Range);
-    rig.seen.stopInRecords = true;
-    rig.startRecords("02 00000000 01000000");
-    rig.nextRequest();
-    QCOMPARE(rig.reply("03 00000000 01 00000000 01 00000000"), std::uint32_t(Ok));
-    QCOMPARE(int(rig.eventLog.state), int(EventLogState::Info)); // as the window left it
-    QCOMPARE(rig.seen.finished, 0);
-    QVERIFY(rig.nextRequest().isEmpty());
-}
+    void eraseTakesPrecedence()
+    {
+        LogRig rig;
+        rig.eventLog.requestFlags = EventLogRequest::Read | EventLogRequest::Erase;
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+        QCOMPARE(int(rig.eventLog.state), int(EventLogState::Erase));
+        QCOMPARE(rig.reply("00 0000 00000000 00000000"), std::uint32_t(Ignore)); // not the erase answer
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("80ff0055aa"));
+        // An answer without data is no erase answer, whatever byte lies past its end.
+        const std::uint8_t beyond[] = {0x80};
+        QCOMPARE(decodeEventLog(&rig.eventLog, &rig.master, beyond, beyond, 0), std::uint32_t(Ignore));
+        QCOMPARE(rig.reply("80"), std::uint32_t(Ok));
+        QCOMPARE(int(rig.eventLog.requestFlags), int(EventLogRequest::Read));
+        // No read until the window starts again from the info state.
+        QVERIFY(rig.nextRequest().isEmpty());
+        QCOMPARE(rig.seen.calls.size(), 0);
+    }
 
-void TestHartTransfers::firmwareGoldenSequence()
-{
-    FirmwareRig rig;
-    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 04 00000082 cf").toHex());
-    QCOMPARE(rig.master.deadline, 2000u); // 1000 ms for the announcement
-    QCOMPARE(rig.reply("00000000"), std::uint32_t(Continue));
-    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000000 00..3f 0d").toHex());
-    QCOMPARE(rig.master.deadline, 6000u); // 5000 ms per chunk
-    QCOMPARE(rig.reply("00000040"), std::uint32_t(Continue));
-    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000040 40..7f 4d").toHex());
-    QCOMPARE(rig.reply("00000080", 8), std::uint32_t(Continue)); // 8 is a warning only
-    QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 06 00000080 8081 ce").toHex());
-    QCOMPARE(rig.reply("00000082"), std::uint32_t(Ok));
-    QCOMPARE(int(rig.firmware.requestFlags), 0);
-    QCOMPARE(rig.seen.progress, (QList<std::uint32_t>{0, 64, 128, 130}));
-    QCOMPARE(rig.seen.begins, 1);
-    QCOMPARE(rig.step(), NothingDue);
-}
+    void answersAfterStopAreIgnored()
+    {
+        LogRig rig;
+        rig.nextRequest();
+        rig.eventLog.requestFlags = 0; // the user unchecked the download
+        QCOMPARE(rig.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
+        QCOMPARE(rig.seen.calls.size(), 0);
+        QCOMPARE(rig.step(), NothingDue);
 
-void TestHartTransfers::firmwareEmptyImageOrCancelled()
-{
-    FirmwareRig rig;
-    rig.seen.size = 0;
-    QCOMPARE(rig.step(), NothingDue);
-    QCOMPARE(int(rig.firmware.requestFlags), 0);
-    QCOMPARE(rig.seen.begins, 1);
+        // The window resets to the info state and asks for the erase; the info answer still on its
+        // way must not start a catalogue check.
+        LogRig erase;
+        erase.nextRequest();
+        erase.eventLog.requestFlags = EventLogRequest::Erase;
+        QCOMPARE(erase.reply("00 0000 01000000 02000000"), std::uint32_t(Ignore));
+        QVERIFY(erase.seen.calls.isEmpty());
+        QCOMPARE(erase.nextRequest().toHex(), QByteArray("80ff0055aa"));
+    }
 
-    FirmwareRig cancelled;
-    cancelled.nextRequest();
-    cancelled.firmware.requestFlags = 0; // Cancel
-    QCOMPARE(cancelled.reply("00000000"), std::uint32_t(Ignore));
-    QVERIFY(cancelled.seen.progress.isEmpty());
-    QCOMPARE(cancelled.firmware.started, 0u);
-}
+    void callbackStopsTransfer()
+    {
+        LogRig rig(EventLogState::Range);
+        rig.seen.stopInRecords = true;
+        rig.startRecords("02 00000000 01000000");
+        rig.nextRequest();
+        QCOMPARE(rig.reply("03 00000000 01 00000000 01 00000000"), std::uint32_t(Ok));
+        QCOMPARE(int(rig.eventLog.state), int(EventLogState::Info)); // as the window left it
+        QCOMPARE(rig.seen.finished, 0);
+        QVERIFY(rig.nextRequest().isEmpty());
+    }
 
-void TestHartTransfers::firmwareDeviceStartsOver()
-{
-    FirmwareRig rig;
-    rig.nextRequest();
-    rig.reply("00000040");
-    QCOMPARE(rig.nextRequest().left(4).toHex(), QByteArray("00000040"));
-    QCOMPARE(rig.reply(""), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000082"));
-    QCOMPARE(rig.seen.begins, 2);
-}
+    void firmwareGoldenSequence()
+    {
+        FirmwareRig rig;
+        QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 04 00000082 cf").toHex());
+        QCOMPARE(rig.master.deadline, 2000u); // 1000 ms for the announcement
+        QCOMPARE(rig.reply("00000000"), std::uint32_t(Continue));
+        QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000000 00..3f 0d").toHex());
+        QCOMPARE(rig.master.deadline, 6000u); // 5000 ms per chunk
+        QCOMPARE(rig.reply("00000040"), std::uint32_t(Continue));
+        QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 44 00000040 40..7f 4d").toHex());
+        QCOMPARE(rig.reply("00000080", 8), std::uint32_t(Continue)); // 8 is a warning only
+        QCOMPARE(rig.build().toHex(), hex("5*ff 82 3f040a0b0c fd 06 00000080 8081 ce").toHex());
+        QCOMPARE(rig.reply("00000082"), std::uint32_t(Ok));
+        QCOMPARE(int(rig.firmware.requestFlags), 0);
+        QCOMPARE(rig.seen.progress, (QList<std::uint32_t>{0, 64, 128, 130}));
+        QCOMPARE(rig.seen.begins, 1);
+        QCOMPARE(rig.step(), NothingDue);
+    }
 
-void TestHartTransfers::firmwareOffsetBeyondImage_data()
-{
-    QTest::addColumn<QByteArray>("offset");
-    QTest::newRow("one past") << QByteArray("00000083");
-    QTest::newRow("top") << QByteArray("ffffffff");
-}
+    void firmwareEmptyImageOrCancelled()
+    {
+        FirmwareRig rig;
+        rig.seen.size = 0;
+        QCOMPARE(rig.step(), NothingDue);
+        QCOMPARE(int(rig.firmware.requestFlags), 0);
+        QCOMPARE(rig.seen.begins, 1);
 
-void TestHartTransfers::firmwareOffsetBeyondImage()
-{
-    QFETCH(QByteArray, offset);
-    FirmwareRig rig;
-    rig.started();
-    // An offset past the image ends the transfer: no read past the size, no further request.
-    QCOMPARE(rig.reply(offset.constData()), std::uint32_t(Ok));
-    QCOMPARE(int(rig.firmware.requestFlags), 0);
-    QCOMPARE(rig.seen.progress.last(), offset.toUInt(nullptr, 16));
-    QCOMPARE(rig.step(), NothingDue);
-    for (const auto& read : rig.seen.reads)
-        QVERIFY(read.first + read.second <= rig.seen.size);
-}
+        FirmwareRig cancelled;
+        cancelled.nextRequest();
+        cancelled.firmware.requestFlags = 0; // Cancel
+        QCOMPARE(cancelled.reply("00000000"), std::uint32_t(Ignore));
+        QVERIFY(cancelled.seen.progress.isEmpty());
+        QCOMPARE(cancelled.firmware.started, 0u);
+    }
 
-void TestHartTransfers::firmwareLastChunkAndShortAnswers()
-{
-    FirmwareRig rig;
-    rig.started();
-    QCOMPARE(rig.reply("000001"), std::uint32_t(Ignore));
-    QCOMPARE(rig.reply("00000081"), std::uint32_t(Continue));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
-    QCOMPARE(rig.seen.reads.last(), qMakePair(129u, 1u));
-    // A transfer error ends the exchange and keeps the transfer for its next turn.
-    QCOMPARE(rig.reply("", 9), std::uint32_t(InvalidFirmware));
-    QCOMPARE(int(rig.firmware.requestFlags), int(FirmwareRequest::Transfer));
-    QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
-}
+    void firmwareDeviceStartsOver()
+    {
+        FirmwareRig rig;
+        rig.nextRequest();
+        rig.reply("00000040");
+        QCOMPARE(rig.nextRequest().left(4).toHex(), QByteArray("00000040"));
+        QCOMPARE(rig.reply(""), std::uint32_t(Continue));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("00000082"));
+        QCOMPARE(rig.seen.begins, 2);
+    }
 
-void TestHartTransfers::firmwareUnreadableChunkIsNotSent()
-{
-    FirmwareRig rig;
-    rig.nextRequest();
-    rig.reply("00000040");
-    rig.seen.unreadable = true;
-    QCOMPARE(rig.step(), NothingDue);
-    QCOMPARE(rig.seen.reads.size(), 1);
-    QCOMPARE(int(rig.firmware.requestFlags), 0);
-}
+    void firmwareOffsetBeyondImage_data()
+    {
+        QTest::addColumn<QByteArray>("offset");
+        QTest::newRow("one past") << QByteArray("00000083");
+        QTest::newRow("top") << QByteArray("ffffffff");
+    }
+    void firmwareOffsetBeyondImage()
+    {
+        QFETCH(QByteArray, offset);
+        FirmwareRig rig;
+        rig.started();
+        // An offset past the image ends the transfer: no read past the size, no further request.
+        QCOMPARE(rig.reply(offset.constData()), std::uint32_t(Ok));
+        QCOMPARE(int(rig.firmware.requestFlags), 0);
+        QCOMPARE(rig.seen.progress.last(), offset.toUInt(nullptr, 16));
+        QCOMPARE(rig.step(), NothingDue);
+        for (const auto& read : rig.seen.reads)
+            QVERIFY(read.first + read.second <= rig.seen.size);
+    }
 
-void TestHartTransfers::firmwareFailedReadSendsZeros()
-{
-    FirmwareRig rig;
-    rig.started();
-    // The file read fails and leaves the chunk as it was: zeros go out, not the last chunk again.
-    rig.firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t, std::uint8_t*, std::uint32_t) {};
-    rig.reply("00000040");
-    QCOMPARE(rig.nextRequest().toHex(), (hex("00000040") + QByteArray(64, 0)).toHex());
-}
+    void firmwareLastChunkAndShortAnswers()
+    {
+        FirmwareRig rig;
+        rig.started();
+        QCOMPARE(rig.reply("000001"), std::uint32_t(Ignore));
+        QCOMPARE(rig.reply("00000081"), std::uint32_t(Continue));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
+        QCOMPARE(rig.seen.reads.last(), qMakePair(129u, 1u));
+        // A transfer error ends the exchange and keeps the transfer for its next turn.
+        QCOMPARE(rig.reply("", 9), std::uint32_t(InvalidFirmware));
+        QCOMPARE(int(rig.firmware.requestFlags), int(FirmwareRequest::Transfer));
+        QCOMPARE(rig.nextRequest().toHex(), QByteArray("0000008181"));
+    }
+
+    void firmwareUnreadableChunkIsNotSent()
+    {
+        FirmwareRig rig;
+        rig.nextRequest();
+        rig.reply("00000040");
+        rig.seen.unreadable = true;
+        QCOMPARE(rig.step(), NothingDue);
+        QCOMPARE(rig.seen.reads.size(), 1);
+        QCOMPARE(int(rig.firmware.requestFlags), 0);
+    }
+
+    void firmwareFailedReadSendsZeros()
+    {
+        FirmwareRig rig;
+        rig.started();
+        // The file read fails and leaves the chunk as it was: zeros go out, not the last chunk again.
+        rig.firmware.readChunk = [](ParserMasterFirmwareUpdate*, std::uint32_t, std::uint8_t*, std::uint32_t) {};
+        rig.reply("00000040");
+        QCOMPARE(rig.nextRequest().toHex(), (hex("00000040") + QByteArray(64, 0)).toHex());
+    }
+};
 
 QTEST_APPLESS_MAIN(TestHartTransfers)
 #include "tst_hart_transfers.moc"

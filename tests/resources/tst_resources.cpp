@@ -97,7 +97,6 @@ private slots:
         for (const QString& path : paths)
             QTest::newRow(qPrintable(path)) << path;
     }
-
     void namedPicture()
     {
         QFETCH(QString, path);
@@ -111,7 +110,6 @@ private slots:
         for (const QString& path : qrcPaths())
             QTest::newRow(qPrintable(path)) << path;
     }
-
     void listedPicture()
     {
         QFETCH(QString, path);
@@ -128,34 +126,26 @@ private slots:
     {
         QTest::addColumn<QString>("first");
         QTest::addColumn<QString>("second");
-        const QString status = QStringLiteral(":/new/prefix/Resources/Icons/Basic/11x11/");
-        for (const char* name : {"primaryOut", "secondaryOut", "remove", "pin", "warning", "power", "change", "error", "lock"}) {
-            QTest::newRow(name) << status + QLatin1String(name) + QLatin1String(".png")
-                                << status + QLatin1String(name) + QLatin1String("Disabled.png");
-        }
-        QTest::newRow("lock/unlock") << status + QLatin1String("lock.png") << status + QLatin1String("unlock.png");
-        QTest::newRow("usb_connector error/ok")
-            << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/usb_connector-error.png")
-            << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/usb_connector-ok.png");
-        QTest::newRow("hardware download/upload")
-            << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/hardware-download.png")
-            << QStringLiteral(":/new/prefix/Resources/Icons/HardwareNetwork/16x16/hardware-upload.png");
-        QTest::newRow("padlock/padlock_unlock")
-            << QStringLiteral(":/new/prefix/Resources/Icons/Security/16x16/padlock.png")
-            << QStringLiteral(":/new/prefix/Resources/Icons/Security/16x16/padlock_unlock.png");
-        QTest::newRow("info/warning")
-            << QStringLiteral(":/new/prefix/Resources/Icons/Basic/16x16/info.png")
-            << QStringLiteral(":/new/prefix/Resources/Icons/Basic/16x16/warning.png");
+        const auto pair = [](const QString& folder, const QString& first, const QString& second) {
+            const QString icons = QStringLiteral(":/new/prefix/Resources/Icons/") + folder + '/';
+            QTest::newRow(qPrintable(first + '/' + second)) << icons + first + ".png" << icons + second + ".png";
+        };
+        for (const char* name :
+             {"primaryOut", "secondaryOut", "remove", "pin", "warning", "power", "change", "error", "lock"})
+            pair("Basic/11x11", name, name + QStringLiteral("Disabled"));
+        pair("Basic/11x11", "lock", "unlock");
+        pair("HardwareNetwork/16x16", "usb_connector-error", "usb_connector-ok");
+        pair("HardwareNetwork/16x16", "hardware-download", "hardware-upload");
+        pair("Security/16x16", "padlock", "padlock_unlock");
+        pair("Basic/16x16", "info", "warning");
     }
-
     void statesDiffer()
     {
         QFETCH(QString, first);
         QFETCH(QString, second);
         const QImage a(first);
         const QImage b(second);
-        QVERIFY(!a.isNull());
-        QVERIFY(!b.isNull());
+        QVERIFY(!a.isNull() && !b.isNull());
         QVERIFY2(a.convertToFormat(QImage::Format_ARGB32) != b.convertToFormat(QImage::Format_ARGB32),
                  "the two states look the same");
     }

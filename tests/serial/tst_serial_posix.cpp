@@ -1,13 +1,11 @@
 #include "comhalfduplexterminal.h"
 #include "serialport.h"
+#include "../support/pseudoterminal.h"
+#include "../support/values.h"
 
 #include <QtTest>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <termios.h>
-#include <unistd.h>
 
 #include <ctime>
 #include <functional>
@@ -20,43 +18,6 @@ Q_DECLARE_METATYPE(SerialPortError)
 Q_DECLARE_METATYPE(PortFactory)
 
 namespace {
-
-// A pseudo-terminal pair: the program opens the slave by name, the test plays the device on
-// the master. The test keeps its own slave descriptor so settings can be read back.
-struct Pty {
-    Pty()
-    {
-        char path[128] = {};
-        if (openpty(&master, &slave, path, nullptr, nullptr) == 0)
-            name = path;
-        fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() { hangUp(); }
-    void hangUp()
-    {
-        for (int* fd : {&master, &slave})
-            if (*fd >= 0)
-                ::close(std::exchange(*fd, -1));
-    }
-    void send(const Bytes& bytes) const
-    {
-        QCOMPARE(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    // One read of whatever the program has written, waiting at most ms for it.
-    Bytes receiveOnce(int ms) const
-    {
-        pollfd watch{master, POLLIN, 0};
-        if (poll(&watch, 1, ms) <= 0)
-            return {};
-        std::uint8_t data[4096];
-        const ssize_t count = ::read(master, data, sizeof data);
-        return count > 0 ? Bytes(data, data + count) : Bytes();
-    }
-
-    int master = -1;
-    int slave = -1;
-    QByteArray name;
-};
 
 // Time until the terminal reaches the state, or -1 after two seconds.
 qint64 msUntil(const ComHalfDuplexTerminal& terminal, TerminalState state)
@@ -92,11 +53,10 @@ private slots:
         QTest::addColumn<PortFactory>("make");
         QTest::newRow("posix") << PortFactory(createSerialPort);
     }
-
     void portContract()
     {
         QFETCH(PortFactory, make);
-        Pty pty;
+        PseudoTerminal pty;
         std::unique_ptr<SerialPort> port = make();
         const SerialLineSettings line;
         std::uint8_t data[SerialPort::maxReadSize];
@@ -113,8 +73,7 @@ private slots:
         QVERIFY2(clock.elapsed() >= characterMs - 2 && clock.elapsed() < 200,
                  qPrintable(QString::number(clock.elapsed())));
 
-        // Bytes from the device come back in order.
-        pty.send({0x10, 0x20, 0x30});
+        QVERIFY(pty.send({0x10, 0x20, 0x30}));
         Bytes got;
         for (int i = 0; i < 20 && got.size() < 3; ++i) {
             port->read(data, sizeof data, received);
@@ -128,8 +87,7 @@ private slots:
         QCOMPARE(port->write(block.data(), block.size()), SerialPortError::None);
         QCOMPARE(pty.receiveOnce(500), block);
 
-        // Purge drops what waits in the input queue.
-        pty.send({0x01, 0x02});
+        QVERIFY(pty.send({0x01, 0x02}));
         QThread::msleep(20);
         QCOMPARE(port->purge(), SerialPortError::None);
         QCOMPARE(port->read(data, sizeof data, received), SerialPortError::None);
@@ -158,15 +116,13 @@ private slots:
         QTest::newRow("1.5 stop bits") << 1200 << 1 << 1 << speed_t(B0);
         QTest::newRow("odd rate") << 12345 << 1 << 0 << speed_t(B0);
     }
-
     void appliedSettings()
     {
         QFETCH(int, baud);
         QFETCH(int, parity);
         QFETCH(int, stopBits);
         QFETCH(speed_t, speed);
-
-        Pty pty;
+        PseudoTerminal pty;
         auto port = createSerialPort();
         const SerialLineSettings line{std::uint32_t(baud), SerialParity(parity), SerialStopBits(stopBits)};
         QCOMPARE(port->open(pty.name.constData(), line, characterMs),
@@ -177,19 +133,14 @@ private slots:
 
         termios tio{};
         QCOMPARE(tcgetattr(pty.slave, &tio), 0);
-        QCOMPARE(cfgetospeed(&tio), speed);
-        QCOMPARE(cfgetispeed(&tio), speed);
-        QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
-        QCOMPARE(tio.c_cflag & (CLOCAL | CREAD), tcflag_t(CLOCAL | CREAD));
-        QCOMPARE(tio.c_cflag & CRTSCTS, tcflag_t(0));
-        QCOMPARE((tio.c_cflag & CSTOPB) != 0, stopBits == 2);
-        // A pseudo-terminal drops PARENB but keeps PARODD.
-        QCOMPARE((tio.c_cflag & PARODD) != 0, parity == 1);
-        QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tcflag_t(0));
-        QCOMPARE(tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tcflag_t(0));
-        QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
-        QCOMPARE(int(tio.c_cc[VMIN]), 0);
-        QCOMPARE(int(tio.c_cc[VTIME]), 0);
+        // Speeds, character size, a local line without flow control, stop bits and parity (a
+        // pseudo-terminal drops PARENB but keeps PARODD); raw input and output; reads wait for nothing.
+        const tcflag_t control = CSIZE | CLOCAL | CREAD | CRTSCTS | CSTOPB | PARODD;
+        const tcflag_t expected = CS8 | CLOCAL | CREAD | (stopBits == 2 ? CSTOPB : 0) | (parity == 1 ? PARODD : 0);
+        QCOMPARE(values(cfgetospeed(&tio), cfgetispeed(&tio), tio.c_cflag & control), values(speed, speed, expected));
+        QCOMPARE(values(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), tio.c_oflag & OPOST, tio.c_cc[VMIN],
+                        tio.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | INPCK), tio.c_cc[VTIME]),
+                 values(0, 0, 0, 0, 0));
     }
 
     void openFailure_data()
@@ -200,7 +151,6 @@ private slots:
         QTest::newRow("empty name") << QByteArray("") << SerialPortError::NotFound;
         QTest::newRow("not a terminal") << QByteArray("/dev/null") << SerialPortError::BadSettings;
     }
-
     void openFailure()
     {
         QFETCH(QByteArray, name);
@@ -217,7 +167,7 @@ private slots:
 
     void secondOpenRefused()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal first;
         QVERIFY(first.open(pty.name));
         QCOMPARE(createSerialPort()->open(pty.name.constData(), SerialLineSettings(), characterMs),
@@ -227,7 +177,7 @@ private slots:
         QCOMPARE(other.openError(), SerialPortError::InUse);
 
         // The refused attempt must not have disturbed the holder.
-        pty.send({0x42});
+        QVERIFY(pty.send({0x42}));
         QVERIFY(msUntil(first, TerminalState::Received) >= 0);
         first.close();
         QVERIFY(other.open(pty.name));
@@ -236,8 +186,8 @@ private slots:
     // Opening another port lets go of the one before; a failed open leaves the terminal closed.
     void reopenReleasesPreviousPort()
     {
-        Pty a;
-        Pty b;
+        PseudoTerminal a;
+        PseudoTerminal b;
         Terminal terminal;
         auto probe = createSerialPort();
         QVERIFY(terminal.open(a.name));
@@ -252,7 +202,7 @@ private slots:
     // Closed at different points of the worker's read, and once more when already closed.
     void closeIsPrompt()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal terminal;
         for (int i = 0; i < 11; ++i) {
             QVERIFY(i == 10 || terminal.open(pty.name));
@@ -269,12 +219,12 @@ private slots:
     // without spinning.
     void hangUpIsReported()
     {
-        Pty pty;
+        PseudoTerminal pty;
         Terminal terminal;
         QVERIFY(!terminal.open("/dev/no-such-serial-port"));
         QVERIFY(terminal.open(pty.name));
         QCOMPARE(terminal.openError(), SerialPortError::None);
-        pty.send({0x01, 0x02});
+        QVERIFY(pty.send({0x01, 0x02}));
         pty.hangUp();
 
         const std::clock_t cpuBefore = std::clock();

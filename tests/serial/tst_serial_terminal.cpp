@@ -130,7 +130,6 @@ private slots:
             for (int i = 0; i < 5; ++i)
                 QTest::addRow("%d %s", int(from), operations[i]) << from << operations[i] << results[i];
     }
-
     void handOver()
     {
         QFETCH(TerminalState, from);
@@ -269,7 +268,6 @@ private slots:
         QTest::newRow("posted while bytes arrive") << QVector<int>{3, 2} << QVector<int>{1, 2} << 2;
         QTest::newRow("posted right after a byte") << QVector<int>{0, 1} << QVector<int>{} << 2;
     }
-
     void requestWaitsForSilence()
     {
         QFETCH(QVector<int>, reads);

@@ -138,7 +138,6 @@ private slots:
         row("ends in extended number", framed("FF 82 BF 04 0A 0B 0C 1F 01 01"), 0,
             err(bold(longHead("82", "1F") + f(green("01")) + red("01 ??? ") + green("2B "))));
     }
-
     void render()
     {
         QFETCH(QByteArray, bytes);

@@ -29,6 +29,14 @@ void ModalAnswerer::choosePort(const QString& name, bool accept)
     });
 }
 
+QStringList ModalAnswerer::titledTexts() const
+{
+    QStringList texts;
+    for (const Box& box : seen)
+        texts << box.title + '/' + box.text;
+    return texts;
+}
+
 void ModalAnswerer::chooseFile(const QString& path)
 {
     queue([=](QWidget* dialog) {

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <functional>
@@ -51,6 +52,8 @@ public:
     std::function<void(const Box&)> onBox;
 
     const QList<Box>& boxes() const { return seen; }
+    // The boxes seen, each as "title/text".
+    QStringList titledTexts() const;
     void clearBoxes() { seen.clear(); }
 
 private:

@@ -1,5 +1,6 @@
 #include "simulatedwindow.h"
 #include "modalanswerer.h"
+#include "dialogeventlog.h"
 #include "dialogfirmwareupdate.h"
 #include "ui_mainwindow.h"
 
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QStringList>
+#include <QTableView>
 #include <QTimer>
 
 #include <chrono>
@@ -137,10 +139,58 @@ void WindowBench::disconnectWindow()
     sim = nullptr;
 }
 
+void WindowBench::linelessWindow()
+{
+    lineless = std::make_unique<MainWindow>();
+    window = lineless.get();
+}
+
 void WindowBench::finish()
 {
     disconnectWindow();
+    lineless.reset();
     answerer.reset();
+}
+
+QAction* WindowBench::action(const char* name) const
+{
+    return window->findChild<QAction*>(QString::fromLatin1(name));
+}
+
+std::unique_ptr<Sim::Simulator> WindowBench::plugInNewDetector()
+{
+    auto detector = std::make_unique<Sim::Simulator>(quick());
+    if (detector->start()) {
+        answerer->choosePort(QString::fromStdString(detector->portPath()));
+        action("connectButton")->trigger();
+    }
+    return detector;
+}
+
+QAction* WindowBench::logAction(const char* name) const
+{
+    return window->eventLog().findChild<QAction*>(QString::fromLatin1(name));
+}
+
+QString WindowBench::serial() const
+{
+    return window->findChild<QLineEdit*>(QStringLiteral("serial"))->text();
+}
+
+int WindowBench::logRows() const
+{
+    QAbstractItemModel* m = window->eventLog().findChild<QTableView*>(QStringLiteral("tableView"))->model();
+    while (m && m->canFetchMore(QModelIndex()))
+        m->fetchMore(QModelIndex());
+    return m ? m->rowCount() : 0;
+}
+
+void WindowBench::readOnce(int maxTicks)
+{
+    action("connectRead")->trigger();
+    runUntilQuiet(maxTicks);
+    action("connectRead")->trigger();
+    sim->clearRequests();
 }
 
 QString WindowBench::runUntilQuiet(int maxTicks, bool* oneAtATime)

@@ -84,6 +84,7 @@ void install(uint32_t start);
 struct WindowBench {
     std::unique_ptr<ModalAnswerer> answerer;
     std::unique_ptr<SimulatedWindow> rig;
+    std::unique_ptr<MainWindow> lineless;
     MainWindow* window = nullptr;
     Sim::Simulator* sim = nullptr;
 
@@ -92,7 +93,20 @@ struct WindowBench {
     void start() { answerer = std::make_unique<ModalAnswerer>(); }
     bool connectWindow(const Sim::Options& options = quick(), SimulatedLink link = SimulatedLink::Serial);
     void disconnectWindow();
+    // A window without a line, for what needs no device.
+    void linelessWindow();
     void finish();
+    QAction* action(const char* name) const;
+    QAction* logAction(const char* name) const;
+    // The serial number the window shows once it has identified the device.
+    QString serial() const;
+    // The rows of the event-log window's view, every one fetched.
+    int logRows() const;
+    // Reads the device once, so that requests reach it by its unique address; then reading is
+    // switched off and the device's log emptied.
+    void readOnce(int maxTicks = 60);
+    // The modem plugged in again with a detector on a new line, and the window connected to it.
+    std::unique_ptr<Sim::Simulator> plugInNewDetector();
     // Ticks until quiet; the commands the device saw, separated by blanks.
     QString runUntilQuiet(int maxTicks = 60, bool* oneAtATime = nullptr);
     // Every command the device saw since its log was last emptied.

@@ -19,3 +19,9 @@ QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArra
         file.write(bytes);
     return path;
 }
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}

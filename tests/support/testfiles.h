@@ -10,3 +10,5 @@ class QTemporaryDir;
 QByteArray imageBytes(int size);
 // Writes bytes to a file of that name in dir and returns its path.
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& bytes);
+// The whole file, or "(unreadable)".
+QByteArray readFile(const QString& path);

@@ -101,11 +101,8 @@ private slots:
         const bool both = ticks == QSlider::TicksBothSides;
         const int leftWidth = qMax(fm.horizontalAdvance(captions.first()), both ? fm.horizontalAdvance("0") : 0);
         const int rightWidth = qMax(fm.horizontalAdvance(captions.last()), both ? fm.horizontalAdvance("100") : 0);
-        const QRect groove = slider.grooveRect();
-        QCOMPARE(groove.left(), qMax(0, (leftWidth + 1) / 2 - half));
-        QCOMPARE(groove.right(), 399 - qMax(0, (rightWidth + 1) / 2 - half));
-        QCOMPARE(groove.top(), both ? fm.height() : 0);
-        QCOMPARE(groove.bottom(), 80 - fm.height() - 1);
+        QCOMPARE(slider.grooveRect(), QRect(QPoint(qMax(0, (leftWidth + 1) / 2 - half), both ? fm.height() : 0),
+                                            QPoint(399 - qMax(0, (rightWidth + 1) / 2 - half), 80 - fm.height() - 1)));
 
         const auto labels = slider.scaleLabels(Slider::ScaleRow::Below);
         QCOMPARE(labels.size(), captions.size());

@@ -1,6 +1,8 @@
 #include "widgetstests.h"
 
 #include "modalanswerer.h"
+#include "testfiles.h"
+#include "values.h"
 #include "trendbuffer.h"
 #include "trendcsv.h"
 #include "trendwindow.h"
@@ -9,7 +11,6 @@
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
-#include <QFile>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QRegularExpression>
@@ -56,12 +57,11 @@ private slots:
         QCOMPARE(buffer.size(), kept);
         QVERIFY(buffer.storageBytes() <= capacity * sizeof(TrendSample));
         // The newest samples kept, oldest first; searching by time works across the wrap.
-        QCOMPARE(buffer.at(0).timeMs, std::int64_t(first) * 1000);
-        QCOMPARE(buffer.at(kept - 1).value, float(appended - 1));
-        QCOMPARE(buffer.at(kept - 1).flagged, (appended - 1) % 3 == 0);
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(first) * 1000 - 1), std::size_t(0));
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(appended - 1) * 1000), kept - 1);
-        QCOMPARE(buffer.firstAtOrAfter(std::int64_t(appended) * 1000), kept);
+        const std::int64_t firstMs = std::int64_t(first) * 1000, lastMs = std::int64_t(appended - 1) * 1000;
+        QCOMPARE(values(buffer.at(0).timeMs, buffer.at(kept - 1).value, buffer.at(kept - 1).flagged,
+                        buffer.firstAtOrAfter(firstMs - 1), buffer.firstAtOrAfter(lastMs),
+                        buffer.firstAtOrAfter(lastMs + 1000)),
+                 values(firstMs, float(appended - 1), (appended - 1) % 3 == 0, 0, kept - 1, kept));
     }
 
     // A clock set back does not unsort the buffer.
@@ -95,20 +95,15 @@ private slots:
         QVERIFY(window.saveCsv(path));
         QCOMPARE(answerer.boxes().size(), 0);
 
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        const QByteArray bytes = readFile(path);
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         const QStringList rows = QString::fromUtf8(bytes.mid(3)).split("\r\n");
-        QCOMPARE(rows, (QStringList {
-                           "Время;Канал;Значение;Единица;Качество",
-                           "06.12.2026 21:50:01;Ток петли;4;мА;норма",
-                           "06.12.2026 21:50:01;ИК канал;120,5;мВ;норма",
-                           "06.12.2026 21:50:02;УФ канал;-0,0125;мВ;недостоверно",
-                           "06.12.2026 21:50:03;ИК канал;1,5e+07;\"a;b\";недостоверно",
-                           "06.12.2026 21:50:03;ИК канал;-2;'=1+2;норма",
-                           "",
-                       }));
+        QCOMPARE(rows, (QStringList { "Время;Канал;Значение;Единица;Качество",
+                                      "06.12.2026 21:50:01;Ток петли;4;мА;норма",
+                                      "06.12.2026 21:50:01;ИК канал;120,5;мВ;норма",
+                                      "06.12.2026 21:50:02;УФ канал;-0,0125;мВ;недостоверно",
+                                      "06.12.2026 21:50:03;ИК канал;1,5e+07;\"a;b\";недостоверно",
+                                      "06.12.2026 21:50:03;ИК канал;-2;'=1+2;норма", "" }));
     }
 
     // The local time of each row across both clock changes of a zone with summer time.
@@ -148,9 +143,7 @@ private slots:
         TrendWindow window;
         window.addSample(Trend::LoopCurrent, 12.0f, false, "мА");
         window.findChild<QPushButton*>("saveCsv")->click();
-        QFile file(dir.filePath("trends.csv"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll().count('\n'), 2);
+        QCOMPARE(readFile(dir.filePath("trends.csv")).count('\n'), 2);
         QCOMPARE(answerer.boxes().size(), 0);
         const QString status = window.findChild<QStatusBar*>("statusBar")->currentMessage();
         QVERIFY2(QRegularExpression("^Тренды сохранены в CSV \\d\\d:\\d\\d:\\d\\d$").match(status).hasMatch(),

@@ -54,15 +54,15 @@ std::unique_ptr<Sim::Simulator> startLoop(unsigned devices, std::uint32_t firstI
     return sim->start() && sim->startHartIp() ? std::move(sim) : nullptr;
 }
 
-QStringList serial(const Sim::Simulator& sim) { return { "--port", QString::fromStdString(sim.portPath()) }; }
-QStringList hartIp(const Sim::Simulator& sim) { return { "--hartip", QStringLiteral("127.0.0.1:%1").arg(sim.hartIpPort()) }; }
+QStringList wire(const Sim::Simulator& sim) { return { "--port", QString::fromStdString(sim.portPath()) }; }
+QStringList gateway(const Sim::Simulator& sim) { return { "--hartip", QStringLiteral("127.0.0.1:%1").arg(sim.hartIpPort()) }; }
 
 // "@serial" and "@hartip" in a row's arguments stand for the loop's two links.
 QStringList withLinks(const QStringList& arguments, const Sim::Simulator& sim)
 {
     QStringList out;
     for (const QString& a : arguments)
-        out << (a == "@serial" ? serial(sim) : a == "@hartip" ? hartIp(sim) : QStringList{ a });
+        out << (a == "@serial" ? wire(sim) : a == "@hartip" ? gateway(sim) : QStringList{ a });
     return out;
 }
 
@@ -234,7 +234,7 @@ private slots:
         auto loop = startLoop(2);
         QVERIFY(loop);
         const QString profile = dir.filePath("detector1.cfg");
-        QCOMPARE(ipp93kt(serial(*loop) + QStringList{ "read", "--address", "1", "--profile", profile }).status, 0);
+        QCOMPARE(ipp93kt(wire(*loop) + QStringList{ "read", "--address", "1", "--profile", profile }).status, 0);
         if (otherModel) {
             QByteArray bytes = readFile(profile);
             QVERIFY(bytes.contains("\tmodel=65284\r\n"));
@@ -244,7 +244,7 @@ private slots:
         }
         loop->modify(changeSettings, 1);
         loop->clearRequests();
-        QStringList arguments = serial(*loop) + QStringList{ "write", profile, "--address", "2" };
+        QStringList arguments = wire(*loop) + QStringList{ "write", profile, "--address", "2" };
         if (yes)
             arguments << "--yes";
         const Run run = ipp93kt(arguments);
@@ -262,25 +262,23 @@ private slots:
     {
         QVERIFY(connectWindow());
         QVERIFY(sim->startHartIp());
-        window->findChild<QAction*>("connectRead")->trigger();
-        runUntilQuiet(100);
-        window->findChild<QAction*>("connectRead")->trigger();
+        readOnce(100);
         const QString saved = dir.filePath("window.cfg"), read = dir.filePath("tool.cfg");
         QFile::remove(saved);
         answerer->chooseFile(saved);
-        window->findChild<QAction*>("saveProfile")->trigger();
+        action("saveProfile")->trigger();
         QCOMPARE(boxTexts(), QStringList());
-        QCOMPARE(ipp93kt(hartIp(*sim) + QStringList{ "read", "--profile", read }).status, 0);
+        QCOMPARE(ipp93kt(gateway(*sim) + QStringList{ "read", "--profile", read }).status, 0);
         QCOMPARE(readFile(read), readFile(saved));
 
         const Sim::DeviceState before = sim->state();
         sim->modify(changeSettings);
-        const Run run = ipp93kt(hartIp(*sim) + QStringList{ "write", read, "--yes" });
+        const Run run = ipp93kt(gateway(*sim) + QStringList{ "write", read, "--yes" });
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY2(run.out.endsWith("Конфигурация записана в устройство\n"), qPrintable(run.out));
         QVERIFY(sentAny(*sim, { 134 }) && sentAny(*sim, { 132 }));
         // Settings as the profile holds them; the bits the window writes as constants may differ.
-        QCOMPARE(ipp93kt(hartIp(*sim) + QStringList{ "read", "--profile", read }).status, 0);
+        QCOMPARE(ipp93kt(gateway(*sim) + QStringList{ "read", "--profile", read }).status, 0);
         QCOMPARE(readFile(read), readFile(saved));
         QCOMPARE(sim->state().currentsUa, before.currentsUa);
     }
@@ -313,12 +311,12 @@ private slots:
         }
         QVERIFY2(run.out.endsWith(said), qPrintable(run.out));
         const QString file = here.filePath("detector2.db");
-        MainWindow w;
-        w.eventLog().openLog(file);
+        linelessWindow();
+        window->eventLog().openLog(file);
         QCOMPARE(boxTexts(), QStringList());
         const Sim::DeviceState detector = loop->state(1);
         const auto& records = detector.eventLog.records();
-        const QList<QStringList> shown = w.eventLog().lastRecords(1000);
+        const QList<QStringList> shown = window->eventLog().lastRecords(1000);
         QCOMPARE(size_t(shown.size()), records.size());
         const QDateTime epoch(QDate(2000, 1, 1), QTime(0, 0), Qt::UTC);
         for (int r = 0; r < shown.size(); ++r) {
@@ -331,19 +329,19 @@ private slots:
     // then each detector compared with a profile.
     void fleetOverTwoLinks()
     {
-        auto wire = startLoop(3), gateway = startLoop(3, 200001);
-        QVERIFY(wire && gateway);
-        gateway->modify(changeSettings, 1);
+        auto serialLoop = startLoop(3), ipLoop = startLoop(3, 200001);
+        QVERIFY(serialLoop && ipLoop);
+        ipLoop->modify(changeSettings, 1);
         const QString plant = dir.filePath("plant.db");
-        Run run = ipp93kt(QStringList{ "fleet", "--out", plant, "--addresses", "1-3" } + serial(*wire) + hartIp(*gateway));
+        Run run = ipp93kt(QStringList{ "fleet", "--out", plant, "--addresses", "1-3" } + wire(*serialLoop) + gateway(*ipLoop));
         QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
         QVERIFY2(run.out.endsWith("Обход завершён: извещателей 6, новых записей журнала 228\n"), qPrintable(run.out));
-        for (Sim::Simulator* loop : { wire.get(), gateway.get() })
+        for (Sim::Simulator* loop : { serialLoop.get(), ipLoop.get() })
             for (size_t d = 0; d < 3; ++d) // each detector's log whole, each record once
                 QCOMPARE(plantRecords(plant, loop->state(d).deviceId), deviceRecords(loop->state(d)));
 
         const QString profile = dir.filePath("fleet.cfg");
-        QCOMPARE(ipp93kt(serial(*wire) + QStringList{ "read", "--address", "1", "--profile", profile }).status, 0);
+        QCOMPARE(ipp93kt(wire(*serialLoop) + QStringList{ "read", "--address", "1", "--profile", profile }).status, 0);
         run = ipp93kt({ "fleet", "diff", plant, profile, "--json" });
         QCOMPARE(run.status, 0);
         QMap<qint64, QStringList> differing;
@@ -380,7 +378,7 @@ private slots:
         QVERIFY(loop);
         QTemporaryDir here;
         const QString plant = here.filePath("plant.db");
-        const QStringList arguments = QStringList{ "fleet", "--out", plant, "--addresses", "1-2" } + serial(*loop);
+        const QStringList arguments = QStringList{ "fleet", "--out", plant, "--addresses", "1-2" } + wire(*loop);
         loop->setRequestObserver([&](const Sim::ReceivedRequest& r) {
             if (r.command == 252 && r.device == device && ++seen == request && pid > 0)
                 ::kill(pid_t(pid), SIGKILL);

@@ -208,13 +208,15 @@ void MainWindow::on_connectButton_triggered()
 
 void MainWindow::closePort()
 {
+    // The link goes first: a request waiting for a silent line must not slip out while the
+    // audit record below is flushed to disk.
+    terminal.close();
     auditEnd(Audit::Outcome::LineLost, -1, QStringLiteral("Порт закрыт до ответа"));
     opticsCheckResult.clear();
     endAddressSearch(false);
     // The next connection may reach another loop: its addresses owe nothing to this one.
     lastAnsweredAddress = -1;
     forgetDevice(QStringLiteral("Порт закрыт: показано последнее полученное значение"));
-    terminal.close();
     // Nothing can answer through a closed port: the next connection starts without waiting
     // out the last request's time-out.
     attempts = 0;

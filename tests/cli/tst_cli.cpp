@@ -14,6 +14,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -277,6 +278,17 @@ private slots:
         QVERIFY2(run.status == 0, qPrintable(run.err));
         QVERIFY2(run.out.endsWith("Конфигурация записана в устройство\n"), qPrintable(run.out));
         QVERIFY(sentAny(*sim, { 134 }) && sentAny(*sim, { 132 }));
+        // Both writes are in the audit trail of the installed window (its product name's data
+        // folder), each with the field it changed.
+        const QList<Audit::Record> records
+            = AuditTrail(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+                         + QStringLiteral("/Конфигуратор/audit.db")).records({});
+        QVERIFY(records.size() >= 2);
+        QCOMPARE(records[0].operation, QStringLiteral("Записать конфигурацию: Настройки извещателя"));
+        QCOMPARE(records[1].operation, QStringLiteral("Записать конфигурацию: Настройки токового выхода"));
+        QCOMPARE(records[0].outcome + records[1].outcome, QStringLiteral("donedone"));
+        QCOMPARE(records[0].changes.size() + records[1].changes.size(), 2);
+        QCOMPARE(records[0].changes[0].before + " → " + records[0].changes[0].after, QStringLiteral("20 с → 10 с"));
         // Settings as the profile holds them; the bits the window writes as constants may differ.
         QCOMPARE(ipp93kt(gateway(*sim) + QStringList{ "read", "--profile", read }).status, 0);
         QCOMPARE(readFile(read), readFile(saved));

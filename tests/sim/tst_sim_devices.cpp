@@ -1,18 +1,14 @@
 // Several detectors on one multidrop line: only the addressed one answers, each keeps its own
-// state, a shared address garbles the answer, and a HART-IP gateway reaches each of them.
+// state, and a shared address garbles the answer. The tool's fleet tests reach them through the
+// HART-IP gateway.
 
 #include "testmaster.h"
 
 #include "hart/encoding.h"
-#include "hart/hartip.h"
 #include "sim/simulator.h"
 
 #include <QProcess>
 #include <QtTest>
-
-#include <arpa/inet.h>
-#include <poll.h>
-#include <unistd.h>
 
 namespace {
 
@@ -138,35 +134,6 @@ private slots:
         QVERIFY(!loop.poll(5).found);
         QVERIFY(!loop.poll(2).found);
         QCOMPARE(idOf(loop.poll(2)), firstId + 1);
-    }
-
-    // A UDP session to detector 2 and a TCP one to detector 3, through the one gateway.
-    void hartIpReachesEach()
-    {
-        using namespace Hart::Ip;
-        Loop loop(3);
-        QVERIFY(loop.sim.startHartIp());
-        for (unsigned number : {2u, 3u}) {
-            const int fd = ::socket(AF_INET, number == 3 ? SOCK_STREAM : SOCK_DGRAM, 0);
-            sockaddr_in to{AF_INET, htons(loop.sim.hartIpPort()), {htonl(INADDR_LOOPBACK)}, {}};
-            QVERIFY(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
-            auto exchange = [fd](const Bytes& message) {
-                (void)!::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
-                pollfd p{fd, POLLIN, 0};
-                Bytes answer(1024);
-                const ssize_t n = ::poll(&p, 1, 1000) > 0 ? ::recv(fd, answer.data(), answer.size(), 0) : 0;
-                answer.resize(std::max<std::size_t>(n > 0 ? std::size_t(n) : 0, headerSize));
-                answer[headerSize - 1] = 0xFF; // a preamble in front of the frame, for the parser
-                return parseAnswer(Bytes(answer.begin() + headerSize - 1, answer.end()));
-            };
-            exchange(buildSessionInitiate(MessageType::Request, 0, 1, {primaryMaster, 60000}));
-            const Bytes poll = shortRequest(std::uint8_t(number), 0, {}, 5);
-            QCOMPARE(idOf(exchange(buildPdu(MessageType::Request, 2, poll.data(), poll.size()))), firstId + number - 1);
-            const Bytes tag = longRequest(0xFF04, firstId + number - 1, 13);
-            QCOMPARE(tagOf(exchange(buildPdu(MessageType::Request, 3, tag.data(), tag.size()))),
-                     packed(number == 2 ? "IPP93-02" : "IPP93-03"));
-            ::close(fd);
-        }
     }
 
     // The program refuses a loop size out of range, and --address beside --devices.

@@ -4,6 +4,8 @@
 
 #include "dialogeventlog.h"
 #include "simulatedwindow.h"
+#include "sqlrows.h"
+#include "testfiles.h"
 
 #include <QAction>
 #include <QDir>
@@ -11,9 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -83,42 +82,17 @@ bool sentAny(const Sim::Simulator& sim, std::initializer_list<std::uint16_t> com
     return false;
 }
 
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-// A statement's rows on the plant file, each row's values joined by blanks.
-QStringList plantRows(const QString& plant, const QString& statement)
-{
-    QStringList rows;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "plant");
-        db.setDatabaseName(plant);
-        QSqlQuery q(db);
-        if (db.open() && q.exec(statement))
-            while (q.next()) {
-                QStringList values;
-                for (int c = 0; c < q.record().count(); ++c)
-                    values << q.value(c).toString();
-                rows << values.join(' ');
-            }
-    }
-    QSqlDatabase::removeDatabase("plant");
-    return rows;
-}
 // A detector's log as the plant file stores it and as the simulator holds it, one record a row.
 QStringList plantRecords(const QString& plant, std::uint32_t deviceId)
 {
-    return plantRows(plant, QStringLiteral("SELECT i, count, dt, type, event, hex(data) FROM LogRecords WHERE "
+    return sqlRows(plant, QStringLiteral("SELECT i, count, dt, type, event, hex(data) FROM LogRecords WHERE "
                                            "deviceType = 65284 AND deviceId = %1 ORDER BY i").arg(deviceId));
 }
 QStringList deviceRecords(const Sim::DeviceState& s)
 {
     QStringList rows;
     for (const Sim::LogRecord& r : s.eventLog.records())
-        rows << QStringLiteral("%1 %2 %3 %4 %5 %6").arg(r.index).arg(r.positions).arg(r.time).arg(r.type).arg(r.event)
+        rows << QStringLiteral("%1 | %2 | %3 | %4 | %5 | %6").arg(r.index).arg(r.positions).arg(r.time).arg(r.type).arg(r.event)
                     .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(r.data.data()), int(r.data.size())).toHex().toUpper()));
     return rows;
 }
@@ -401,13 +375,13 @@ private slots:
         QVERIFY(pass.waitForFinished(60000));
         loop->setRequestObserver(nullptr);
         QCOMPARE(pass.exitStatus(), QProcess::CrashExit);
-        const int before = plantRows(plant, "SELECT COUNT(*) FROM LogRecords").value(0).toInt();
+        const int before = sqlRows(plant, "SELECT COUNT(*) FROM LogRecords").value(0).toInt();
 
         const Run run = ipp93kt(arguments + QStringList{ "--resume" });
         QVERIFY2(run.status == 0, qPrintable(run.out + run.err));
         // Rows and distinct keys: every record once.
-        QCOMPARE(plantRows(plant, "SELECT COUNT(*), COUNT(DISTINCT deviceType || '/' || deviceId || '/' || i) FROM LogRecords"),
-                 QStringList{ "78 78" });
+        QCOMPARE(sqlRows(plant, "SELECT COUNT(*), COUNT(DISTINCT deviceType || '/' || deviceId || '/' || i) FROM LogRecords"),
+                 QStringList{ "78 | 78" });
         QVERIFY2(run.out.endsWith(QStringLiteral("новых записей журнала %1\n").arg(78 - before)), qPrintable(run.out));
         for (size_t d = 0; d < 2; ++d)
             QCOMPARE(plantRecords(plant, loop->state(d).deviceId), deviceRecords(loop->state(d)));

@@ -108,23 +108,6 @@ private slots:
         answerer.reset();
     }
 
-    void image130()
-    {
-        Standalone s;
-        const QByteArray image = imageBytes(130);
-        s.start(writeFile(dir, QStringLiteral("130.fwb"), image));
-        QCOMPARE(s.request().toHex(), QByteArray("00000082"));
-        QCOMPARE(s.bar()->maximum(), 130);
-        QVERIFY(!s.bar()->isHidden());
-        QCOMPARE(s.run(), (QList<int> { 0, 64, 128, 130 }));
-        QCOMPARE(s.received, image);
-        QCOMPARE(int(s.window.requestFlags), 0);
-        QVERIFY(!s.window.isImageOpen());
-        QTRY_COMPARE(answerer->titledTexts(), QStringList { doneBox });
-        QTest::qWait(50);
-        QCOMPARE(answerer->boxes().size(), 1);
-    }
-
     void chooseFile()
     {
         Standalone s;

@@ -125,7 +125,6 @@ private slots:
         const auto row = [](const char* name, int command, const Bytes& data, int code, int length, bool wp = false) {
             QTest::newRow(name) << wp << command << data << code << length;
         };
-        row("dynamic variables", 3, {}, 0, 19);
         row("device variable 7 first", 9, {7, 0}, 2, 0);
         row("device variable 7 later", 9, {0, 7}, 0, 21);
         row("device variables, no code", 9, {}, 5, 0);

@@ -1,12 +1,13 @@
 #include "audittrail.h"
 #include "auditwindow.h"
-#include "sqlrows.h"
+#include "sqlitefile.h"
 
 #include <QBuffer>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSqlDatabase>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>

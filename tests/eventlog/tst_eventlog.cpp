@@ -4,6 +4,7 @@
 #include "logstatements.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "sqlitefile.h"
 #include "testfiles.h"
 #include "values.h"
 
@@ -16,8 +17,6 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <sqlite3.h>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -41,41 +40,6 @@ struct StoredRecord {
         return i == o.i && count == o.count && dt == o.dt && type == o.type && event == o.event && data == o.data;
     }
 };
-
-// Runs statements on a log file through a connection of its own; rows as lists of values
-// (NULL as an invalid QVariant).
-QList<QVariantList> sqlite(const QString& file, const QString& sql)
-{
-    QList<QVariantList> rows;
-    sqlite3* db = nullptr;
-    if (sqlite3_open(file.toUtf8().constData(), &db) != SQLITE_OK) {
-        sqlite3_close(db);
-        return rows;
-    }
-    const QByteArray text = sql.toUtf8();
-    const char* tail = text.constData();
-    while (tail && *tail) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, tail, -1, &stmt, &tail) != SQLITE_OK || !stmt)
-            break;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            QVariantList row;
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                switch (sqlite3_column_type(stmt, c)) {
-                case SQLITE_NULL: row << QVariant(); break;
-                case SQLITE_INTEGER: row << QVariant(qint64(sqlite3_column_int64(stmt, c))); break;
-                case SQLITE_TEXT: row << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(stmt, c))); break;
-                default:
-                    row << QByteArray(static_cast<const char*>(sqlite3_column_blob(stmt, c)), sqlite3_column_bytes(stmt, c));
-                }
-            }
-            rows << row;
-        }
-        sqlite3_finalize(stmt);
-    }
-    sqlite3_close(db);
-    return rows;
-}
 
 QList<StoredRecord> storedRecords(const QString& file)
 {

@@ -116,12 +116,10 @@ private slots:
         QCOMPARE(ui->analysisType->itemText(1), QStringLiteral("3 ИК (повышенная помехозащищенность)"));
         QCOMPARE(ui->analysisType->currentIndex(), 1);
         setModel(0xFF04);
-        QCOMPARE(ui->analysisType->count(), 5);
-        QCOMPARE(ui->analysisType->currentIndex(), 1);
+        QCOMPARE(values(ui->analysisType->count(), ui->analysisType->currentIndex()), values(5, 1));
         ui->analysisType->setCurrentIndex(4);
         setModel(0xFF03);
-        QCOMPARE(ui->analysisType->currentIndex(), -1);
-        QCOMPARE(ui->sensitivityLen->maximum(), 25);
+        QCOMPARE(values(ui->analysisType->currentIndex(), ui->sensitivityLen->maximum()), values(-1, 25));
     }
 
     // Sensitivity, its slider and the distance move together; the analysis type never drags
@@ -132,19 +130,15 @@ private slots:
         Ui::MainWindow* ui = window->ui;
         setModel(0xFF04, 0);
         ui->sensitivity->setValue(50);
-        QCOMPARE(ui->sensitivitySlider->value(), 50);
-        QCOMPARE(ui->sensitivityLen->value(), 29);
+        QCOMPARE(values(ui->sensitivitySlider->value(), ui->sensitivityLen->value()), values(50, 29));
         ui->sensitivityLen->setValue(19);   // 100 / 22 = 4.55
-        QCOMPARE(ui->sensitivity->value(), 5.0);
-        QCOMPARE(ui->sensitivityLen->value(), 19);
+        QCOMPARE(values(ui->sensitivity->value(), ui->sensitivityLen->value()), values(5, 19));
         ui->sensitivitySlider->setValue(75); // 18 + 16.5
-        QCOMPARE(ui->sensitivity->value(), 75.0);
-        QCOMPARE(ui->sensitivityLen->value(), 35);
+        QCOMPARE(values(ui->sensitivity->value(), ui->sensitivityLen->value()), values(75, 35));
         window->modifiedGroups = 0;
         ui->analysisType->setCurrentIndex(4); // 18 + 5.25
-        QCOMPARE(ui->sensitivity->value(), 75.0);
-        QCOMPARE(ui->sensitivityLen->value(), 23);
-        QCOMPARE(window->modifiedGroups, uint8_t(0x10));
+        QCOMPARE(values(ui->sensitivity->value(), ui->sensitivityLen->value(), window->modifiedGroups),
+                 values(75, 23, 0x10));
     }
 
     // Models with 5 s steps round to the nearer step, by box or by slider; the others take any second.
@@ -160,16 +154,16 @@ private slots:
     {
         QFETCH(QVector<int>, c);
         linelessWindow();
+        Ui::MainWindow* ui = window->ui;
         setModel(uint16_t(c[0]), 0);
-        window->ui->analysisTime->setValue(c[3] == 10 ? 5 : 10);
+        ui->analysisTime->setValue(c[3] == 10 ? 5 : 10);
         window->modifiedGroups = 0;
         if (c[2])
-            window->ui->analysisTimeSlider->setValue(c[1]);
+            ui->analysisTimeSlider->setValue(c[1]);
         else
-            window->ui->analysisTime->setValue(c[1]);
-        QCOMPARE(window->ui->analysisTime->value(), c[3]);
-        QCOMPARE(window->ui->analysisTimeSlider->value(), c[3]);
-        QCOMPARE(window->modifiedGroups, uint8_t(0x10));
+            ui->analysisTime->setValue(c[1]);
+        QCOMPARE(values(ui->analysisTime->value(), ui->analysisTimeSlider->value(), window->modifiedGroups),
+                 values(c[3], c[3], 0x10));
     }
 
     // Expected values worked out by hand from the published grids (single-precision cells).

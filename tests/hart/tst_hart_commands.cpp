@@ -221,10 +221,8 @@ private slots:
         raise(rig, QTest::currentDataTag());
         BuildStatus status;
         const QByteArray frame = rig.build(&status);
-        QCOMPARE(int(status), Sent);
         QCOMPARE(frame.toHex(), expected.toHex());
-        QCOMPARE(rig.master.deadline, 3000u);
-        QCOMPARE(int(rig.master.attempts), 5);
+        QCOMPARE(values(int(status), rig.master.deadline, rig.master.attempts), values(Sent, 3000, 5));
     }
 
     void goodAnswers_data()

@@ -438,21 +438,19 @@ private slots:
         QCOMPARE(readFile(csv), before);
     }
 
-    // The catalogue check against what the file holds; the question and its answer. The
-    // identifiers are saved only with the last entry of a catalogue, at once when it is empty.
+    // The catalogue checks that ask nothing (identifiers compared as unsigned numbers); a changed
+    // catalogue's question is the changed-catalogue test's. The identifiers are saved only with the
+    // last entry of a catalogue, at once when it is empty.
     void catalogueCheck_data()
     {
         QTest::addColumn<bool>("fileKnown");
         QTest::addColumn<int>("captions");
         QTest::addColumn<quint32>("idHash");
         QTest::addColumn<quint32>("captionHash");
-        QTest::addColumn<int>("answer");
         QTest::addColumn<bool>("readCaptions");
-        QTest::addColumn<bool>("asked");
-        QTest::newRow("no captions") << false << 0 << 0x11u << 0x22u << 0 << true << false;
-        QTest::newRow("only idHash equal") << true << 3 << 0xF0000001u << 5u << 0 << true << false;
-        QTest::newRow("only captionHash equal, no") << true << 3 << 7u << 0xF0000002u << int(QMessageBox::No) << false
-                                                    << true;
+        QTest::newRow("no captions") << false << 0 << 0x11u << 0x22u << true;
+        QTest::newRow("same identifiers") << true << 3 << 0xF0000001u << 0xF0000002u << false;
+        QTest::newRow("only idHash equal") << true << 3 << 0xF0000001u << 5u << true;
     }
     void catalogueCheck()
     {
@@ -460,9 +458,7 @@ private slots:
         QFETCH(int, captions);
         QFETCH(quint32, idHash);
         QFETCH(quint32, captionHash);
-        QFETCH(int, answer);
         QFETCH(bool, readCaptions);
-        QFETCH(bool, asked);
         QCOMPARE(windowWithLog(), QString());
         DialogEventLog& w = log();
         w.requestFlags = Hart::EventLogRequest::Read;
@@ -473,9 +469,8 @@ private slots:
             QCOMPARE(sqlite(file, "SELECT idHash, captionHash FROM Info")[0],
                      (QVariantList{ qint64(0xF0000001u), qint64(0xF0000002u) }));
         }
-        answerer->answerBoxesWith(answer);
         QCOMPARE(w.onInfo(&w, uint16_t(captions), idHash, captionHash), readCaptions);
-        QCOMPARE(answerer->titledTexts(), asked ? QStringList{ question } : QStringList());
+        QVERIFY(answerer->boxes().isEmpty());
         QVERIFY(w.requestFlags & Hart::EventLogRequest::Read);
         if (readCaptions) {
             const qint64 before = fileKnown ? qint64(0xF0000001u) : 0;

@@ -2,6 +2,7 @@
 #include "modalanswerer.h"
 #include "resources.h"
 #include "simulatedwindow.h"
+#include "values.h"
 
 #include "hart/encoding.h"
 
@@ -275,9 +276,7 @@ private slots:
             if (exchange == 11) // the answer naming offset 640 has been taken
                 shownHalfWay = s.bar()->text();
         });
-        QCOMPARE(shownHalfWay, halfWay);
-        QCOMPARE(s.bar()->text(), QStringLiteral("100%"));
-        QCOMPARE(finished.size(), 1);
+        QCOMPARE(values(shownHalfWay, s.bar()->text(), finished.size()), values(halfWay, QStringLiteral("100%"), 1));
         const QRegularExpression note(QStringLiteral("^ПО обновлено \\d\\d:\\d\\d:\\d\\d$"));
         QVERIFY2(note.match(finished[0]).hasMatch(), qPrintable(finished[0]));
         QTRY_COMPARE(answerer->titledTexts(), QStringList { doneBox });

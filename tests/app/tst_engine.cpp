@@ -242,8 +242,6 @@ private slots:
         QVERIFY(window->ui->curState->toolTip().isEmpty());
         searchAddresses(1, 3);
         tickUntilBox();
-        QCOMPARE(boxTexts(), QStringList{ QStringLiteral("Устройство не отвечает") });
-        QCOMPARE(window->addressSpinBox->value(), 0);
         QCOMPARE(window->ui->curState->toolTip(),
                  QStringLiteral("Устройство не отвечает: показано последнее полученное значение"));
 
@@ -275,7 +273,6 @@ private slots:
         const auto clockReads = [this] { return sent().split(' ').count(QStringLiteral("90")); };
         QTRY_VERIFY_WITH_TIMEOUT(clockReads() >= 2, 8000);
         QCOMPARE(window->ui->serial->text(), QString::number(0x01E240));
-        QVERIFY(window->ui->connectRead->isChecked());
         QVERIFY(answerer->boxes().isEmpty());
 
         // A report from a handler waits in its box while answers keep arriving and the timers

@@ -55,7 +55,6 @@ private slots:
         QTest::newRow("1366x700, 18..25 m") << QSize(1366, 700) << 0xFF04 << 4 << false;
         QTest::newRow("1366x700, 18..40 m") << QSize(1366, 700) << 0xFF04 << 0 << false;
         QTest::newRow("1366x700, 17..50 m") << QSize(1366, 700) << 0xFF03 << 0 << false;
-        QTest::newRow("1920x1040, 17..50 m") << QSize(1920, 1040) << 0xFF03 << 0 << false;
         QTest::newRow("1024x700, 18..40 m") << QSize(1024, 700) << 0xFF04 << 0 << true;
     }
     void fieldsShownWhole()

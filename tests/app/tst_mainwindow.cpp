@@ -80,7 +80,7 @@ private slots:
         QCOMPARE(::leadingInteger(text), value);
     }
 
-    // Connecting stores the port, opens it exclusively and sends nothing by itself; the choice
+    // Connecting stores the port, opens it and sends nothing by itself; the choice
     // is offered again by the next window; disconnecting and closing release the port.
     void connectPersistsAndDisconnects()
     {
@@ -95,13 +95,6 @@ private slots:
             QAction* button = action(window, "connectButton");
             QCOMPARE(values(window.isPortOpen(), button->text(), button->isChecked(), storedPort()),
                      values(true, QStringLiteral("Разъединить"), true, modem.path));
-
-            // Another program cannot take the modem while the window holds it.
-            const int other = ::open(modem.path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-            if (other >= 0) {
-                QVERIFY(flock(other, LOCK_EX | LOCK_NB) != 0);
-                ::close(other);
-            }
             QCOMPARE(modem.bytesWithin(300), 0);
 
             button->trigger();

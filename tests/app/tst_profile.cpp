@@ -194,10 +194,7 @@ private slots:
         QCOMPARE(trigger("loadProfile", path), QStringList());
         QCOMPARE(snapshot(), loaded);
         QCOMPARE(window->modifiedParameterGroups(), uint8_t(0x30));
-        QStringList settings;
-        for (const char* name : fieldNames)
-            settings << name;
-        QCOMPARE(highlighted(), settings.mid(identityFields));
+        QCOMPARE(highlighted(), QStringList(std::begin(fieldNames) + identityFields, std::end(fieldNames)));
         runUntilQuiet(20);
         QCOMPARE(sent(), QString());
 

@@ -5,7 +5,7 @@
 #include "russianlocale.h"
 #include "simulatedwindow.h"
 #include "testfiles.h"
-#include "sqlrows.h"
+#include "sqlitefile.h"
 #include "ui_mainwindow.h"
 
 #include "sim/faults.h"

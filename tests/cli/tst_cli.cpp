@@ -4,7 +4,7 @@
 
 #include "dialogeventlog.h"
 #include "simulatedwindow.h"
-#include "sqlrows.h"
+#include "sqlitefile.h"
 #include "testfiles.h"
 
 #include <QAction>

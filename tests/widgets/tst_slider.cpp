@@ -119,7 +119,6 @@ private slots:
         QTest::addColumn<QStringList>("captions");
         QTest::addColumn<int>("width");
         QTest::newRow("17..50 m on 240 px") << QString("17 20 23 26 29 32 35 38 41 44 47 50").split(' ') << 240;
-        QTest::newRow("18..40 m on 200 px") << QString("18 20 22 24 26 28 30 32 34 36 38 40").split(' ') << 200;
         QTest::newRow("5..20 s on 170 px") << QString("5 с|10 с|15 с|20 с").split(QLatin1Char('|')) << 170;
     }
     void crowdedScaleKeepsEveryCaption()

@@ -17,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -365,10 +366,13 @@ int runFleet(const Options& options, Output& out)
 
 int runFleetLog(const Options& options, Output& out)
 {
-    bool ok = false;
-    const qint64 deviceId = options.arguments.value(3).toLongLong(&ok);
+    // The detector as the fleet's output names it: its id, or its type and id ("FF04-123456")
+    // where detectors of two models share an id.
+    const QRegularExpressionMatch key
+        = QRegularExpression(QStringLiteral("^(?:([0-9A-Fa-f]{4})-)?(\\d{1,8})$")).match(options.arguments.value(3));
+    bool ok = key.hasMatch();
     if (options.arguments.size() != 5 || !ok) {
-        Output::error(QStringLiteral("Журнал из файла обхода: ipp93kt fleet log ФАЙЛ.db ИДЕНТИФИКАТОР ЖУРНАЛ.db"));
+        Output::error(QStringLiteral("Журнал из файла обхода: ipp93kt fleet log ФАЙЛ.db [ТИП-]ИДЕНТИФИКАТОР ЖУРНАЛ.db"));
         return Exit::usage;
     }
     const QString plantFile = options.arguments.at(2);
@@ -376,8 +380,24 @@ int runFleetLog(const Options& options, Output& out)
         Output::error(QStringLiteral("Не удается найти файл \"") + plantFile + '"');
         return Exit::usage;
     }
-    DeviceSession idle;
+    QString where = QStringLiteral(" WHERE deviceId = %1").arg(key.captured(2).toLongLong());
+    if (!key.captured(1).isEmpty())
+        where += QStringLiteral(" AND deviceType = %1").arg(key.captured(1).toUInt(nullptr, 16));
     QString error;
+    bool known = false;
+    {
+        QSqlDatabase plant = openPlant(plantFile, QStringLiteral("fleet-find"), &error);
+        QSqlQuery query(plant);
+        known = query.exec(QStringLiteral("SELECT COUNT(*) FROM Detectors") + where) && query.next()
+            && query.value(0).toInt() == 1;
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fleet-find"));
+    if (!known) {
+        Output::error(QStringLiteral("В файле обхода нет извещателя %1 (или их несколько: укажите тип)")
+                          .arg(options.arguments.at(3)));
+        return Exit::usage;
+    }
+    DeviceSession idle;
     qint64 records = 0;
     {
         FleetLogDownload log(QStringLiteral("fleet-export"), idle);
@@ -386,7 +406,6 @@ int runFleetLog(const Options& options, Output& out)
             return Exit::usage;
         }
         QSqlDatabase db = log.database();
-        const QString where = QStringLiteral(" WHERE deviceId = %1").arg(deviceId);
         ok = exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(plantFile).replace('\'', "''")), &error)
             && exec(db, QStringLiteral("UPDATE Info SET (idHash, captionHash) = (SELECT idHash, captionHash FROM "
                                        "plant.LogInfo") + where + QStringLiteral(" LIMIT 1)"), &error)

@@ -135,13 +135,10 @@ void DeviceSession::cancelAll()
         log->stopTransfer();
 }
 
+// The link's worker thread: the answer is parsed on the session's own thread.
 void DeviceSession::onFrameReceived(void* context)
 {
-    auto* session = static_cast<DeviceSession*>(context);
-    QMetaObject::invokeMethod(session, [session] {
-        if (session->running)
-            session->tick();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(static_cast<DeviceSession*>(context), &DeviceSession::tick, Qt::QueuedConnection);
 }
 
 void DeviceSession::end(Outcome outcome, int responseCode, const QString& text)

@@ -22,7 +22,8 @@
 #include <QSqlQuery>
 #include <QThread>
 
-#include <atomic>
+#include <mutex>
+#include <vector>
 
 QJsonObject readJson(const DeviceSession& s);
 
@@ -49,6 +50,9 @@ const char* const schema[] = {
 };
 
 QMutex outputLock;
+// What each link's thread found, handed to the main thread. A standard mutex: its ordering is
+// what ThreadSanitizer sees, where Qt's own wait is hidden in an uninstrumented library.
+std::mutex outcomeLock;
 
 struct LinkOutcome {
     int status = Exit::done;
@@ -336,14 +340,14 @@ int runFleet(const Options& options, Output& out)
             return Exit::usage;
         }
     }
-    QList<LinkOutcome> outcomes;
-    for (int i = 0; i < options.links.size(); ++i)
-        outcomes.append(LinkOutcome());
+    std::vector<LinkOutcome> outcomes(size_t(options.links.size()));
     QList<QThread*> threads;
     for (int i = 0; i < options.links.size(); ++i) {
         QThread* thread = QThread::create([&options, &outcomes, i] {
             LinkPass pass(options.links.at(i), options, i);
-            outcomes[i] = pass.run();
+            const LinkOutcome outcome = pass.run();
+            const std::lock_guard<std::mutex> lock(outcomeLock);
+            outcomes[size_t(i)] = outcome;
         });
         threads.append(thread);
         thread->start();
@@ -355,6 +359,7 @@ int runFleet(const Options& options, Output& out)
     int status = Exit::done;
     int devices = 0;
     qint64 records = 0;
+    const std::lock_guard<std::mutex> lock(outcomeLock);
     for (const LinkOutcome& o : outcomes) {
         status = std::max(status, o.status);
         devices += o.devices;

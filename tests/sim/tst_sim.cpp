@@ -10,11 +10,6 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr std::uint16_t deviceType = 0xFF04;
@@ -310,25 +305,6 @@ private slots:
         QVERIFY(parseAnswer(rig.master.receive(2000, 60, &reads)).checkOk);
         const double fast = Ms(reads.back() - sent).count();
         QVERIFY2(fast < 150, qPrintable(QString("unpaced: whole answer after %1 ms").arg(fast)));
-    }
-
-    void exclusiveOpen()
-    {
-        Rig rig;
-        QVERIFY(rig.up()); // TIOCEXCL and flock both succeed with the simulator running
-        const int second = ::open(rig.sim.portPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (second >= 0) {
-            // Only root gets past TIOCEXCL; the lock still keeps a second program out.
-            QCOMPARE(::flock(second, LOCK_EX | LOCK_NB), -1);
-            QCOMPARE(errno, EWOULDBLOCK);
-            ::close(second);
-        } else {
-            QCOMPARE(errno, EBUSY);
-        }
-        // The line outlives the program closing and reopening its port.
-        rig.master.close();
-        QVERIFY(rig.master.open(rig.sim.portPath()));
-        QVERIFY(rig.master.exchange(shortRequest(0, 0)).checkOk);
     }
 };
 

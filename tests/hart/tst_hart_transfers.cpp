@@ -324,20 +324,14 @@ private slots:
         QCOMPARE(rig.seen.begins, 2);
     }
 
-    void firmwareOffsetBeyondImage_data()
-    {
-        QTest::addColumn<QByteArray>("offset");
-        QTest::newRow("top") << QByteArray("ffffffff");
-    }
     void firmwareOffsetBeyondImage()
     {
-        QFETCH(QByteArray, offset);
         FirmwareRig rig;
         rig.started();
         // An offset past the image ends the transfer: no read past the size, no further request.
-        QCOMPARE(rig.reply(offset.constData()), std::uint32_t(Ok));
+        QCOMPARE(rig.reply("ffffffff"), std::uint32_t(Ok));
         QCOMPARE(int(rig.firmware.requestFlags), 0);
-        QCOMPARE(rig.seen.progress.last(), offset.toUInt(nullptr, 16));
+        QCOMPARE(rig.seen.progress.last(), 0xFFFFFFFFu);
         QCOMPARE(rig.step(), NothingDue);
         for (const auto& read : rig.seen.reads)
             QVERIFY(read.first + read.second <= rig.seen.size);

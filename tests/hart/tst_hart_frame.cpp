@@ -273,22 +273,17 @@ private slots:
         QCOMPARE(int(rig.master.attempts), accepted ? 0 : 5);
     }
 
-    void ignoredAnswerRepeatsWithOneAttemptFewer()
+    // A decoder that ignores the data keeps the request outstanding and skips the handler; the
+    // request goes again with one attempt fewer (answers the frame layer ignores: the command tests).
+    void decoderIgnoreRepeatsWithOneAttemptFewer()
     {
         FrameRig rig(1, false);
         const QByteArray first = rig.build();
-        fakeNow() += 300;
-        QCOMPARE(rig.answer(shortAnswer(9, 6, 0, hex("0102"))), std::uint32_t(Ignore));
-        BuildStatus status;
-        QCOMPARE(rig.build(&status), first);
-        QCOMPARE(int(status), Sent);
-        QCOMPARE(int(rig.master.attempts), 4);
-        // A decoder that ignores the data keeps the request outstanding and skips the handler.
         rig.fakes[1].result = Ignore;
         QCOMPARE(rig.answer(rig.goodAnswer()), std::uint32_t(Ignore));
         QCOMPARE(rig.fakes[1].handled, 0);
-        QCOMPARE(rig.build(&status), first);
-        QCOMPARE(int(rig.master.attempts), 3);
+        QCOMPARE(rig.build(), first);
+        QCOMPARE(int(rig.master.attempts), 4);
     }
 
     void answerSplitOrCorruptedAtEveryByte()

@@ -18,10 +18,10 @@ using namespace Hart::Ip;
 
 namespace {
 
-// A client socket connected to the simulator's port: UDP or TCP.
+// A UDP client socket connected to the simulator's port.
 class Client {
 public:
-    Client(std::uint16_t port, bool tcp) : fd(::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0))
+    explicit Client(std::uint16_t port) : fd(::socket(AF_INET, SOCK_DGRAM, 0))
     {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -30,27 +30,22 @@ public:
         QVERIFY(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
     }
     ~Client() { ::close(fd); }
-    // One message (a datagram, or what has arrived on the stream: one message here), or nothing in time.
-    Bytes receive(int timeoutMs = 1000)
-    {
-        pollfd p{ fd, POLLIN, 0 };
-        Bytes bytes(1024);
-        const ssize_t n = ::poll(&p, 1, timeoutMs) > 0 ? ::recv(fd, bytes.data(), bytes.size(), 0) : 0;
-        bytes.resize(n > 0 ? size_t(n) : 0);
-        return bytes;
-    }
+    // The answer to one message, or a request's type without one in a second.
     Header exchange(const Bytes& message)
     {
         (void)!::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
-        const Bytes answer = receive();
+        pollfd p{ fd, POLLIN, 0 };
+        Bytes answer(1024);
+        const ssize_t n = ::poll(&p, 1, 1000) > 0 ? ::recv(fd, answer.data(), answer.size(), 0) : 0;
+        answer.resize(n > 0 ? size_t(n) : 0);
         Header h; // a request's type unless an answer is decoded
         (void)decodeHeader(answer.data(), answer.size(), h);
         return h;
     }
     // The status of the session initiate's answer; -1 without one.
-    int initiate(std::uint32_t inactivityMs = 60000)
+    int initiate()
     {
-        const Header h = exchange(buildSessionInitiate(MessageType::Request, 0, 1, { primaryMaster, inactivityMs }));
+        const Header h = exchange(buildSessionInitiate(MessageType::Request, 0, 1, { primaryMaster, 60000 }));
         return h.type == MessageType::Response ? h.status : -1;
     }
     int fd;
@@ -79,7 +74,7 @@ private slots:
             options.turnaroundMs = 20;
             Sim::Simulator sim(options);
             QVERIFY(sim.startHartIp());
-            Client client(sim.hartIpPort(), false);
+            Client client(sim.hartIpPort());
             QCOMPARE(client.initiate(), 0);
             QElapsedTimer clock;
             clock.start();

@@ -205,17 +205,15 @@ private slots:
         MainWindow window;
         window.show();
         auto* monitor = window.findChild<DialogTraffic*>();
-        QVERIFY(monitor);
+        QVERIFY(monitor && !monitor->isVisible());
+        QAction* traffic = action(window, "traffic");
+        traffic->trigger();
+        QCOMPARE(values(traffic->isChecked(), monitor->isVisible()), values(true, true));
+        traffic->trigger();
         QVERIFY(!monitor->isVisible());
-        action(window, "traffic")->trigger();
-        QVERIFY(action(window, "traffic")->isChecked());
-        QVERIFY(monitor->isVisible());
-        action(window, "traffic")->trigger();
-        QVERIFY(!monitor->isVisible());
-        action(window, "traffic")->trigger();
+        traffic->trigger();
         monitor->reject();
-        QVERIFY(!monitor->isVisible());
-        QVERIFY(!action(window, "traffic")->isChecked());
+        QCOMPARE(values(traffic->isChecked(), monitor->isVisible()), values(false, false));
     }
 
     void aboutSequenceRevealsCalibration()

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QtTest>
@@ -327,7 +328,8 @@ private slots:
     }
 
     // The designed file actions are untouched: saving writes its two lines whatever a profile
-    // loaded, and a profile opens there silently, changing nothing.
+    // loaded, and a profile opens there silently, changing nothing; a newer or another program's
+    // file is refused. Each remembers its folder.
     void designedFileActions()
     {
         linelessWindow();
@@ -339,6 +341,8 @@ private slots:
         QCOMPARE(trigger("loadProfile", profile), QStringList());
         QCOMPARE(trigger("fileSave", designed), QStringList());
         QCOMPARE(readFile(designed), ownFile);
+        QSettings settings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"));
+        QCOMPARE(settings.value(QStringLiteral("DirSave")).toString(), dir.path());
         QVERIFY(window->findChild<QLabel*>("doneLabel")->text().startsWith(QStringLiteral("Файл сохранён: designed.cfg ")));
         QCOMPARE(trigger("loadProfile", designed), QStringList{ QStringLiteral("В файле нет параметров извещателя") });
 
@@ -346,9 +350,15 @@ private slots:
         const QStringList before = snapshot();
         QCOMPARE(trigger("fileOpen", profile), QStringList());
         QCOMPARE(trigger("fileOpen", designed), QStringList());
+        QCOMPARE(settings.value(QStringLiteral("DirOpen")).toString(), dir.path());
         QCOMPARE(snapshot(), before);
         QCOMPARE(window->modifiedParameterGroups(), uint8_t(0));
         QCOMPARE(highlighted(), QStringList());
+        QCOMPARE(trigger("fileOpen", writeFile(dir, "newer.cfg", "app=\"" + internalName + "\"\r\nversion=3\r\n")),
+                 QStringList{ QStringLiteral("Файл конфигурации более новой версии, чем версия программы") });
+        QCOMPARE(answerer->boxes()[0].title, QStringLiteral("Ошибка"));
+        QCOMPARE(trigger("fileOpen", writeFile(dir, "other.cfg", "app=\"x\"\r\nversion=2\r\n")),
+                 QStringList{ QStringLiteral("Неверный формат файла") });
 
         // A name typed without its suffix gets ".cfg", as the open dialogs list only those.
         for (const char* action : { "saveProfile", "fileSave" }) {

@@ -214,11 +214,13 @@ private slots:
         QCOMPARE(set.join(' '), c.set);
     }
 
-    // Check marks and availability of unlock, temporary, permanent, all; and icon 9.
+    // Check marks and availability of unlock, temporary, permanent, all; and icon 9. A lock from
+    // the menu (state -1) reads the lock state back; only the chosen entry ends up checked.
     void lockActions_data()
     {
         QTest::addColumn<Lock>("l");
         QTest::newRow("0x00 unlocked") << Lock{ 0x00, "1000 1111", "unlock" };
+        QTest::newRow("all from the menu") << Lock{ -1, "0001 1001", "lock" };
         QTest::newRow("0x01 temporary") << Lock{ 0x01, "0100 1111", "lock" };
         QTest::newRow("0x03 permanent") << Lock{ 0x03, "0010 1111", "lock" };
         QTest::newRow("0x05 primary's lock") << Lock{ 0x05, "0000 0000", "lock" };
@@ -233,9 +235,15 @@ private slots:
             window->ui->connectRead->trigger();
             runUntilQuiet();
         }
-        sim->modify([&](Sim::DeviceState& s) { s.lockState = uint8_t(l.state); });
-        window->requestFlags |= Hart::MasterRequest::ReadLockState;
-        QCOMPARE(runUntilQuiet(), QStringLiteral("76"));
+        if (l.state < 0) {
+            window->ui->lockAll->trigger();
+            QCOMPARE(runUntilQuiet(), QStringLiteral("71 76"));
+            QCOMPARE(sim->state().lockState, uint8_t(0x09));
+        } else {
+            sim->modify([&](Sim::DeviceState& s) { s.lockState = uint8_t(l.state); });
+            window->requestFlags |= Hart::MasterRequest::ReadLockState;
+            QCOMPARE(runUntilQuiet(), QStringLiteral("76"));
+        }
         QString checked, enabled;
         for (QAction* a : { window->ui->unlock, window->ui->lockTemporary, window->ui->lockPermanent, window->ui->lockAll }) {
             checked += a->isChecked() ? '1' : '0';
@@ -244,20 +252,6 @@ private slots:
         QCOMPARE(checked + ' ' + enabled, l.checkedEnabled);
         QCOMPARE(window->statusIcons[8]->text(), iconPath.arg(l.icon));
         keptFor = QTest::currentTestFunction();
-    }
-
-    // A lock from the menu reads the lock state back; only the chosen entry ends up checked.
-    void lockFromMenu()
-    {
-        QVERIFY(connectWindow());
-        window->ui->connectRead->trigger();
-        runUntilQuiet();
-        window->ui->lockAll->trigger();
-        QCOMPARE(runUntilQuiet(), QStringLiteral("71 76"));
-        QCOMPARE(sim->state().lockState, uint8_t(0x09));
-        QCOMPARE(values(window->ui->lockAll->isChecked(), window->ui->lockTemporary->isChecked(),
-                        window->ui->unlock->isChecked(), window->statusIcons[8]->text()),
-                 values(true, false, false, iconPath.arg("lock")));
     }
 
     // Calibration and optics check poll their state once per answer until the device is done.

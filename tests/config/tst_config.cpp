@@ -1,14 +1,9 @@
 #include "configdocument.h"
 #include "configreader.h"
-#include "mainwindow.h"
-#include "modalanswerer.h"
 #include "programfile.h"
-#include "resources.h"
 #include "testfiles.h"
 
-#include <QAction>
 #include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -66,8 +61,6 @@ class TestConfig : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { initResources(); }
-
     void readerRules_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -261,39 +254,6 @@ private slots:
         QCOMPARE(int(document.load()), result);
         QVERIFY(!document.tree().children());
         QCOMPARE(int(ProgramFile::check(document, internalName, 2)), int(ProgramFile::Check::WrongFormat));
-    }
-
-    void saveAndOpenThroughTheWindow()
-    {
-        QTemporaryDir dir;
-        ModalAnswerer answerer;
-        MainWindow window;
-        const QString saved = dir.filePath(QStringLiteral("saved.cfg"));
-        auto trigger = [&](const char* action, const QString& path) {
-            answerer.clearBoxes();
-            answerer.chooseFile(path);
-            window.findChild<QAction*>(QString::fromLatin1(action))->trigger();
-            return answerer.titledTexts();
-        };
-        QCOMPARE(trigger("fileSave", saved), QStringList());
-        QCOMPARE(readFile(saved), ownFile);
-        QSettings settings(QStringLiteral("Norvel"), QStringLiteral("Конфигуратор"));
-        QCOMPARE(settings.value(QStringLiteral("DirSave")).toString(), dir.path());
-
-        QCOMPARE(trigger("fileOpen", saved), QStringList());
-        QCOMPARE(settings.value(QStringLiteral("DirOpen")).toString(), dir.path());
-
-        const struct {
-            const char* name;
-            QByteArray text;
-            QString box;
-        } rows[] = {
-            { "newer.cfg", "app=\"" + internalName + "\"\r\nversion=3\r\n",
-              QStringLiteral("Ошибка/Файл конфигурации более новой версии, чем версия программы") },
-            { "other.cfg", "app=\"x\"\r\nversion=2\r\n", QStringLiteral("Ошибка/Неверный формат файла") },
-        };
-        for (const auto& row : rows)
-            QCOMPARE(trigger("fileOpen", writeFile(dir, row.name, row.text)), QStringList { row.box });
     }
 };
 

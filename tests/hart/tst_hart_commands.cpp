@@ -112,11 +112,6 @@ QByteArray answerFor(const QByteArray& key, int responseCode, const QByteArray& 
 
 QList<int> updatedSlots;
 
-QByteArray bytesOf(const void* data, int size)
-{
-    return QByteArray(static_cast<const char*>(data), size).toHex();
-}
-
 // A good answer to a raised request: its data, what it must leave in the records, and what to
 // prepare first. Each row also checks that the request is done: nothing is due afterwards.
 struct Good {
@@ -137,24 +132,18 @@ const Good goodRows[] = {
                                     r.identity.deviceProfile), QString("0 0 0"));
      }, [](Rig& r) { r.identity.manufacturerCode = 1, r.identity.privateLabelCode = 2, r.identity.deviceProfile = 3; }},
     {"cmd11", "feff0305 07 02 11 29 00 123456 06 02 0007 01", nullptr}, // the window's tag search reads it
-    {"cmd12", "20530c3e0820820820820820820820820820820820820820",
-     [](Rig& r) { QCOMPARE(QByteArray(r.identity.message), "HELLO" + QByteArray(27, ' ')); }},
-    {"cmd13", "5011edc60820 18c04d1601055050d43d28201f 0c7d", [](Rig& r) {
-         QCOMPARE(QByteArray(r.identity.tag) + '|' + QByteArray(r.identity.descriptor) + '|' + bytesOf(r.identity.date, 3),
-                  QByteArray("TAG-1   |FLAME DETECTOR  |1f0c7d"));
-     }},
-    {"cmd16", "abcdef", [](Rig& r) { QCOMPARE(r.identity.finalAssemblyNumber, 0xABCDEFu); }},
-    {"cmd20", "'Gate 7' 00 25*78", [](Rig& r) { QCOMPARE(QByteArray(r.identity.longTag), QByteArray("Gate 7")); }},
+    // The tool's read of the identity texts, number and date shows these fields decoded end to end.
+    {"cmd12", "20530c3e0820820820820820820820820820820820820820", nullptr},
+    {"cmd13", "5011edc60820 18c04d1601055050d43d28201f 0c7d", nullptr},
+    {"cmd16", "abcdef", nullptr},
+    {"cmd20", "'Gate 7' 00 25*78", nullptr},
     {"cmd20", "32*4c", [](Rig& r) { QCOMPARE(QByteArray(r.identity.longTag), QByteArray(32, 'L')); }}, // no terminator
     {"cmd17", "20530c3e05cf48c120820820820820820820820820820820", nullptr},
     {"cmd18", "5011e0820820 18c04d1601055050d43d28201f 0c7d", nullptr},
     {"cmd22", "'North gate' 00 21*23", nullptr}, // anything may follow a terminator
     {"cmd22full", "'ABCDEFGHIJKLMNOPQRSTUVWXYZ012345'", nullptr}, // no terminator
     {"cmd6", "0700", [](Rig& r) { QCOMPARE(int(r.master.pollingAddress), 7); }},
-    {"cmd7", "0301", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%u %u", r.master.pollingAddress, r.master.loopCurrentMode), QString("3 1"));
-     },
-     [](Rig& r) { r.master.loopCurrentMode = 0; }},
+    {"cmd7", "0301", nullptr}, // the tool's read shows the loop-current mode
     {"cmd38", "0102", nullptr},
     {"cmd42", "", nullptr},
     {"cmd48", "0102030405060708", [](Rig& r) { // no byte 8: the standardized status stays
@@ -162,12 +151,8 @@ const Good goodRows[] = {
      }, [](Rig& r) { r.master.standardizedStatus0 = 0x33; }},
     {"cmd71", "02", nullptr},
     {"cmd76", "01", [](Rig& r) { QCOMPARE(int(r.master.lockState), 1); }},
-    {"cmd1", "20 41200000", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%g %x", r.variables[0].value, r.variables[0].unitCode), QString("10 20"));
-     }},
-    {"cmd2", "41a00000 42c80000", [](Rig& r) {
-         QCOMPARE(QString::asprintf("%g %g", r.loopCurrent.value, r.dynamic.percentOfRange), QString("20 100"));
-     }},
+    {"cmd1", "20 41200000", nullptr}, // the window's status tests read the variables
+    {"cmd2", "41a00000 42c80000", nullptr},
     {"cmd3", "40800000 39 40400000", [](Rig& r) { // only the loop current and PV: the rest keep their values
          QCOMPARE(QString::asprintf("%g %g %x %g %g", r.loopCurrent.value, r.variables[0].value, r.variables[0].unitCode,
                                     r.variables[1].value, r.variables[2].value), QString("4 3 39 7 8"));
@@ -181,12 +166,7 @@ const Good goodRows[] = {
      }},
     {"cmd40", "40800000", [](Rig& r) { QCOMPARE(r.loopCurrent.value, 4.0f); }},
     {"cmd89", "01 060c7e 01020304", nullptr},
-    {"cmd90", "070c7e 00112233 010c7e 00000010 02", [](Rig& r) {
-         const ClockRecord& c = r.clock;
-         QCOMPARE(bytesOf(c.date, 3) + QByteArray::number(c.time, 16) + '|' + bytesOf(c.lastSetDate, 3)
-                      + QByteArray::number(c.lastSetTime, 16) + '|' + QByteArray::number(c.clockFlags),
-                  QByteArray("070c7e112233|010c7e10|2"));
-     }},
+    {"cmd90", "070c7e 00112233 010c7e 00000010 02", nullptr}, // the window's status tests read the clock
     {"cmd130", "03", nullptr},
     {"cmd131", "03e8 07d0 0bb8 0fa0 1770 ff", nullptr}, // the profile round trip reads it back
     {"cmd132", "07d0 0bb8 0fa0 1f40 4650", nullptr},
@@ -512,8 +492,7 @@ private slots:
         rig.build();
         const QByteArray status48 = hex("01..0a");
         QCOMPARE(rig.answer(longAnswer(48, 0, status48, 0x10)), std::uint32_t(Continue));
-        QCOMPARE(bytesOf(rig.master.additionalStatus, 6), QByteArray("010203040506"));
-        QCOMPARE(QVector<int>({rig.master.extendedStatus, rig.master.standardizedStatus0}), QVector<int>({7, 9}));
+        // The acknowledgement echoes the status just decoded (its extended status: the good-answer row).
         const QByteArray ack = rig.build();
         QCOMPARE(ack.mid(5 + 6).toHex(), (hex("300a060504030201ff040009")).toHex() + ack.right(1).toHex());
         QCOMPARE(rig.answer(longAnswer(48, 0, status48, 0x10)), std::uint32_t(Continue));

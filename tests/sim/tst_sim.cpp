@@ -10,26 +10,12 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr std::uint16_t deviceType = 0xFF04;
 constexpr std::uint32_t deviceId = 0x01E240;
 using Ms = std::chrono::duration<double, std::milli>;
 
-Bytes be32(std::uint32_t v) { return {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)}; }
-std::uint32_t be32At(const Bytes& b, std::size_t at) { return std::uint32_t(b[at]) << 24 | b[at + 1] << 16 | b[at + 2] << 8 | b[at + 3]; }
-Bytes floatBytes(float f)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    return be32(bits);
-}
 Bytes slice(const Bytes& b, std::size_t from, std::size_t to) { return Bytes(&b[from], b.data() + std::min(to, b.size())); }
 Bytes pseudoRandom(std::size_t length, std::uint32_t& seed)
 {
@@ -69,7 +55,6 @@ struct Rig {
         qWarning("%s", error.c_str());
         return false;
     }
-    Answer ask(std::uint8_t command, const Bytes& data = {}) { return master.exchange(longRequest(deviceType, deviceId, command, data)); }
     Sim::Simulator sim;
     TestMaster master;
 };
@@ -82,78 +67,16 @@ struct FaultRow {
     bool checkOk;
     int noise, address, code, dataSize, minBytes, gapMs, delayMs;
 };
-struct FirmwareRow {
-    const char* name;
-    int size;
-    std::vector<std::uint32_t> askOrder;
-    int emptyAt, refuseCode, refuseAt, code; // refuseAt -1: at the announcement
-    QList<int> asked;
-};
-
-// Captions "Порог #u%" (id 7) and "Реле #c: #a" (id 9); eight positions holding records 2..9.
-void setUpLog(Sim::DeviceState& s)
-{
-    Sim::EventLog log;
-    log.captions = {{7, "\xCF\xEE\xF0\xEE\xE3 #u%"}, {9, "\xD0\xE5\xEB\xE5 #c: #a"}};
-    log.catalogueId = 0x11223344;
-    log.captionSetId = 0x55667788;
-    log.setCapacity(8);
-    for (std::uint8_t i = 0; i < 6; ++i)
-        log.add(0, 1000u + i, 7, {i});
-    log.add(2, 2000, 9, Bytes(40, 0x31)); // three positions: 6, 7, 8
-    log.add(1, 3000, 7, {42});            // 9
-    s.eventLog = log;
-}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Bytes)
 Q_DECLARE_METATYPE(FaultRow)
-Q_DECLARE_METATYPE(FirmwareRow)
 
 class TestSim : public QObject {
     Q_OBJECT
 
 private slots:
-    void responseCodes_data()
-    {
-        QTest::addColumn<int>("command");
-        QTest::addColumn<Bytes>("data");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("length");
-        const auto row = [](const char* name, int command, const Bytes& data, int code, int length) {
-            QTest::newRow(name) << command << data << code << length;
-        };
-        row("device variable 7 first", 9, {7, 0}, 2, 0);
-        row("device variable 7 later", 9, {0, 7}, 0, 21);
-        row("device variables, no code", 9, {}, 5, 0);
-        row("not implemented", 100, {}, 64, 0);
-        row("extended, not implemented", 31, {0x01, 0x10}, 64, 2);
-        row("fixed current 25 mA", 40, floatBytes(25.0f), 3, 0);
-        row("polling address 64", 6, {64, 1}, 2, 0);
-        row("loop current mode 2", 6, {3, 2}, 12, 0);
-        row("lock code 4", 71, {4}, 10, 0);
-        row("clock on 31 February", 89, {1, 31, 2, 126, 0, 0, 0, 0, 0, 0}, 9, 0);
-        row("currents above 24 mA", 132, {0x07, 0xD0, 0x0B, 0xB8, 0x0F, 0xA0, 0x75, 0x30, 0x46, 0x50}, 3, 0);
-        row("configuration too short", 134, {0x05, 0x84, 50}, 5, 0);
-        row("sensitivity 101", 134, {0x05, 0x84, 101, 10}, 3, 0);
-        row("service code 7", 130, {7}, 2, 0);
-        row("event log subcommand 9", 252, {9}, 2, 0);
-        row("firmware, three bytes", 253, {0, 0, 1}, 5, 0);
-    }
-    void responseCodes()
-    {
-        QFETCH(int, command);
-        QFETCH(Bytes, data);
-        QFETCH(int, code);
-        QFETCH(int, length);
-        Rig rig;
-        QVERIFY(rig.up());
-        const Answer a = rig.ask(std::uint8_t(command), data);
-        QCOMPARE(values(a.checkOk, a.command, a.responseCode, a.data.size(), rig.sim.requests().back().responseCode),
-                 values(true, command, code, length, code));
-    }
-
     // Requests for someone else and damaged input: no answer (or, where a request can be found
     // in the bytes, the answer to it), and the next clean request is answered.
     void otherInput_data()
@@ -382,91 +305,6 @@ private slots:
         QVERIFY(parseAnswer(rig.master.receive(2000, 60, &reads)).checkOk);
         const double fast = Ms(reads.back() - sent).count();
         QVERIFY2(fast < 150, qPrintable(QString("unpaced: whole answer after %1 ms").arg(fast)));
-    }
-
-    void exclusiveOpen()
-    {
-        Rig rig;
-        QVERIFY(rig.up()); // TIOCEXCL and flock both succeed with the simulator running
-        const int second = ::open(rig.sim.portPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (second >= 0) {
-            // Only root gets past TIOCEXCL; the lock still keeps a second program out.
-            QCOMPARE(::flock(second, LOCK_EX | LOCK_NB), -1);
-            QCOMPARE(errno, EWOULDBLOCK);
-            ::close(second);
-        } else {
-            QCOMPARE(errno, EBUSY);
-        }
-        // The line outlives the program closing and reopening its port.
-        rig.master.close();
-        QVERIFY(rig.master.open(rig.sim.portPath()));
-        QVERIFY(rig.master.exchange(shortRequest(0, 0)).checkOk);
-    }
-
-    // What a download from the window never asks: a caption past the catalogue, an index inside
-    // a block (three positions from 6) or past the end (0x85), an erase with the wrong key.
-    void eventLog()
-    {
-        Rig rig;
-        rig.sim.modify(setUpLog);
-        QVERIFY(rig.up());
-        QCOMPARE(rig.ask(252, {0x01, 2, 0}).responseCode, std::uint8_t(2));
-        for (std::uint8_t index : {7, 10})
-            QCOMPARE(rig.ask(252, {0x03, index, 0, 0, 0}).data, (Bytes{0x03, index, 0, 0, 0, 0x85}));
-        QCOMPARE(rig.ask(252, {0x80, 0xFF, 0x00, 0x55, 0xAB}).responseCode, std::uint8_t(2));
-        QCOMPARE(rig.sim.state().eventLog.records().size(), std::size_t(6));
-    }
-
-    void firmware_data()
-    {
-        const FirmwareRow rows[] = {
-            {"asked out of order", 200, {128, 0}, -1, 0, 0, 0, {128, 0, 64, 192, 200}},
-            {"empty answer restarts", 130, {}, 64, 0, 0, 0, {0, 64, -1, 0, 64, 128, 130}},
-            {"refused at 64 with 10", 130, {}, -1, 10, 64, 10, {0, 64}},
-            {"refused at once with 12", 130, {}, -1, 12, -1, 12, {}},
-            {"image too large", 2 << 20, {}, -1, 0, 0, 9, {}},
-        };
-        addRows(rows);
-    }
-    void firmware()
-    {
-        QFETCH(FirmwareRow, row);
-        const auto orNone = [](int at) { return at < 0 ? Sim::FirmwareReceiver::none : std::uint32_t(at); };
-        Rig rig;
-        rig.sim.modify([&](Sim::DeviceState& s) {
-            s.firmware.askOrder = row.askOrder;
-            s.firmware.emptyAnswerAtOffset = orNone(row.emptyAt);
-            s.firmware.refuseCode = std::uint8_t(row.refuseCode);
-            s.firmware.refuseAtOffset = orNone(row.refuseAt);
-        });
-        QVERIFY(rig.up());
-
-        std::uint32_t seed = 7;
-        const Bytes image = pseudoRandom(std::size_t(row.size), seed);
-        // The transfer as a master runs it: announce, then send whatever the device names.
-        QList<int> seen;
-        Answer a = rig.ask(253, be32(std::uint32_t(row.size)));
-        for (int turn = 0; turn < 20 && a.checkOk && a.responseCode == 0; ++turn) {
-            if (a.data.empty()) {
-                seen << -1;
-                a = rig.ask(253, be32(std::uint32_t(row.size)));
-                continue;
-            }
-            QCOMPARE(a.data.size(), std::size_t(4));
-            const std::uint32_t offset = be32At(a.data, 0);
-            seen << int(offset);
-            if (offset >= std::uint32_t(row.size))
-                break;
-            const auto from = image.begin() + offset;
-            a = rig.ask(253, be32(offset) + Bytes(from, from + std::min<std::ptrdiff_t>(64, image.end() - from)));
-        }
-        QVERIFY(a.checkOk);
-        QCOMPARE(int(a.responseCode), row.code);
-        QCOMPARE(seen, row.asked);
-        if (row.code == 0) {
-            QVERIFY(rig.sim.state().firmware.complete);
-            QVERIFY(rig.sim.firmwareImage() == image);
-        }
     }
 };
 

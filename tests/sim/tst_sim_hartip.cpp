@@ -1,5 +1,5 @@
-// The simulator's HART-IP server driven through plain sockets, with nothing of the program's
-// link: sessions from several clients, their inactivity timer, the session limit, pacing.
+// The simulator's HART-IP server driven through a plain socket, with nothing of the program's
+// link: its pacing.
 
 #include "testmaster.h"
 
@@ -18,10 +18,10 @@ using namespace Hart::Ip;
 
 namespace {
 
-// A client socket connected to the simulator's port: UDP or TCP.
+// A UDP client socket connected to the simulator's port.
 class Client {
 public:
-    Client(std::uint16_t port, bool tcp) : fd(::socket(AF_INET, tcp ? SOCK_STREAM : SOCK_DGRAM, 0))
+    explicit Client(std::uint16_t port) : fd(::socket(AF_INET, SOCK_DGRAM, 0))
     {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -30,30 +30,24 @@ public:
         QVERIFY(::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0);
     }
     ~Client() { ::close(fd); }
-    // One message (a datagram, or what has arrived on the stream: one message here), or nothing in time.
-    Bytes receive(int timeoutMs = 1000)
-    {
-        pollfd p{ fd, POLLIN, 0 };
-        Bytes bytes(1024);
-        const ssize_t n = ::poll(&p, 1, timeoutMs) > 0 ? ::recv(fd, bytes.data(), bytes.size(), 0) : 0;
-        bytes.resize(n > 0 ? size_t(n) : 0);
-        return bytes;
-    }
+    // The answer to one message, or a request's type without one in a second.
     Header exchange(const Bytes& message)
     {
         (void)!::send(fd, message.data(), message.size(), MSG_NOSIGNAL);
-        const Bytes answer = receive();
+        pollfd p{ fd, POLLIN, 0 };
+        Bytes answer(1024);
+        const ssize_t n = ::poll(&p, 1, 1000) > 0 ? ::recv(fd, answer.data(), answer.size(), 0) : 0;
+        answer.resize(n > 0 ? size_t(n) : 0);
         Header h; // a request's type unless an answer is decoded
         (void)decodeHeader(answer.data(), answer.size(), h);
         return h;
     }
     // The status of the session initiate's answer; -1 without one.
-    int initiate(std::uint32_t inactivityMs = 60000)
+    int initiate()
     {
-        const Header h = exchange(buildSessionInitiate(MessageType::Request, 0, 1, { primaryMaster, inactivityMs }));
+        const Header h = exchange(buildSessionInitiate(MessageType::Request, 0, 1, { primaryMaster, 60000 }));
         return h.type == MessageType::Response ? h.status : -1;
     }
-    MessageType control(MessageId id) { return exchange(buildMessage(MessageType::Request, id, 0, 5, nullptr, 0)).type; }
     int fd;
 };
 
@@ -69,51 +63,6 @@ class TestSimHartIp : public QObject {
     Q_OBJECT
 
 private slots:
-    // UDP and TCP clients hold sessions at once and each gets its own answers; a client without
-    // a session is turned away; the ninth session is refused as busy until one is closed.
-    void severalClients()
-    {
-        Sim::Options options;
-        options.turnaroundMs = 0;
-        Sim::Simulator sim(options);
-        QVERIFY(sim.startHartIp());
-        std::vector<std::unique_ptr<Client>> clients;
-        for (int i = 0; i < 8; ++i) {
-            clients.push_back(std::make_unique<Client>(sim.hartIpPort(), i % 2 == 1));
-            QCOMPARE(clients.back()->initiate(), 0);
-        }
-        Client extra(sim.hartIpPort(), false);
-        QCOMPARE(extra.initiate(), int(statusBusy));
-        QCOMPARE(extra.exchange(command0(2)).type, MessageType::Nak);
-
-        for (std::uint16_t i = 0; i < clients.size(); ++i) {
-            const Header h = clients[i]->exchange(command0(std::uint16_t(100 + i)));
-            QCOMPARE(h.type, MessageType::Response);
-            QCOMPARE(h.sequence, std::uint16_t(100 + i));
-        }
-        QCOMPARE(int(sim.requests().size()), 8);
-        QCOMPARE(clients[0]->control(MessageId::SessionClose), MessageType::Response);
-        QCOMPARE(extra.initiate(), 0);
-    }
-
-    // A session not heard from within its timer is closed: its keep-alive is refused then, and
-    // a TCP connection is ended.
-    void inactivityTimer()
-    {
-        Sim::Simulator sim;
-        QVERIFY(sim.startHartIp());
-        Client udp(sim.hartIpPort(), false);
-        Client tcp(sim.hartIpPort(), true);
-        QCOMPARE(udp.initiate(1000), 0);
-        QCOMPARE(tcp.initiate(1000), 0);
-        QTest::qWait(600);
-        QCOMPARE(udp.control(MessageId::KeepAlive), MessageType::Response); // the timer restarts
-        QTest::qWait(1400);
-        QCOMPARE(udp.control(MessageId::KeepAlive), MessageType::Nak);
-        QVERIFY(tcp.receive(500).empty());
-        QCOMPARE(sim.hartIpSessions(), size_t(0));
-    }
-
     // Paced, the answer takes at least what a gateway needs on a 1200-baud loop (command 0: a
     // 10-byte request and a 29-byte answer with 5 preambles); unpaced, less than that.
     void pacing()
@@ -125,7 +74,7 @@ private slots:
             options.turnaroundMs = 20;
             Sim::Simulator sim(options);
             QVERIFY(sim.startHartIp());
-            Client client(sim.hartIpPort(), false);
+            Client client(sim.hartIpPort());
             QCOMPARE(client.initiate(), 0);
             QElapsedTimer clock;
             clock.start();

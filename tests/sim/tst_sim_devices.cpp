@@ -7,7 +7,6 @@
 #include "hart/encoding.h"
 #include "sim/simulator.h"
 
-#include <QProcess>
 #include <QtTest>
 
 namespace {
@@ -134,18 +133,6 @@ private slots:
         QVERIFY(!loop.poll(5).found);
         QVERIFY(!loop.poll(2).found);
         QCOMPARE(idOf(loop.poll(2)), firstId + 1);
-    }
-
-    // The program refuses a loop size out of range, and --address beside --devices.
-    void devicesOption()
-    {
-        for (const QStringList& arguments : {QStringList{"--devices", "0"}, QStringList{"--devices", "16"},
-                                             QStringList{"--devices", "3", "--address", "2"}}) {
-            QProcess program;
-            program.start(DETECTOR_SIM_PATH, arguments);
-            QVERIFY(program.waitForFinished(5000));
-            QCOMPARE(program.exitCode(), 2);
-        }
     }
 };
 

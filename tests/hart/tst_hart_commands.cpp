@@ -428,23 +428,12 @@ private slots:
         QCOMPARE(int(rig.clock.requestFlags), int(ClockRequest::ReadClock | ClockRequest::SetClock));
     }
 
-    void addressScan_data()
-    {
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("last");
-        QTest::addColumn<QByteArray>("polled");
-        QTest::addColumn<int>("found"); // the address that answers, -1: none
-        QTest::newRow("top does not wrap") << 254 << 255 << hex("feff") << -1;
-        QTest::newRow("found at 4") << 3 << 9 << hex("0304") << 4;
-    }
+    // The top of the range does not wrap round to address 0 (finding a device in a range is the
+    // engine's search tests' and the tool's scan).
     void addressScan()
     {
-        QFETCH(int, first);
-        QFETCH(int, last);
-        QFETCH(QByteArray, polled);
-        QFETCH(int, found);
         Rig rig;
-        rig.identity.startAddressScan(std::uint8_t(first), std::uint8_t(last));
+        rig.identity.startAddressScan(254, 255);
         QByteArray addresses;
         BuildStatus status = BuildStatus::NothingDue;
         for (int tick = 0; tick < 10; ++tick) {
@@ -456,17 +445,10 @@ private slots:
             QCOMPARE(frame.toHex(), (hex("20*ff") + withCheckByte(poll)).toHex());
             QCOMPARE(int(rig.master.expandedDeviceType), 0);
             addresses += char(address);
-            if (address == found) {
-                QCOMPARE(rig.answer(shortAnswer(found, 0, 0, hex("feff040507021129000a0b0c0602000701"))), std::uint32_t(Ok));
-                QCOMPARE(values(rig.identity.requestFlags, rig.master.attempts, rig.master.expandedDeviceType),
-                         values(0, 0, 0xFF04));
-                status = BuildStatus::NothingDue;
-                break;
-            }
             fakeNow() += 2000;
         }
-        QCOMPARE(addresses.toHex(), polled.toHex());
-        QCOMPARE(int(status), int(found < 0 ? BuildStatus::NoResponse : BuildStatus::NothingDue));
+        QCOMPARE(addresses.toHex(), hex("feff").toHex());
+        QCOMPARE(int(status), int(BuildStatus::NoResponse));
         QCOMPARE(rig.step(), NothingDue);
     }
 

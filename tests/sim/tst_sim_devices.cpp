@@ -54,17 +54,14 @@ private slots:
         }
     }
 
-    // Long frames by unique address, find by tag and long tag, the broadcast find: each reaches
+    // Long frames by unique address, find by tag, the broadcast find: each reaches
     // the one detector meant, or none.
     void longFrames()
     {
-        Bytes longTag(32, 0);
-        const std::string text = "Flame detector simulator 2";
-        std::copy(text.begin(), text.end(), longTag.begin());
         const struct { const char* name; unsigned number; std::uint8_t command; Bytes data; unsigned answering; } rows[] = {
             {"id 2", 2, 0, {}, 2}, {"id not on the loop", 4, 0, {}, 0}, {"broadcast command 0", 0, 0, {}, 0},
             {"tag of 3", 0, 11, packed("IPP93-03"), 3}, {"tag elsewhere", 0, 11, packed("IPP93-09"), 0},
-            {"long tag of 2", 0, 21, longTag, 2}, {"find device", 0, 73, {}, 1}};
+{"find device", 0, 73, {}, 1}};
         Loop loop(3);
         QVERIFY(loop.up());
         for (const auto& r : rows) {

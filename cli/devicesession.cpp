@@ -97,22 +97,22 @@ DeviceSession* DeviceSession::sessionOfFirmware(Hart::ParserMasterFirmwareUpdate
     return static_cast<FirmwareTransfer*>(update)->session;
 }
 
-bool DeviceSession::open(const LinkSpec& spec, QString* error)
+bool DeviceSession::open(const LinkSpec& target, QString* error)
 {
     close();
-    linkSpec = spec;
-    if (spec.hartIp) {
+    linkSpec = target;
+    if (target.hartIp) {
         terminal.select(hartIpLink);
-        if (hartIpLink.open(spec.server))
+        if (hartIpLink.open(target.server))
             return true;
-        *error = lostLinkText(spec.text()) + hartIpFailureText(hartIpLink.failure());
+        *error = lostLinkText(target.text()) + hartIpFailureText(hartIpLink.failure());
         return false;
     }
     terminal.select(serialTerminal);
-    if (serialTerminal.open(spec.port.toUtf8().constData(), HartLine::baudRate, HartLine::oddParity,
+    if (serialTerminal.open(target.port.toUtf8().constData(), HartLine::baudRate, HartLine::oddParity,
                             HartLine::oneStopBit))
         return true;
-    *error = openFailureText(spec.port, serialTerminal.openError());
+    *error = openFailureText(target.port, serialTerminal.openError());
     return false;
 }
 

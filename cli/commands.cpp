@@ -97,17 +97,19 @@ QJsonObject identityJson(const DeviceSession& s)
     };
 }
 
+// Labelled as the window's identity group labels them.
 QList<QPair<QString, QString>> identityRows(const DeviceSession& s)
 {
     return {
         { QStringLiteral("Адрес"), QString::number(s.pollingAddress) },
-        { QStringLiteral("Модель"), QStringLiteral("%1 (%2)").arg(QString::fromUtf8(DetectorModel::name(s.expandedDeviceType)),
-                                                                   deviceTypeText(s.expandedDeviceType)) },
-        { QStringLiteral("Заводской номер"), QString::number(s.deviceId) },
-        { QStringLiteral("Версия ПО"), QString::number(s.identity.softwareRevision) },
-        { QStringLiteral("Версия устройства"), QString::number(s.identity.deviceRevision) },
+        { QStringLiteral("Модель извещателя"),
+          QStringLiteral("%1 (%2)").arg(QString::fromUtf8(DetectorModel::name(s.expandedDeviceType)),
+                                        deviceTypeText(s.expandedDeviceType)) },
+        { QStringLiteral("Серийный номер"), QString::number(s.deviceId) },
         { QStringLiteral("Версия протокола"), QString::number(s.identity.universalRevision) },
-        { QStringLiteral("Версия аппаратуры"), QString::number(s.identity.hardwareRevision >> 3) },
+        { QStringLiteral("Версия прибора"), QString::number(s.identity.deviceRevision) },
+        { QStringLiteral("Версия модели"), QString::number(s.identity.hardwareRevision >> 3) },
+        { QStringLiteral("Версия ПО"), QString::number(s.identity.softwareRevision) },
     };
 }
 

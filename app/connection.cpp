@@ -73,11 +73,10 @@ void MainWindow::openHartIp(const HartIpAddress& address)
 
 QString MainWindow::lostLinkText() const
 {
-    QString text = ::lostLinkText(linkName());
     // A HART-IP server says more than a modem can: why the session ended.
-    if (&terminal.active() == &hartIpLink)
-        text += hartIpFailureText(hartIpLink.failure());
-    return text + QStringLiteral("Проверьте подключение и нажмите «Соединить».");
+    const bool network = &terminal.active() == &hartIpLink;
+    return ::lostLinkText(linkName(), network ? hartIpLink.failure() : HartIpSession::Failure::None)
+        + QStringLiteral("Проверьте подключение и нажмите «Соединить».");
 }
 
 QString MainWindow::linkName() const

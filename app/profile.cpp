@@ -102,4 +102,9 @@ QList<Field> differences(const Values& a, const Values& b)
     return fields;
 }
 
+QString modelCaption(std::uint16_t model)
+{
+    return QString::fromUtf8(DetectorModel::name(model)) + QStringLiteral(" (%1)").arg(QString::number(model, 16).toUpper());
+}
+
 } // namespace Profile

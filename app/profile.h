@@ -59,6 +59,9 @@ struct ReadOutcome {
 // Every value is checked against the limits of its field.
 ReadOutcome read(ConfigDocument& document, const Limits& limits);
 
+// The model as the refusal of another model's profile names it: "\"Альтор - ИК/УФ\" HART (FF04)".
+QString modelCaption(std::uint16_t model);
+
 // The fields whose values differ between two sets of values.
 QList<Field> differences(const Values& a, const Values& b);
 

@@ -4,7 +4,6 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "detectormodel.h"
 #include "savefilename.h"
 #include "profile.h"
 #include "profilefields.h"
@@ -17,11 +16,6 @@
 namespace {
 
 const QString profileFilter = QStringLiteral("Файлы конфигурации (*.cfg)");
-
-QString modelCaption(std::uint16_t model)
-{
-    return QString::fromUtf8(DetectorModel::name(model)) + QStringLiteral(" (%1)").arg(QString::number(model, 16).toUpper());
-}
 
 }
 
@@ -69,7 +63,7 @@ void MainWindow::chooseProfileToLoad()
     if (read.modelRead && read.values.model != expandedDeviceType) {
         reportError(QStringLiteral("Параметры в файле сохранены для другой модели извещателя: %1.\n"
                                    "Модель извещателя в окне: %2.\nПараметры не загружены.")
-                        .arg(modelCaption(read.values.model), modelCaption(expandedDeviceType)));
+                        .arg(Profile::modelCaption(read.values.model), Profile::modelCaption(expandedDeviceType)));
         return;
     }
     if (read.result == Profile::ReadResult::BadValue) {

@@ -10,9 +10,7 @@
 #include "profile.h"
 #include "sessionaudit.h"
 #include "programfile.h"
-#include "versioninfo.h"
 
-#include <QCoreApplication>
 #include <QDate>
 #include <QFile>
 #include <QJsonArray>
@@ -37,16 +35,6 @@ QString dateText(const std::uint8_t date[3])
 QString hexByte(std::uint8_t value)
 {
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
-}
-
-QString programName()
-{
-    return versionString(QCoreApplication::applicationFilePath(), "InternalName");
-}
-
-int programVersion()
-{
-    return leadingInteger(versionString(QCoreApplication::applicationFilePath(), "ProductVersion"));
 }
 
 // The tool's own download: no questions on a terminal, the options decide.
@@ -193,22 +181,11 @@ int read(DeviceSession& s, const Options& options, Output& out)
     return Exit::done;
 }
 
-QString modelCaption(std::uint16_t model)
-{
-    return QString::fromUtf8(DetectorModel::name(model)) + QStringLiteral(" (%1)").arg(QString::number(model, 16).toUpper());
-}
-
 int write(DeviceSession& s, SessionAudit& audit, const Options& options, const QString& file, Output& out)
 {
     ConfigDocument document(file);
-    document.load();
-    switch (ProgramFile::check(document, programName().toUtf8(), programVersion())) {
-    case ProgramFile::Check::WrongFormat: Output::error(QStringLiteral("Неверный формат файла")); return Exit::usage;
-    case ProgramFile::Check::NewerVersion:
-        Output::error(QStringLiteral("Файл конфигурации более новой версии, чем версия программы"));
-        return Exit::usage;
-    case ProgramFile::Check::Accepted: break;
-    }
+    if (const int status = loadProgramFile(document))
+        return status;
     DeviceSession::Result r = s.readAll();
     if (!r.ok())
         return reportResult(r);
@@ -221,7 +198,7 @@ int write(DeviceSession& s, SessionAudit& audit, const Options& options, const Q
     if (loaded.modelRead && loaded.values.model != model) {
         Output::error(QStringLiteral("Параметры в файле сохранены для другой модели извещателя: %1.\n"
                                      "Модель извещателя: %2.\nПараметры не записаны.")
-                          .arg(modelCaption(loaded.values.model), modelCaption(model)));
+                          .arg(Profile::modelCaption(loaded.values.model), Profile::modelCaption(model)));
         return Exit::usage;
     }
     if (loaded.result == Profile::ReadResult::BadValue) {

@@ -105,7 +105,7 @@ bool DeviceSession::open(const LinkSpec& target, QString* error)
         terminal.select(hartIpLink);
         if (hartIpLink.open(target.server))
             return true;
-        *error = lostLinkText(target.text()) + hartIpFailureText(hartIpLink.failure());
+        *error = lostText();
         return false;
     }
     terminal.select(serialTerminal);
@@ -121,6 +121,12 @@ void DeviceSession::close()
     cancelAll();
     terminal.close();
     attempts = 0;
+}
+
+QString DeviceSession::lostText() const
+{
+    const bool network = &terminal.active() == &hartIpLink;
+    return lostLinkText(linkSpec.text(), network ? hartIpLink.failure() : HartIpSession::Failure::None).trimmed();
 }
 
 Hart::CommandContexts DeviceSession::contexts()
@@ -154,14 +160,14 @@ void DeviceSession::end(Outcome outcome, int responseCode, const QString& text)
 DeviceSession::Result DeviceSession::run()
 {
     if (!terminal.isOpen())
-        return { Outcome::LinkLost, -1, lostLinkText(linkSpec.text()) };
+        return { Outcome::LinkLost, -1, lostText() };
     operationFailed = false;
     operationText.clear();
     result = {};
     running = true;
     QEventLoop events;
     QTimer timer;
-    connect(&timer, &QTimer::timeout, this, [this] { tick(); });
+    connect(&timer, &QTimer::timeout, this, &DeviceSession::tick);
     loop = &events;
     timer.start(tickMs);
     tick();
@@ -185,11 +191,9 @@ void DeviceSession::tick()
     if (!running)
         return;
     if (terminal.portLost()) {
-        QString text = lostLinkText(linkSpec.text());
-        if (&terminal.active() == &hartIpLink)
-            text += hartIpFailureText(hartIpLink.failure());
+        const QString text = lostText();
         terminal.close();
-        end(Outcome::LinkLost, -1, text.trimmed());
+        end(Outcome::LinkLost, -1, text);
         return;
     }
     if (terminal.state() == TerminalState::Received && terminal.receivedLength() > 0) {
@@ -237,7 +241,7 @@ DeviceSession::Result DeviceSession::identify(std::uint8_t address)
     deviceId = 0;
     identity.startAddressScan(address, address);
     Result r = run();
-    if (r.ok() && (deviceId == 0 || pollingAddress != address))
+    if (r.ok() && deviceId == 0)
         r = { Outcome::NoAnswer, -1, QStringLiteral("Устройство не отвечает") };
     return r;
 }

@@ -105,6 +105,8 @@ private:
     Result run();
     void tick();
     void end(Outcome outcome, int responseCode, const QString& text);
+    // Why the link is gone, the HART-IP server's reason included.
+    QString lostText() const;
     Hart::CommandContexts contexts();
     void cancelAll();
     Result runLog(LogDownload& download, std::uint8_t request);

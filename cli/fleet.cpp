@@ -8,10 +8,7 @@
 #include "logdownload.h"
 #include "logstatements.h"
 #include "profile.h"
-#include "programfile.h"
-#include "versioninfo.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
@@ -86,6 +83,15 @@ bool exec(QSqlDatabase& db, const QString& statement, QString* error)
         return true;
     *error = query.lastError().text();
     return false;
+}
+
+// Attaches the plant file, as "plant", to the connection of a log file of the window's format.
+bool attachPlant(QSqlDatabase& db, const QString& plantFile, QString* error)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("ATTACH DATABASE ? AS plant"));
+    query.addBindValue(plantFile);
+    return exec(query, error);
 }
 
 // The fleet's download: into a log file of the window's format beside the plant file, merged
@@ -170,10 +176,10 @@ bool LinkPass::storeDevice(DeviceSession& s)
     query.addBindValue(QString::fromUtf8(QJsonDocument(readJson(s)).toJson(QJsonDocument::Compact)));
     bool ok = exec(query, &error);
     const Profile::Values values = DetectorSettings::fromDevice(s.expandedDeviceType, s.detector);
+    QSqlQuery setting(plant);
+    setting.prepare(QStringLiteral("INSERT OR REPLACE INTO Settings (deviceType, deviceId, field, value) "
+                                   "VALUES (?, ?, ?, ?)"));
     for (int f = 0; ok && f < Profile::FieldCount; ++f) {
-        QSqlQuery setting(plant);
-        setting.prepare(QStringLiteral("INSERT OR REPLACE INTO Settings (deviceType, deviceId, field, value) "
-                                       "VALUES (?, ?, ?, ?)"));
         setting.addBindValue(s.expandedDeviceType);
         setting.addBindValue(qint64(s.deviceId));
         setting.addBindValue(Profile::entryName(Profile::Field(f)));
@@ -204,7 +210,7 @@ bool LinkPass::downloadLog(DeviceSession& s, qint64* records)
         QSqlDatabase db = log.database();
         // The plant file is shared with the other links' threads: wait for them, never fail.
         if (!exec(db, QStringLiteral("PRAGMA busy_timeout = 60000"), &error)
-            || !exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(options.out).replace('\'', "''")), &error))
+            || !attachPlant(db, options.out, &error))
             return false;
         const QString where = QStringLiteral(" WHERE deviceType = %1 AND deviceId = %2").arg(s.expandedDeviceType).arg(s.deviceId);
         if (!resuming) {
@@ -237,7 +243,7 @@ bool LinkPass::downloadLog(DeviceSession& s, qint64* records)
         // The whole log goes into the plant file in one transaction; a record already there
         // (the seed, or a merge cut before its file was removed) is not stored twice.
         const QString key2 = QStringLiteral("%1, %2").arg(s.expandedDeviceType).arg(s.deviceId);
-        const bool merged = exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(options.out).replace('\'', "''")), &error)
+        const bool merged = attachPlant(db, options.out, &error)
             && exec(db, QStringLiteral("BEGIN IMMEDIATE"), &error)
             && exec(db, QStringLiteral("INSERT OR REPLACE INTO plant.LogInfo SELECT %1, idHash, captionHash FROM Info").arg(key2), &error)
             && exec(db, QStringLiteral("INSERT OR REPLACE INTO plant.LogEvents SELECT %1, id, type, caption FROM Events").arg(key2), &error)
@@ -411,7 +417,7 @@ int runFleetLog(const Options& options, Output& out)
             return Exit::usage;
         }
         QSqlDatabase db = log.database();
-        ok = exec(db, QStringLiteral("ATTACH DATABASE '%1' AS plant").arg(QString(plantFile).replace('\'', "''")), &error)
+        ok = attachPlant(db, plantFile, &error)
             && exec(db, QStringLiteral("UPDATE Info SET (idHash, captionHash) = (SELECT idHash, captionHash FROM "
                                        "plant.LogInfo") + where + QStringLiteral(" LIMIT 1)"), &error)
             && exec(db, QStringLiteral("INSERT INTO Events (id, type, caption) SELECT id, type, caption FROM plant.LogEvents")
@@ -440,13 +446,8 @@ int runFleetDiff(const Options& options, Output& out)
     }
     const QString plantFile = options.arguments.at(2);
     ConfigDocument document(options.arguments.at(3));
-    document.load();
-    const QString program = versionString(QCoreApplication::applicationFilePath(), "InternalName");
-    const int version = leadingInteger(versionString(QCoreApplication::applicationFilePath(), "ProductVersion"));
-    if (ProgramFile::check(document, program.toUtf8(), version) != ProgramFile::Check::Accepted) {
-        Output::error(QStringLiteral("Неверный формат файла"));
-        return Exit::usage;
-    }
+    if (const int status = loadProgramFile(document))
+        return status;
     // The model comes first: the limits a value is checked against are that model's.
     Profile::Limits any;
     any.fill({ INT_MIN, INT_MAX, 1 });

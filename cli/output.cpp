@@ -1,9 +1,10 @@
 #include "tool.h"
 
-#include "linktexts.h"
-
 #include "detectormodel.h"
+#include "programfile.h"
+#include "versioninfo.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QJsonDocument>
 
@@ -121,6 +122,29 @@ int reachDevice(DeviceSession& session, const LinkSpec& link, const Options& opt
     if (!DetectorModel::isServed(session.expandedDeviceType)) {
         Output::error(QStringLiteral("Неизвестное устройство"));
         return Exit::device;
+    }
+    return Exit::done;
+}
+
+QString programName()
+{
+    return versionString(QCoreApplication::applicationFilePath(), "InternalName");
+}
+
+int programVersion()
+{
+    return leadingInteger(versionString(QCoreApplication::applicationFilePath(), "ProductVersion"));
+}
+
+int loadProgramFile(ConfigDocument& document)
+{
+    document.load();
+    switch (ProgramFile::check(document, programName().toUtf8(), programVersion())) {
+    case ProgramFile::Check::WrongFormat: Output::error(QStringLiteral("Неверный формат файла")); return Exit::usage;
+    case ProgramFile::Check::NewerVersion:
+        Output::error(QStringLiteral("Файл конфигурации более новой версии, чем версия программы"));
+        return Exit::usage;
+    case ProgramFile::Check::Accepted: break;
     }
     return Exit::done;
 }

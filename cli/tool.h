@@ -4,6 +4,8 @@
 
 #include "devicesession.h"
 
+#include "configdocument.h"
+
 #include <QCommandLineParser>
 #include <QJsonObject>
 #include <QString>
@@ -67,6 +69,11 @@ int reportResult(const DeviceSession::Result& result);
 // Opens the link and addresses the device the options name (polling address or tag); a served
 // model only. Returns Exit::done or the status of what failed, the message written.
 int reachDevice(DeviceSession& session, const LinkSpec& link, const Options& options);
+// The program's internal name and version number, as its files carry them.
+QString programName();
+int programVersion();
+// Loads a file of the program, refused (Exit::usage) with the window's reasons.
+int loadProgramFile(ConfigDocument& document);
 // "FF04" as the window shows a device type.
 QString deviceTypeText(std::uint16_t type);
 // The texts of the identity record, as the device sent them.

@@ -27,7 +27,7 @@ QString openFailureText(const QString& port, SerialPortError error)
     return QStringLiteral("Не удалось открыть порт %1: ").arg(port) + reason;
 }
 
-QString hartIpFailureText(HartIpSession::Failure failure)
+static QString hartIpFailureText(HartIpSession::Failure failure)
 {
     using Failure = HartIpSession::Failure;
     switch (failure) {
@@ -41,7 +41,8 @@ QString hartIpFailureText(HartIpSession::Failure failure)
     return QString();
 }
 
-QString lostLinkText(const QString& link)
+QString lostLinkText(const QString& link, HartIpSession::Failure failure)
 {
-    return QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(link);
+    return QStringLiteral("Связь с портом %1 потеряна: модем отключён или порт неисправен.\n").arg(link)
+        + hartIpFailureText(failure);
 }

@@ -9,8 +9,6 @@
 
 // "Не удалось открыть порт PORT: <reason>".
 QString openFailureText(const QString& port, SerialPortError error);
-// "Связь с портом LINK потеряна: …", one line with its newline.
-QString lostLinkText(const QString& link);
-// The HART-IP server's own reason for a session it ended or refused, one line with its newline;
-// empty when it gave none.
-QString hartIpFailureText(HartIpSession::Failure failure);
+// "Связь с портом LINK потеряна: …", each line ending in a newline; a HART-IP server's own
+// reason for a session it ended or refused follows on a line of its own.
+QString lostLinkText(const QString& link, HartIpSession::Failure failure = HartIpSession::Failure::None);

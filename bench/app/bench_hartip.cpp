@@ -10,6 +10,7 @@
 // tshark -i lo -f "port 5094").
 
 #include "mainwindow.h"
+#include "onetimereads.h"
 #include "resources.h"
 #include "simulatedwindow.h"
 
@@ -19,7 +20,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QSet>
 #include <QTemporaryDir>
 
 #include <cstdio>
@@ -74,7 +74,6 @@ bool configurationRead(SimulatedLink link)
     Sim::Simulator& sim = rig.simulator();
     MainWindow& window = rig.window();
     sim.clearRequests();
-    const QSet<uint16_t> oneTime { 7, 12, 13, 16, 20, 48, 76, 131, 133 };
     const uint32_t receivedBefore = window.receivedPackets();
     QElapsedTimer wall;
     wall.start();
@@ -83,18 +82,7 @@ bool configurationRead(SimulatedLink link)
     size_t answered = 0;
     while (!done && wall.elapsed() < 30000) {
         QApplication::processEvents(QEventLoop::AllEvents, 1);
-        QSet<uint16_t> seen;
-        size_t count = 0;
-        for (const Sim::ReceivedRequest& request : sim.requests()) {
-            if (!request.answered)
-                continue;
-            ++count;
-            if (oneTime.contains(request.command)) {
-                seen.insert(request.command);
-                answered = count;
-            }
-        }
-        done = seen.size() == oneTime.size() && window.receivedPackets() - receivedBefore >= answered;
+        done = oneTimeReadsDone(sim.requests(), window.receivedPackets() - receivedBefore, &answered);
     }
     const double seconds = wall.nsecsElapsed() / 1e9;
     std::printf("  \"Прочитать конфигурацию\": %zu exchanges, click to last one-time answer %.3f s (%.0f exchanges/s)\n",

@@ -14,6 +14,7 @@
 #include "dialogtraffic.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
+#include "onetimereads.h"
 #include "resources.h"
 #include "trendwindow.h"
 
@@ -27,7 +28,6 @@
 #include <QFile>
 #include <QMap>
 #include <QScreen>
-#include <QSet>
 #include <QTimer>
 
 #include <csignal>
@@ -195,7 +195,6 @@ int measureOneTimeRead(bool parseOnArrival)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     sim.clearRequests();
 
-    const QSet<uint16_t> oneTime { 7, 12, 13, 16, 20, 48, 76, 131, 133 };
     const uint64_t bytesBefore = sim.lineBytesReceived() + sim.lineBytesSent();
     const uint32_t receivedBefore = window.receivedPackets();
     QElapsedTimer wall;
@@ -209,19 +208,7 @@ int measureOneTimeRead(bool parseOnArrival)
         // Taken before the log: the next request may start on the line the moment the last
         // answer is in, and its first byte or two would then be counted (under 1 %).
         bytes = sim.lineBytesReceived() + sim.lineBytesSent() - bytesBefore;
-        const std::vector<Sim::ReceivedRequest> log = sim.requests();
-        QSet<uint16_t> seen;
-        size_t count = 0;
-        for (const Sim::ReceivedRequest& request : log) {
-            if (!request.answered)
-                continue;
-            ++count;
-            if (oneTime.contains(request.command)) {
-                seen.insert(request.command);
-                answered = count;
-            }
-        }
-        done = seen.size() == oneTime.size() && window.receivedPackets() - receivedBefore >= answered;
+        done = oneTimeReadsDone(sim.requests(), window.receivedPackets() - receivedBefore, &answered);
     }
     const double seconds = wall.nsecsElapsed() / 1e9;
     if (!done) {
